@@ -1,0 +1,9 @@
+// Retrieval of the patch list at start-up, with the user's retry questions.
+#pragma once
+
+#define PATCH_LIST_PATH "/qx_patchlist_win32"
+
+// The full address: http:// + the build's patch-list host + PATCH_LIST_PATH.
+const char* PatchListUrl();
+
+bool FetchPatchList();

@@ -1,0 +1,38 @@
+// The archive reader: a small class over the minizip unzip interface that indexes a ZIP archive
+// by entry name and writes its entries below a destination folder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct ZipEntryRecord {
+    uint32_t posInZipDirectory = 0;
+    uint32_t numOfFile = 0;
+    uint32_t uncompressedSize = 0;
+};
+
+struct ProgressCallback {
+    int (*callback)(int reserved, int filesWritten, int fileCount) = nullptr;
+};
+
+struct ZipFileImpl;
+
+class ZipFile {
+public:
+    ZipFile(const std::string& archivePath, const std::string& filter);
+    virtual ~ZipFile();
+    ZipFile(const ZipFile&) = delete;
+    ZipFile& operator=(const ZipFile&) = delete;
+
+    bool IndexEntries(const std::string& filter);
+    // The whole data of one entry, or null; size receives its length (0 when null).
+    std::unique_ptr<unsigned char[]> ReadEntry(const std::string& name, uint32_t* size);
+    bool ExtractAll(const std::string& destination, const ProgressCallback& progress);
+
+private:
+    ZipFileImpl* impl_;
+};
+
+bool ExtractArchive(const std::string& archive, const std::string& destination,
+                    const ProgressCallback& progress);

@@ -1,0 +1,4 @@
+// Starting the game from the client folder.
+#pragma once
+
+bool LaunchGame();

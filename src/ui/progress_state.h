@@ -1,0 +1,32 @@
+// State shared between the dialog, the repair worker and the transfer callbacks, and the private
+// messages through which they report progress. Plain variables, no lock: each is written before
+// the message that makes the dialog read it is posted.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+#define ACTION_REPAIR 1
+#define ACTION_LAUNCH 4
+
+#define WM_DOWNLOAD_PROGRESS (WM_USER + 1)
+#define WM_EXTRACT_PROGRESS (WM_USER + 2)
+#define WM_EXTRACT_COUNT (WM_USER + 3)
+#define WM_DOWNLOAD_COUNT (WM_USER + 4)
+#define WM_DOWNLOAD_STARTED (WM_USER + 5)
+
+extern HWND g_hMainDlg;
+extern int32_t g_actionMode;
+extern int32_t g_progressBase;
+extern int32_t g_downloadTotal;
+extern int32_t g_downloadDone;
+extern float g_downloadScale;
+extern int32_t g_extractTotal;
+extern int32_t g_extractDone;
+extern float g_extractScale;
+extern bool g_downloadDoneLatch;
+extern bool g_extractDoneLatch;
+extern uint32_t g_speedBytes;
+extern uint32_t g_shownSpeedBytes;
+extern int32_t g_prevDlNow;
