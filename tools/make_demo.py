@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Generates the demo patch set and a demo client folder.
+
+The patch set is what the bundled patch server serves: a patch list with header lines, several
+ordinary versions, a full-package line and a cumulative patch, and real ZIP archives with Chinese and
+nested names. The client is an installed game at an old version, whose "Documents" holds the four
+patch sub-folders and some files of its own.
+
+Usage: make_demo.py OUT_DIR --host HOST[:PORT] [--binary PATH]
+Creates OUT_DIR/server (the server's root) and OUT_DIR/client (the client folder).
+"""
+import argparse
+import os
+import shutil
+import stat
+import zipfile
+
+LOCAL_VERSION = "1.0.0"
+
+# version -> {archive path: content}. Directory entries are added for every parent folder.
+RELEASES = {
+    "1.0.1": {
+        "pkres/角色/英雄.txt": "英雄 v1.0.1\n",
+        "pkres/ui/main.layout": "layout 1.0.1\n",
+        "subver/version.txt": "1.0.1\n",
+    },
+    "1.0.2": {
+        "pkres/角色/英雄.txt": "英雄 v1.0.2\n",
+        "patch_cache/地图/新手村.map": "map 1.0.2\n" * 40,
+        "subver/version.txt": "1.0.2\n",
+    },
+    "1.0.3": {
+        "qatools/检查.cfg": "check=1\n",
+        "subver/version.txt": "1.0.3\n",
+        "pkres/音效/背景音乐.ogg": "ogg-data-1.0.3 " * 500,
+    },
+    "1.0.10": {
+        "subver/version.txt": "1.0.10\n",
+        "pkres/ui/main.layout": "layout 1.0.10\n",
+    },
+}
+
+# The cumulative patch of the newest release line: its files beat every release's.
+CUMULATIVE = {
+    "subver/version.txt": "1.0.10 (cumulative)\n",
+    "pkres/累积/补丁说明.txt": "累积补丁\n",
+}
+
+# A full package for another minor line; the demo client (1.0.0) does not take it.
+FULL_PACKAGE_VERSION = "2.0.0"
+FULL_PACKAGE = {"pkres/完整包.txt": "full package 2.0.0\n"}
+
+OLD_DOCUMENTS = {
+    "pkres/角色/英雄.txt": "英雄 v1.0.0\n",
+    "pkres/旧文件.txt": "only in the old client\n",
+    "subver/version.txt": "1.0.0\n",
+    "patch_cache/地图/新手村.map": "map 1.0.0\n",
+    "qatools/检查.cfg": "check=0\n",
+    "settings.ini": "[player]\nname=demo\n",
+    "截图/2026-01-01.png.txt": "a screenshot of the player's own\n",
+}
+
+GAME_STAND_IN = """#!/bin/sh
+# Stand-in for the game client: the demo has no game, so it only says that it was started.
+echo "vazazu.exe: the game would start now (working directory: $(pwd))"
+"""
+
+
+def write_zip(path, files):
+    """Writes a ZIP with an explicit directory entry for every folder, parents first."""
+    folders = set()
+    for name in files:
+        parts = name.split("/")[:-1]
+        for i in range(1, len(parts) + 1):
+            folders.add("/".join(parts[:i]) + "/")
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as archive:
+        for folder in sorted(folders):
+            archive.writestr(zipfile.ZipInfo(folder), b"")
+        for name, content in sorted(files.items()):
+            archive.writestr(name, content.encode("utf-8"))
+
+
+def write_tree(root, files):
+    for name, content in files.items():
+        path = os.path.join(root, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(content)
+
+
+def make_server(root, host):
+    patches = os.path.join(root, "patches")
+    os.makedirs(patches, exist_ok=True)
+    base = "http://%s/patches" % host
+    lines = [
+        "#channel web",
+        "#note  demo patch list (the value keeps its leading blank)",
+        "0.0.0 %s/full_%s.zip 900 full x %s fullpkg" % (base, FULL_PACKAGE_VERSION,
+                                                      FULL_PACKAGE_VERSION),
+    ]
+    for number, (version, files) in enumerate(RELEASES.items(), start=1):
+        write_zip(os.path.join(patches, "patch_%s.zip" % version), files)
+        lines.append("%s %s/patch_%s.zip %d release-%s" % (version, base, version, number, version))
+    write_zip(os.path.join(patches, "full_%s.zip" % FULL_PACKAGE_VERSION), FULL_PACKAGE)
+    newest = list(RELEASES)[-1]
+    cumulative = "patch%s.1.qx.all.win32" % newest.rsplit(".", 1)[0]
+    write_zip(os.path.join(patches, cumulative), CUMULATIVE)
+    with open(os.path.join(root, "qx_patchlist_win32"), "w", newline="\r\n") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def make_client(root, binary):
+    os.makedirs(root, exist_ok=True)
+    game = os.path.join(root, "vazazu.exe")
+    with open(game, "w") as f:
+        f.write(GAME_STAND_IN)
+    os.chmod(game, os.stat(game).st_mode | stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH)
+    with open(os.path.join(root, "vazazu.dll"), "wb") as f:
+        f.write(b"demo library\n")
+    with open(os.path.join(root, "findownload.dat"), "wb") as f:
+        f.write(LOCAL_VERSION.encode() + b"\r\n")
+    write_tree(os.path.join(root, "Documents"), OLD_DOCUMENTS)
+    if binary:
+        shutil.copy2(binary, os.path.join(root, "qxwebhelper"))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("out")
+    parser.add_argument("--host", required=True, help="host[:port] the patch list points at")
+    parser.add_argument("--binary", help="the qxwebhelper executable to place in the client")
+    args = parser.parse_args()
+    shutil.rmtree(args.out, ignore_errors=True)
+    make_server(os.path.join(args.out, "server"), args.host)
+    make_client(os.path.join(args.out, "client"), args.binary)
+    print("demo patch set: %s" % os.path.join(args.out, "server"))
+    print("demo client:    %s" % os.path.join(args.out, "client"))
+
+
+if __name__ == "__main__":
+    main()
