@@ -1,0 +1,173 @@
+// Creating folder chains and deleting or recreating whole folder trees. Path lengths are bounded
+// like the Win32 buffers they fill; longer paths make the operation fail rather than truncate.
+#include "fsutil/paths.h"
+
+#include <cwchar>
+
+#include "platform/win32.h"
+
+namespace {
+
+// Lengths, terminator included, of the buffers that hold a path while creating or deleting.
+constexpr size_t kTreePathChars = MAX_PATH;
+constexpr size_t kSearchPatternChars = MAX_PATH;
+constexpr size_t kChildPathChars = 2 * MAX_PATH;
+
+bool IsAsciiLetter(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// "D:" and "D:\" (or "D:/"): a drive root, which exists whatever _wmkdir says about it.
+bool IsDriveRoot(const wchar_t* path) {
+    const size_t length = std::wcslen(path);
+    if (length != 2 && length != 3) {
+        return false;
+    }
+    if (!IsAsciiLetter(path[0]) || path[1] != L':') {
+        return false;
+    }
+    return length == 2 || IsSeparator(path[2]);
+}
+
+// Closes a search handle on every way out of the enumeration.
+class FindHandle {
+  public:
+    explicit FindHandle(HANDLE handle) : handle_(handle) {}
+    ~FindHandle() {
+        if (valid()) {
+            FindClose(handle_);
+        }
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+  private:
+    HANDLE handle_;
+};
+
+// Formats into a buffer of the given size; false when the text would not fit.
+template <typename... Args>
+bool FormatBounded(wchar_t* buffer, size_t size, const wchar_t* format, Args... args) {
+    const int written = std::swprintf(buffer, size, format, args...);
+    return written >= 0 && static_cast<size_t>(written) < size;
+}
+
+bool IsDotEntry(const wchar_t* name) {
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
+
+// A link (symbolic link or junction) is removed itself; its target is never entered.
+bool RemoveLink(const wchar_t* path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return RemoveDirectoryW(path) != FALSE;
+    }
+    return DeleteFileW(path) != FALSE;
+}
+
+bool DeleteEntry(const wchar_t* path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return RemoveLink(path, attributes);
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return DeleteDirTree(path);
+    }
+    return DeleteFileW(path) != FALSE;
+}
+
+// Deletes the entries that the search pattern lists inside the folder; stops at the first entry
+// that cannot be deleted.
+void DeleteContents(const wchar_t* path, const wchar_t* pattern) {
+    WIN32_FIND_DATAW data;
+    FindHandle search(FindFirstFileW(pattern, &data));
+    if (!search.valid()) {
+        return;
+    }
+    do {
+        if (IsDotEntry(data.cFileName)) {
+            continue;
+        }
+        wchar_t child[kChildPathChars];
+        if (!FormatBounded(child, kChildPathChars, L"%ls\\%ls", path, data.cFileName)) {
+            return;
+        }
+        if (!DeleteEntry(child, data.dwFileAttributes)) {
+            return;
+        }
+    } while (FindNextFileW(search.get(), &data));
+}
+
+}  // namespace
+
+int MakeDir(const wchar_t* path) {
+    if (path == nullptr) {
+        return 0;
+    }
+    const int result = _wmkdir(path);
+    const int error = errno;
+    if (IsDriveRoot(path)) {
+        return 1;
+    }
+    // EEXIST also comes back when a file of that name exists; the next level then fails.
+    return (result >= 0 || error == EEXIST) ? 1 : 0;
+}
+
+bool MakeDirTree(const wchar_t* path) {
+    if (path == nullptr) {
+        return false;
+    }
+    const size_t length = std::wcslen(path);
+    if (length >= kTreePathChars) {
+        return false;
+    }
+    std::wstring prefix;
+    size_t segmentStart = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (!IsSeparator(path[i])) {
+            continue;
+        }
+        const std::wstring segment(path + segmentStart, path + i);
+        if (!MakeDir((prefix + segment).c_str())) {
+            return false;
+        }
+        prefix += segment;
+        prefix += L'\\';
+        segmentStart = i + 1;
+    }
+    const std::wstring last(path + segmentStart, path + length);
+    if (last.empty()) {
+        return true;
+    }
+    return MakeDir((prefix + last).c_str()) != 0;
+}
+
+bool DeleteDirTree(const wchar_t* path) {
+    if (path == nullptr) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A linked folder: remove the link only. A link to a file is not a folder: false.
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryW(path) != FALSE;
+    }
+    wchar_t pattern[kSearchPatternChars];
+    if (!FormatBounded(pattern, kSearchPatternChars, L"%ls\\*.*", path)) {
+        return false;
+    }
+    // After a failed entry the folder still holds something, so its removal fails too.
+    DeleteContents(path, pattern);
+    return RemoveDirectoryW(path) != FALSE;
+}
+
+int RecreateDir(const std::wstring& path) {
+    if (!path.empty() && IsDirectory(path)) {
+        DeleteDirTree(path.c_str());
+    }
+    return MakeDirTree(path.c_str()) ? 1 : 0;
+}
