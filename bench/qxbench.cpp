@@ -1,0 +1,65 @@
+// Runs one of the program's heavy operations on host paths and prints its wall time, so that the
+// benchmark script can set it beside curl, unzip and cp doing the same work.
+//   qxbench download URL CLIENT_DIR NAME   DownloadToFile into CLIENT_DIR/TmpPatch/NAME
+//   qxbench extract ARCHIVE DEST           ExtractArchive
+//   qxbench copytree SRC DST               CopyTree
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/app_state.h"
+#include "fsutil/text.h"
+#include "net/http_client.h"
+#include "repair/archive/zip_file.h"
+#include "repair/install_stages.h"
+
+namespace {
+
+// A host path in the program's Windows form (drive Z: is the host's root).
+std::wstring ToWindowsPath(const char* hostPath) {
+    std::string windows = std::string("Z:") + hostPath;
+    for (char& c : windows) {
+        if (c == '/') c = '\\';
+    }
+    std::wstring wide;
+    return AnsiToWide(windows, wide);
+}
+
+std::string ToNarrow(const std::wstring& wide) {
+    std::string narrow;
+    return WideToAnsi(wide, narrow);
+}
+
+bool Run(int argc, char** argv) {
+    const std::string what = argv[1];
+    if (what == "download" && argc == 5) {
+        g_exeDir = ToWindowsPath(argv[3]) + L"\\";
+        std::wstring name;
+        AnsiToWide(argv[4], name);
+        return GetHttpClient()->DownloadToFile(argv[2], name);
+    }
+    if (what == "extract" && argc == 4) {
+        return ExtractArchive(ToNarrow(ToWindowsPath(argv[2])), ToNarrow(ToWindowsPath(argv[3])),
+                              ProgressCallback{});
+    }
+    if (what == "copytree" && argc == 4) {
+        return CopyTree(ToWindowsPath(argv[2]), ToWindowsPath(argv[3])) != 0;
+    }
+    std::fprintf(stderr, "usage: qxbench download URL CLIENT_DIR NAME | extract ARCHIVE DEST | "
+                         "copytree SRC DST\n");
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return Run(1, argv) ? 0 : 2;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = Run(argc, argv);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    std::fprintf(stdout, "%.4f\n", elapsed.count());
+    return ok ? 0 : 1;
+}

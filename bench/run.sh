@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds the release program and the benchmark driver, then prints the figures (see run.py).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+build="$root/build/release"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$(nproc)" --target qxwebhelper qxbench
+python3 "$root/bench/run.py" --build "$build" "$@"
