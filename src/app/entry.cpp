@@ -1,1 +1,140 @@
-// placeholder: replaced by the module's implementation
+// The program's entry: the single-instance guard, the choice between the repair and the plug-in
+// removal, and the start-up checks in their fixed order up to the modal repair dialog. Every
+// failure shows one box and ends the process; the exit code is 0 on every path.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/game_process.h"
+#include "app/integrity.h"
+#include "fsutil/paths.h"
+#include "patchlist/fetch_patch_list.h"
+#include "patchlist/patch_list.h"
+#include "platform/win32.h"
+#include "plugin/web_plugin.h"
+#include "repair/download_stage.h"
+#include "ui/progress_state.h"
+#include "ui/repair_dialog.h"
+#include "ui/resource.h"
+
+namespace {
+
+const wchar_t kMutexName[] = L"__QXWEB_HELPER_MUTEX_NAME__";
+const wchar_t kPluginKeyword[] = L"__VOREZ_EREDID_IZAZUZEZOD_URIVID__";
+const wchar_t kCaptionHint[] = L"提示";
+const wchar_t kCaptionStartFailed[] = L"启动失败";
+
+const size_t kTokenChars = 256;
+const DWORD kCurrentDirChars = 260;
+const DWORD kModulePathChars = 512;
+
+void ShowStartupError(const wchar_t* text) {
+    MessageBoxW(GetForegroundWindow(), text, kCaptionHint, MB_OK);
+}
+
+// True when another copy already holds the guard. The handle is kept open on purpose: the
+// guard lasts as long as this process.
+bool AnotherCopyIsRunning() {
+    CreateMutexW(nullptr, FALSE, kMutexName);
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// The plug-in removal is selected by the keyword followed by a number. The token is read with a
+// bounded conversion: a longer word fills the buffer only in part, and since it is longer than
+// the keyword it can never equal it.
+bool IsPluginRemoval(const wchar_t* cmdLine, int& mode) {
+    if (!cmdLine)
+        return false;
+    wchar_t token[kTokenChars] = {};
+    int number = 0;
+    if (swscanf(cmdLine, L"%255ls %d", token, &number) != 2)
+        return false;
+    if (wcscmp(token, kPluginKeyword) != 0)
+        return false;
+    mode = number;
+    return true;
+}
+
+// Finds the game clients running from the current directory and, after asking, ends them.
+// Returns false when start-up has to stop here.
+bool EndRunningGameClients() {
+    wchar_t currentDir[kCurrentDirChars] = {};
+    GetCurrentDirectoryW(kCurrentDirChars, currentDir);
+    const std::wstring folder(currentDir);
+
+    std::vector<uint32_t> pids;
+    if (!FindGameProcessesBySnapshot(folder, pids))
+        FindGameProcessesByEnum(folder, pids);
+    if (pids.empty())
+        return true;
+
+    if (MessageBoxW(
+            GetForegroundWindow(),
+            L"当前有游戏客户端进程正在运行中，需结束游戏进程才能使用本工具。是否立即结束进程？",
+            kCaptionHint, MB_YESNO) != IDYES)
+        return false;
+    if (TerminateGameProcesses(pids) != pids.size()) {
+        MessageBoxW(GetForegroundWindow(), L"非常抱歉，结束进程失败", kCaptionStartFailed, MB_OK);
+        return false;
+    }
+    return true;
+}
+
+// The folder of the running executable, with its trailing "\"; empty for a path without one.
+std::wstring ExecutableFolder() {
+    wchar_t modulePath[kModulePathChars] = {};
+    GetModuleFileNameW(nullptr, modulePath, kModulePathChars);
+    modulePath[kModulePathChars - 1] = L'\0';
+    const std::wstring path(modulePath);
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+bool EnsureDocumentsFolder() {
+    const std::wstring documents = JoinPath(g_exeDir, L"Documents");
+    return IsDirectory(documents) || MakeDirTree(documents.c_str());
+}
+
+void RunRepairStartup(HINSTANCE hInstance) {
+    if (!CheckResourceIntegrity()) {
+        ShowStartupError(L"校验资源完整性失败，请重新安装客户端");
+        return;
+    }
+    if (!EndRunningGameClients())
+        return;
+    if (!FetchPatchList()) {
+        ShowStartupError(L"获取patchList失败");
+        return;
+    }
+    g_actionMode = ACTION_REPAIR;
+    g_exeDir = ExecutableFolder();
+    if (!g_patchList.empty())
+        g_latestVersionText = g_patchList.back().version;
+    if (!PrepareTmpPatchFolder()) {
+        ShowStartupError(L"创建Patch临时文件夹失败");
+        return;
+    }
+    if (!EnsureDocumentsFolder()) {
+        ShowStartupError(L"创建Patch文件夹失败");
+        return;
+    }
+    DialogBoxParamW(hInstance, MAKEINTRESOURCEW(IDD_REPAIR), nullptr, RepairDlgProc, 0);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpCmdLine,
+                    int /*nCmdShow*/) {
+    if (AnotherCopyIsRunning()) {
+        MessageBoxW(nullptr, L"当前已经有另一个修复工具正在运行", kCaptionStartFailed, MB_OK);
+        return 0;
+    }
+    int pluginMode = 0;
+    if (IsPluginRemoval(lpCmdLine, pluginMode)) {
+        RemoveWebPlugin(pluginMode);
+        return 0;
+    }
+    RunRepairStartup(hInstance);
+    return 0;
+}
