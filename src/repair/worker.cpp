@@ -1,1 +1,131 @@
-// placeholder: replaced by the module's implementation
+// The repair worker thread: download, extraction, merge, backup, removal of the old patch folders,
+// installation copy and clean-up, in this order. The first failing stage ends the run with one
+// message box; a successful run turns the dialog's button into the game launch.
+#include "repair/worker.h"
+
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "fsutil/paths.h"
+#include "patchlist/patch_entry.h"
+#include "repair/download_stage.h"
+#include "repair/extract_stage.h"
+#include "repair/install_stages.h"
+#include "ui/progress_state.h"
+#include "ui/resource.h"
+
+namespace {
+
+HWND Control(int id) {
+    return GetDlgItem(g_hMainDlg, id);
+}
+
+void ShowFailure(const wchar_t* text) {
+    MessageBoxW(GetForegroundWindow(), text, L"提示", MB_OK);
+}
+
+void HideControl(int id) {
+    if (HWND control = Control(id))
+        ShowWindow(control, SW_HIDE);
+}
+
+void SetStatus(HWND status, const wchar_t* text) {
+    if (status)
+        SetWindowTextW(status, text);
+}
+
+// Whole-step advance of the bar; the base moves only when the bar exists.
+void AdvanceProgress(HWND progress, int increment) {
+    if (!progress)
+        return;
+    g_progressBase += increment;
+    SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(g_progressBase), 0);
+}
+
+// After the old patch folders were (partly) removed, a failure must not leave the client
+// without them: the backup goes back before the box is shown.
+void FailAfterRemoval(const wchar_t* text) {
+    RestoreOriginalPatches();
+    ShowFailure(text);
+}
+
+void ShowRepaired(HWND progress, HWND status) {
+    if (HWND action = Control(IDC_ACTION)) {
+        EnableWindow(action, TRUE);
+        SetWindowTextW(action, L"启动游戏");
+    }
+    if (progress && status) {
+        ShowWindow(progress, SW_HIDE);
+        ShowWindow(status, SW_HIDE);
+    }
+    if (HWND hint = Control(IDC_HINT)) {
+        ShowWindow(hint, SW_SHOW);
+        SetWindowTextW(hint, L"修复成功！可启动游戏。");
+    }
+}
+
+// The stages after the extraction; false when one failed (its box already shown).
+bool InstallPatches(const std::vector<PatchEntry>& downloads) {
+    HWND progress = Control(IDC_PROGRESS);
+    HWND status = Control(IDC_STATUS);
+
+    SetStatus(status, L"正在合并临时补丁");
+    if (!MergeTempPatches(downloads)) {
+        ShowFailure(L"合并patch失败");
+        return false;
+    }
+    AdvanceProgress(progress, 3);
+
+    SetStatus(status, L"正在备份原补丁");
+    if (!BackupOriginalPatches()) {
+        ShowFailure(L"备份原patch失败");
+        return false;
+    }
+    if (!RemoveLeftoverPatches()) {
+        FailAfterRemoval(L"删除残留patch失败");
+        return false;
+    }
+    AdvanceProgress(progress, 3);
+
+    SetStatus(status, L"正在安装新补丁");
+    const std::wstring tmpFolder = JoinPath(g_exeDir, L"TmpPatch");
+    const std::wstring installSource = JoinPath(tmpFolder, L"All");
+    const std::wstring installDestination = JoinPath(g_exeDir, L"Documents");
+    if (!CopyTree(installSource, installDestination)) {
+        FailAfterRemoval(L"拷贝patch失败");
+        return false;
+    }
+    AdvanceProgress(progress, 3);
+
+    SetStatus(status, L"正在删除临时文件");
+    DeleteDirTree(tmpFolder.c_str());
+
+    g_actionMode = ACTION_LAUNCH;
+    AdvanceProgress(progress, 1);
+    ShowRepaired(progress, status);
+    return true;
+}
+
+void RunRepair() {
+    std::vector<PatchEntry> downloads;
+    if (!DownloadPatches(downloads)) {
+        ShowFailure(L"下载patch失败");
+        return;
+    }
+    HideControl(IDC_DOWNLOAD_COUNT);
+    HideControl(IDC_DOWNLOAD_SPEED);
+
+    if (!ExtractPatches(downloads)) {
+        ShowFailure(L"解压patch失败");
+        return;
+    }
+    InstallPatches(downloads);
+}
+
+}  // namespace
+
+DWORD WINAPI RepairWorker(LPVOID /*parameter*/) {
+    RunRepair();
+    return 0;
+}
