@@ -1,1 +1,90 @@
-// placeholder: replaced by the module's implementation
+// The diagnostic log "C:\QxWebHelper.txt": created (truncated) on the first entry of a run, so a
+// run that never logs leaves an earlier log alone; each entry is one line behind the time of day.
+#include "app/log.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fsutil/text.h"
+#include "platform/win32.h"
+
+Log* g_log = nullptr;
+
+namespace {
+
+const wchar_t kLogPath[] = L"C:\\QxWebHelper.txt";
+const char kBannerLine[] = "================================\n";
+
+// The message formatted into wide text. vswprintf only reports "too small" (and the same -1 for
+// an unencodable argument), so the buffer grows up to a bound and a message that never fits is
+// left empty rather than looping forever.
+std::wstring FormatWide(const wchar_t* format, va_list args) {
+    std::vector<wchar_t> buffer(256);
+    while (buffer.size() <= (1u << 20)) {
+        va_list copy;
+        va_copy(copy, args);
+        int written = vswprintf(buffer.data(), buffer.size(), format, copy);
+        va_end(copy);
+        if (written >= 0)
+            return std::wstring(buffer.data(), static_cast<size_t>(written));
+        buffer.resize(buffer.size() * 4);
+    }
+    return std::wstring();
+}
+
+void WriteTimePrefix(FILE* file) {
+    __time64_t now = _time64(nullptr);
+    const struct tm* local = _localtime64(&now);
+    int hour = local ? local->tm_hour : 0;
+    int minute = local ? local->tm_min : 0;
+    int second = local ? local->tm_sec : 0;
+    fprintf(file, "[%02d:%02d.%02d] ", hour, minute, second);
+}
+
+}  // namespace
+
+void LogOpen() {
+    // Built once and kept for the whole run; LogClose only closes the stream.
+    static Log log;
+    log.file = _wfopen(kLogPath, L"w");
+    if (log.file) {
+        for (int i = 0; i < 4; ++i)
+            fputs(kBannerLine, log.file);
+    }
+    g_log = &log;
+}
+
+void LogClose() {
+    if (g_log && g_log->file) {
+        fclose(g_log->file);
+        g_log->file = nullptr;
+    }
+}
+
+// The message is formatted wide and written narrow (system code page): one stream never mixes
+// narrow and wide output, which the C runtimes do not all allow.
+int LogWrite(Log* log, const wchar_t* format, ...) {
+    if (!g_log) {
+        LogOpen();
+        atexit(LogClose);
+    }
+    if (!log)
+        log = g_log;
+    if (!log->file)
+        return -1;
+
+    va_list args;
+    va_start(args, format);
+    std::wstring message = FormatWide(format, args);
+    va_end(args);
+    std::string narrow;
+    WideToAnsi(message, narrow);
+
+    WriteTimePrefix(log->file);
+    fwrite(narrow.data(), 1, narrow.size(), log->file);
+    fputs("\n", log->file);
+    fflush(log->file);
+    return 0;
+}

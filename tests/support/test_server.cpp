@@ -72,14 +72,14 @@ bool ChildExited(int pid) {
 
 }  // namespace
 
-TestServer::TestServer() : stateDir_(MakeStateDir()) {
+TestServer::TestServer(int port) : stateDir_(MakeStateDir()) {
     root_ = stateDir_ + "/root";
     fs::create_directories(root_);
-    Start();
+    Start(port);
 }
 
-TestServer::TestServer(const std::string& root) : stateDir_(MakeStateDir()), root_(root) {
-    Start();
+TestServer::TestServer(const std::string& root, int port) : stateDir_(MakeStateDir()), root_(root) {
+    Start(port);
 }
 
 TestServer::~TestServer() {
@@ -89,7 +89,7 @@ TestServer::~TestServer() {
         fs::remove_all(stateDir_, ignored);
 }
 
-void TestServer::Start() {
+void TestServer::Start(int port) {
     if (stateDir_.empty())
         return;
     const std::string script = std::string(QX_TOOLS_DIR) + "/patch_server.py";
@@ -98,7 +98,7 @@ void TestServer::Start() {
     WriteRules();
     std::vector<std::string> args = {QX_PYTHON,     script,
                                      "--root",      root_,
-                                     "--port",      "0",
+                                     "--port",      std::to_string(port),
                                      "--port-file", portFile,
                                      "--rules",     stateDir_ + "/rules.json",
                                      "--counts",    stateDir_ + "/counts.json"};
@@ -203,6 +203,12 @@ int TestServer::RequestCount(const std::string& path) const {
     const std::string key = JsonQuoted(path) + ": ";
     size_t at = counts.find(key);
     return at == std::string::npos ? 0 : std::atoi(counts.c_str() + at + key.size());
+}
+
+int PatchListPort() {
+    const std::string host = QX_PATCHLIST_HOST;
+    size_t colon = host.rfind(':');
+    return colon == std::string::npos ? 80 : std::atoi(host.c_str() + colon + 1);
 }
 
 }  // namespace qxtest

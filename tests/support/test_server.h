@@ -9,9 +9,10 @@ namespace qxtest {
 
 class TestServer {
   public:
-    // Serves `root`; with no root, an empty folder of its own (see Root()).
-    TestServer();
-    explicit TestServer(const std::string& root);
+    // Serves `root`; with no root, an empty folder of its own (see Root()). Port 0 lets the
+    // system pick a free port.
+    explicit TestServer(int port = 0);
+    explicit TestServer(const std::string& root, int port = 0);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -36,7 +37,7 @@ class TestServer {
     int RequestCount(const std::string& path) const;
 
   private:
-    void Start();
+    void Start(int port);
     void Stop();
     void WriteRules() const;
 
@@ -46,5 +47,8 @@ class TestServer {
     int pid_ = 0;
     int port_ = 0;
 };
+
+// The port of the patch-list host that the program under test was built with.
+int PatchListPort();
 
 }  // namespace qxtest
