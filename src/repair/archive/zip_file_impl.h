@@ -1,0 +1,18 @@
+// The private state of the archive reader, shared by the files that implement ZipFile.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+
+#include "platform/win32.h"  // before minizip: maps unzOpen to the platform's path handling
+#include "repair/archive/zip_file.h"
+
+struct ZipFileImpl {
+    unzFile handle = nullptr;
+    std::unordered_map<std::string, ZipEntryRecord> index;
+    // Entries of the last walk that can never be extracted: a name that did not fit the name
+    // buffer or holds a NUL byte, a size or position beyond 32 bits, or entries the walk could
+    // not reach in a damaged central directory. Any of them makes an extraction fail.
+    std::size_t unusableEntries = 0;
+};
