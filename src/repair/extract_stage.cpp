@@ -1,0 +1,73 @@
+// The extraction stage: unpacks every downloaded archive, oldest first, into a folder of its own
+// in the temporary folder, and reports the progress to the repair dialog.
+#include "repair/extract_stage.h"
+
+#include <string>
+
+#include "fsutil/paths.h"
+#include "fsutil/text.h"
+#include "patchlist/patch_list.h"
+#include "repair/archive/zip_file.h"
+#include "repair/download_stage.h"
+#include "repair/stage_folders.h"
+#include "ui/progress_state.h"
+
+namespace {
+
+// Unpacks the archive of the temporary folder named archiveName into its freshly emptied folder
+// folderName. Names that are not one plain name (they come from the network) are refused before
+// any folder is touched. An archive that should be there but is missing, or a folder that cannot
+// be made, fails the archive: a patch must never be dropped silently while the repair goes on.
+bool ExtractOneArchive(const std::wstring& archiveName, const std::wstring& folderName) {
+    if (!IsPlainTmpName(archiveName) || !IsPlainTmpName(folderName)) {
+        return false;
+    }
+    const std::wstring archive = JoinPath(TmpPatchFolder(), archiveName);
+    const std::wstring folder = JoinPath(TmpPatchFolder(), folderName);
+    if (!RecreateDir(folder)) {
+        return false;
+    }
+    if (archive.empty() || !PathExists(archive)) {
+        return false;
+    }
+    std::string narrowArchive;
+    std::string narrowFolder;
+    WideToAnsi(archive, narrowArchive);
+    WideToAnsi(folder, narrowFolder);
+
+    ++g_extractDone;
+    PostMessageW(g_hMainDlg, WM_EXTRACT_COUNT, 0, 0);
+    ProgressCallback progress;
+    progress.callback = ExtractProgress;
+    return ExtractArchive(narrowArchive, narrowFolder, progress);
+}
+
+}  // namespace
+
+int ExtractProgress(int /*reserved*/, int filesWritten, int fileCount) {
+    const WPARAM percent = static_cast<WPARAM>(filesWritten * 100 / fileCount);
+    return PostMessageW(g_hMainDlg, WM_EXTRACT_PROGRESS, percent, 0);
+}
+
+bool ExtractPatches(const std::vector<PatchEntry>& downloads) {
+    g_extractTotal = static_cast<int32_t>(downloads.size()) + 1;
+    g_extractScale = (1.0f / static_cast<float>(g_extractTotal)) * 0.2f;
+
+    int attempted = 0;
+    bool failed = false;
+    // Oldest chosen release first: the list holds the newest first.
+    for (auto entry = downloads.rbegin(); entry != downloads.rend(); ++entry) {
+        ++attempted;
+        if (!ExtractOneArchive(ArchiveFileName(entry->url), entry->version)) {
+            failed = true;
+        }
+    }
+    if (CumulativePatchExpected()) {
+        const std::wstring& newest = g_patchList.back().version;
+        ++attempted;
+        if (!ExtractOneArchive(CumulativePatchName(newest), CumulativeFolderName(newest))) {
+            failed = true;
+        }
+    }
+    return attempted > 0 && !failed;
+}
