@@ -15,6 +15,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zipfile
 
@@ -144,14 +145,23 @@ class ClientFolder:
     def start_game(self, relpath="vazazu.exe", seconds=600):
         """Starts a real long-running process whose executable is relpath in the client folder
         (a copy of sleep, since the process listing names a process after its executable file).
-        It is killed at clean-up if still running."""
+        A thread reaps it as soon as it ends, so a terminated game leaves no zombie behind; it is
+        killed at clean-up if still running."""
         exe = self.file(relpath)
         os.makedirs(os.path.dirname(exe), exist_ok=True)
         shutil.copy2(shutil.which("sleep"), exe)
         proc = subprocess.Popen([exe, str(seconds)], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.processes.append(proc)
+        threading.Thread(target=proc.wait, daemon=True).start()
         return proc
+
+    def use_binary_name(self, relpath):
+        """Puts the program at relpath in the client folder instead of "qxwebhelper"."""
+        target = self.file(relpath)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        os.replace(self.binary, target)
+        self.binary = target
 
     def cleanup(self):
         for proc in self.processes:
