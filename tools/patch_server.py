@@ -10,6 +10,9 @@ as told by a JSON rules file that is re-read on every request:
      "/c.zip":              {"truncate": 100},        send only N body bytes, then close
      "/d.zip":              {"rate": 2048}}           send the body at N bytes per second
 
+A rule with "times": N applies to the first N requests of its path only (a server that fails
+twice, then answers).
+
 With --counts FILE the number of requests per path is kept in FILE as a JSON object.
 --port 0 picks a free port; the port is printed and written to --port-file.
 """
@@ -49,17 +52,19 @@ def write_atomically(path, text):
 
 
 class RequestCounter:
+    """Requests per path since the start; written to path (when given) after each one."""
+
     def __init__(self, path):
         self.path = path
         self.counts = {}
         self.lock = threading.Lock()
 
     def add(self, url_path):
-        if not self.path:
-            return
         with self.lock:
-            self.counts[url_path] = self.counts.get(url_path, 0) + 1
-            write_atomically(self.path, json.dumps(self.counts, sort_keys=True))
+            count = self.counts[url_path] = self.counts.get(url_path, 0) + 1
+            if self.path:
+                write_atomically(self.path, json.dumps(self.counts, sort_keys=True))
+            return count
 
 
 class PatchHandler(http.server.BaseHTTPRequestHandler):
@@ -74,8 +79,10 @@ class PatchHandler(http.server.BaseHTTPRequestHandler):
 
     def answer(self, send_body):
         url_path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
-        self.server.counter.add(url_path)
+        count = self.server.counter.add(url_path)
         rule = read_json(self.server.rules_path).get(url_path, {})
+        if "times" in rule and count > int(rule["times"]):
+            rule = {}
         if not send_body and "head_status" in rule:
             return self.send_page(int(rule["head_status"]), send_body=False)
         if "status" in rule:
