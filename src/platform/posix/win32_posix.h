@@ -108,6 +108,21 @@ typedef uintptr_t DWORD_PTR;
 #define ERROR_NOT_FOUND 1168L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_GEN_FAILURE 31L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_BUSY 170L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_NOT_READY 21L
+#define ERROR_READ_FAULT 30L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_NOT_SAME_DEVICE 17L
+#define ERROR_LOCK_VIOLATION 33L
+#define ERROR_TOO_MANY_LINKS 1142L
+#define ERROR_CANT_ACCESS_FILE 1920L
+#define ERROR_INVALID_FUNCTION 1L
 
 DWORD GetLastError(void);
 void SetLastError(DWORD dwErrCode);
@@ -136,6 +151,9 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, size_t dwStackSize
 void Sleep(DWORD dwMilliseconds);
 DWORD GetCurrentProcessId(void);
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+
+// The program's entry, called by the layer's main() with the arguments joined by single blanks.
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nShowCmd);
 
 // ---- Files --------------------------------------------------------------------------------
 
@@ -197,6 +215,7 @@ UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 
 #define CP_ACP 0
 #define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
 
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);
@@ -282,6 +301,16 @@ LONG SHDeleteKeyW(HKEY hkey, LPCWSTR pszSubKey);
 #define WM_CTLCOLORSTATIC 0x0138
 #define WM_USER 0x0400
 #define PBM_SETPOS (WM_USER + 2)
+#define BN_CLICKED 0
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
+
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_MESSAGE_SYNC_ONLY 1159L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 #define IDOK 1
 #define IDCANCEL 2

@@ -1,0 +1,349 @@
+// File functions of Win32 over the host file system: GetFileAttributesW, CopyFileW, DeleteFileW,
+// RemoveDirectoryW and CreateFileW, with Windows' rules for read-only and in-use files.
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "errors.h"
+#include "handles.h"
+#include "host_path.h"
+#include "syscalls.h"
+
+namespace qx {
+namespace {
+
+// An open file; a share mode narrower than "everything" holds a flock for the handle's life.
+class FileHandle : public HandleObject {
+  public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() override { sys::Close(fd_); }
+
+  private:
+    int fd_;
+};
+
+bool LstatWin(LPCWSTR path, std::string* host, struct stat* info) {
+    if (path == nullptr || !ToHostPath(std::wstring(path), host)) {
+        if (path == nullptr)
+            SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    *host = WithoutTrailingSlashes(*host);
+    if (sys::Lstat(host->c_str(), info) != 0) {
+        SetLastErrorFromErrno(errno, *host);
+        return false;
+    }
+    return true;
+}
+
+bool IsDirectoryOrLinkToOne(const std::string& host, const struct stat& info) {
+    if (S_ISDIR(info.st_mode))
+        return true;
+    struct stat target {};
+    return S_ISLNK(info.st_mode) && sys::Stat(host.c_str(), &target) == 0 &&
+           S_ISDIR(target.st_mode);
+}
+
+// Copies the rest of `in` to `out` in the kernel, falling back to read/write where the kernel
+// cannot (another file system kind, an old kernel). False with errno on failure.
+bool CopyData(int in, int out) {
+    constexpr size_t kChunk = size_t{1} << 30;
+    bool anyCopied = false;
+    for (;;) {
+        ssize_t copied = sys::Copy(in, out, kChunk);
+        if (copied == 0)
+            return true;
+        if (copied > 0) {
+            anyCopied = true;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (anyCopied ||
+            (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EXDEV)) {
+            return false;
+        }
+        break;
+    }
+    std::vector<char> buffer(size_t{1} << 20);
+    for (;;) {
+        ssize_t got = sys::Read(in, buffer.data(), buffer.size());
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (!sys::WriteAll(out, buffer.data(), static_cast<size_t>(got)))
+            return false;
+    }
+}
+
+// Checks whether an existing target may be overwritten; false with the last error set.
+bool TargetMayBeReplaced(const std::string& target, const struct stat& source, BOOL failIfExists) {
+    struct stat info {};
+    if (sys::Stat(target.c_str(), &info) != 0)
+        return true;  // missing (or a dangling link)
+    if (failIfExists) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return false;
+    }
+    if (info.st_dev == source.st_dev && info.st_ino == source.st_ino) {
+        // Copying a file onto itself would truncate the source first: Windows refuses it, since
+        // the source is open without write sharing.
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode) || IsReadOnly(info)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (IsInUse(target, LOCK_EX)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    return true;
+}
+
+// Writes the source's data into the open target and gives it the source's permission bits and
+// modification time. False with errno set.
+bool FillTarget(int in, int out, const struct stat& source) {
+    if (!CopyData(in, out))
+        return false;
+    if (sys::Fchmod(out, source.st_mode & 07777) != 0)
+        return false;
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    ::futimens(out, times);  // a time that cannot be kept is no reason to fail the copy
+    return true;
+}
+
+// open(2) flags for a CreateFileW call; false for an unknown disposition.
+bool OpenFlags(DWORD access, DWORD disposition, int* flags) {
+    bool reading = (access & GENERIC_READ) != 0;
+    bool writing = (access & GENERIC_WRITE) != 0;
+    *flags = O_CLOEXEC | (writing ? (reading ? O_RDWR : O_WRONLY) : O_RDONLY);
+    switch (disposition) {
+        case CREATE_NEW:
+            *flags |= O_CREAT | O_EXCL;
+            return true;
+        case CREATE_ALWAYS:
+            *flags |= O_CREAT | O_TRUNC;
+            return true;
+        case OPEN_EXISTING:
+            return true;
+        case OPEN_ALWAYS:
+            *flags |= O_CREAT;
+            return true;
+        case TRUNCATE_EXISTING:
+            *flags |= O_TRUNC;
+            return writing;
+        default:
+            return false;
+    }
+}
+
+// The flock that stands for a share mode: none when everything is shared, exclusive when
+// nothing is, shared otherwise (it keeps out an exclusive opener and lets readers in).
+int LockForShareMode(DWORD shareMode) {
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if ((shareMode & all) == all)
+        return 0;
+    return shareMode == 0 ? LOCK_EX : LOCK_SH;
+}
+
+}  // namespace
+
+DWORD AttributesFromStat(const std::string& hostPath, const std::string& name,
+                         const struct stat& info) {
+    DWORD attributes = 0;
+    if (S_ISLNK(info.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        struct stat target {};
+        if (sys::Stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+            attributes |= FILE_ATTRIBUTE_DIRECTORY;  // like a junction
+        }
+    } else if (S_ISDIR(info.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    } else {
+        attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    }
+    if (IsReadOnly(info))
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    if (!name.empty() && name[0] == '.' && name != "." && name != "..") {
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    }
+    return attributes;
+}
+
+bool IsInUse(const std::string& hostPath, int operation) {
+    // A fresh open file description: its flock conflicts with every other one, ours included.
+    UniqueFd probe(sys::Open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!probe.Valid())
+        return false;
+    if (sys::Flock(probe.Get(), operation | LOCK_NB) == 0)
+        return false;
+    return errno == EWOULDBLOCK;
+}
+
+}  // namespace qx
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    std::string host;
+    struct stat info {};
+    if (!qx::LstatWin(lpFileName, &host, &info))
+        return INVALID_FILE_ATTRIBUTES;
+    return qx::AttributesFromStat(host, qx::LastComponent(host), info);
+}
+
+BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
+    std::string source, target;
+    if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!qx::ToHostPath(std::wstring(lpExistingFileName), &source) ||
+        !qx::ToHostPath(std::wstring(lpNewFileName), &target)) {
+        return FALSE;
+    }
+    qx::UniqueFd in(qx::sys::Open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat sourceInfo {};
+    if (!in.Valid() || qx::sys::Fstat(in.Get(), &sourceInfo) != 0) {
+        qx::SetLastErrorFromErrno(errno, source);
+        return FALSE;
+    }
+    if (S_ISDIR(sourceInfo.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (qx::IsInUse(source, LOCK_SH)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (!qx::TargetMayBeReplaced(target, sourceInfo, bFailIfExists))
+        return FALSE;
+
+    // Written in place like Windows (no temporary file); O_EXCL tells us whether we made it.
+    int flags = O_WRONLY | O_CLOEXEC | O_TRUNC;
+    qx::UniqueFd out(qx::sys::Open(target.c_str(), flags | O_CREAT | O_EXCL, 0600));
+    bool created = out.Valid();
+    if (!created && errno == EEXIST && !bFailIfExists) {
+        out.Reset(qx::sys::Open(target.c_str(), flags));
+    }
+    if (!out.Valid()) {
+        qx::SetLastErrorFromErrno(errno, target, qx::Creating::File);
+        return FALSE;
+    }
+    bool copied = qx::FillTarget(in.Get(), out.Get(), sourceInfo);
+    int err = errno;
+    if (qx::sys::Close(out.Release()) != 0 && copied) {
+        copied = false;
+        err = errno;
+    }
+    if (!copied) {
+        // A partial file we created ourselves would pass for a good copy later: remove it.
+        if (created)
+            qx::sys::Unlink(target.c_str());
+        qx::SetLastErrorFromErrno(err, target);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR lpFileName) {
+    std::string host;
+    struct stat info {};
+    if (!qx::LstatWin(lpFileName, &host, &info))
+        return FALSE;
+    if (!S_ISLNK(info.st_mode)) {
+        // A link is removed whatever it points at; a file only when Windows would allow it.
+        if (S_ISDIR(info.st_mode) || qx::IsReadOnly(info) || qx::IsInUse(host, LOCK_EX)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    if (qx::sys::Unlink(host.c_str()) != 0) {
+        qx::SetLastErrorFromErrno(errno, host);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
+    std::string host;
+    struct stat info {};
+    if (!qx::LstatWin(lpPathName, &host, &info))
+        return FALSE;
+    if (!qx::IsDirectoryOrLinkToOne(host, info)) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    if (S_ISLNK(info.st_mode)) {  // a link to a folder goes, the folder stays
+        if (qx::sys::Unlink(host.c_str()) != 0) {
+            qx::SetLastErrorFromErrno(errno, host);
+            return FALSE;
+        }
+        return TRUE;
+    }
+    if (qx::IsReadOnly(info)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (qx::sys::Rmdir(host.c_str()) != 0) {
+        qx::SetLastErrorFromErrno(errno == EEXIST ? ENOTEMPTY : errno, host);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                   HANDLE) {
+    std::string host;
+    int flags = 0;
+    if (lpFileName == nullptr || !qx::OpenFlags(dwDesiredAccess, dwCreationDisposition, &flags)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!qx::ToHostPath(std::wstring(lpFileName), &host))
+        return INVALID_HANDLE_VALUE;
+
+    struct stat info {};
+    bool existed = qx::sys::Stat(host.c_str(), &info) == 0;
+    if (existed) {
+        bool modifies = (dwDesiredAccess & GENERIC_WRITE) != 0 || (flags & O_TRUNC) != 0;
+        if (S_ISDIR(info.st_mode) || (modifies && qx::IsReadOnly(info))) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (dwCreationDisposition == CREATE_NEW) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    // Truncation waits until the share check has passed: a file in use must keep its data.
+    bool truncate = (flags & O_TRUNC) != 0;
+    mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    qx::UniqueFd fd(qx::sys::Open(host.c_str(), flags & ~O_TRUNC, mode));
+    if (!fd.Valid()) {
+        qx::SetLastErrorFromErrno(errno, host, qx::Creating::File);
+        return INVALID_HANDLE_VALUE;
+    }
+    int lock = qx::LockForShareMode(dwShareMode);
+    if (lock != 0 && qx::sys::Flock(fd.Get(), lock | LOCK_NB) != 0) {
+        qx::SetLastErrorFromErrno(errno == EWOULDBLOCK ? EBUSY : errno, host);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (truncate && qx::sys::Ftruncate(fd.Get(), 0) != 0) {
+        qx::SetLastErrorFromErrno(errno, host);
+        return INVALID_HANDLE_VALUE;
+    }
+    // As in Windows, success says whether an existing file was opened where one could be made.
+    bool mayCreate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
+    SetLastError(mayCreate && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return qx::AddHandle(new qx::FileHandle(fd.Release()));
+}

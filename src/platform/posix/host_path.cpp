@@ -1,0 +1,117 @@
+// Windows-form path <-> host path translation (drive mapping and separators).
+#include "host_path.h"
+
+#include "codepage.h"
+#include "win32_posix.h"
+
+namespace qx {
+namespace {
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+bool HasDrive(const std::wstring& path) {
+    return path.size() >= 2 && path[1] == L':' &&
+           ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+}
+
+// The host folder a drive letter stands for, or false for a drive that does not exist.
+bool DriveRoot(wchar_t letter, std::string* root) {
+    wchar_t upper = letter >= L'a' ? static_cast<wchar_t>(letter - L'a' + L'A') : letter;
+    if (upper == L'Z') {
+        *root = "";
+        return true;
+    }
+    if (upper == L'C') {
+        *root = PrefixFolder() + "/drive_c";
+        return true;
+    }
+    return false;
+}
+
+// Converts separators to '/' and collapses runs of them into one.
+std::string JoinedWithSlashes(const std::wstring& rest) {
+    std::wstring out;
+    out.reserve(rest.size());
+    for (wchar_t c : rest) {
+        if (IsSeparator(c)) {
+            if (out.empty() || out.back() != L'/')
+                out += L'/';
+        } else {
+            out += c;
+        }
+    }
+    return WideToUtf8(out);
+}
+
+}  // namespace
+
+std::string PrefixFolder() {
+    const char* prefix = std::getenv("QXWEB_PREFIX");
+    if (prefix != nullptr && *prefix != '\0')
+        return prefix;
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "") + "/.qxwebhelper";
+}
+
+bool ToHostPath(const std::wstring& windowsPath, std::string* hostPath) {
+    std::wstring path = windowsPath;
+    if (path.compare(0, 4, L"\\\\?\\") == 0)
+        path.erase(0, 4);
+    if (path.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    if (!HasDrive(path)) {
+        *hostPath = JoinedWithSlashes(path);  // "\a" keeps its leading slash: the root of Z:
+        return true;
+    }
+    std::string root;
+    if (!DriveRoot(path[0], &root)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    // "C:", "C:\" and "C:a" all name places under the drive's root.
+    std::string rest = JoinedWithSlashes(L"\\" + path.substr(2));
+    if (rest == "/" && !root.empty())
+        rest.clear();
+    *hostPath = root + rest;
+    return true;
+}
+
+bool ToHostPath(const char* windowsPath, std::string* hostPath) {
+    if (windowsPath == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return ToHostPath(Utf8ToWide(windowsPath), hostPath);
+}
+
+std::wstring ToWindowsPath(const std::string& hostPath) {
+    std::wstring path = Utf8ToWide(hostPath);
+    for (wchar_t& c : path) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    if (!path.empty() && path[0] == L'\\')
+        path.insert(0, L"Z:");
+    return path;
+}
+
+std::string WithoutTrailingSlashes(const std::string& hostPath) {
+    std::string path = hostPath;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+std::string LastComponent(const std::string& hostPath) {
+    std::string path = WithoutTrailingSlashes(hostPath);
+    if (path == "/")
+        return "";
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace qx

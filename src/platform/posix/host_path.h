@@ -1,0 +1,31 @@
+// The one seam between the program's Windows-form paths and the host's paths, as Wine maps
+// drives: Z: is the Linux root, C: is $QXWEB_PREFIX/drive_c. Every layer function that takes or
+// returns a path goes through here.
+#pragma once
+
+#include <string>
+
+namespace qx {
+
+// $QXWEB_PREFIX, else $HOME/.qxwebhelper (read at each call, so tests can point it elsewhere).
+std::string PrefixFolder();
+
+// Windows form -> host path. Both separators are accepted and runs of them collapse to one;
+// "Z:\a" -> "/a", "C:\a" -> "<prefix>/drive_c/a", "\a" -> "/a" (root of the current drive,
+// which is Z:), "a\b" -> "a/b" (relative stays relative). The prefix "\\?\" is ignored. Any
+// other drive letter, or an empty path, fails with ERROR_PATH_NOT_FOUND set.
+bool ToHostPath(const std::wstring& windowsPath, std::string* hostPath);
+// The same for a narrow path in the system code page (UTF-8).
+bool ToHostPath(const char* windowsPath, std::string* hostPath);
+
+// Host path -> Windows form: an absolute path becomes "Z:\...", a relative one only changes its
+// separators.
+std::wstring ToWindowsPath(const std::string& hostPath);
+
+// The last component of a host path, ignoring trailing slashes ("" for "/").
+std::string LastComponent(const std::string& hostPath);
+
+// The path without trailing slashes ("/" stays "/").
+std::string WithoutTrailingSlashes(const std::string& hostPath);
+
+}  // namespace qx
