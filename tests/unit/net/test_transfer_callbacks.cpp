@@ -1,0 +1,101 @@
+// The transfer callbacks called directly: the speed sampling behind the dialog's speed display,
+// and the refusal of file writes before writing is enabled.
+#include <cstdio>
+#include <regex>
+
+#include "net/http_callbacks.h"
+#include "net_fixture.h"
+
+namespace qxtest {
+namespace {
+
+using TransferCallbacksTest = NetTest;
+
+struct Sample {
+    int32_t prevDlNow;
+    uint32_t speedBytes;
+    bool operator==(const Sample& o) const {
+        return prevDlNow == o.prevDlNow && speedBytes == o.speedBytes;
+    }
+};
+
+Sample Report(double total, double now) {
+    EXPECT_EQ(DownloadProgressCallback(nullptr, total, now, 0.0, 0.0), 0);
+    return Sample{g_prevDlNow, g_speedBytes};
+}
+
+std::ostream& operator<<(std::ostream& os, const Sample& s) {
+    return os << "{prev " << s.prevDlNow << ", speed " << s.speedBytes << "}";
+}
+
+TEST_F(TransferCallbacksTest, SpeedIsTheGrowthBetweenReports) {
+    g_speedBytes = 77;
+    EXPECT_EQ(Report(0.05, 500.0), (Sample{0, 77}));  // size unknown: nothing happens
+    EXPECT_EQ(Report(-0.05, 500.0), (Sample{0, 77}));
+    EXPECT_EQ(Report(1000.0, 100.0), (Sample{100, 0}));  // first report of the transfer
+    EXPECT_EQ(Report(1000.0, 100.0), (Sample{100, 0}));  // nothing new arrived
+    EXPECT_EQ(Report(1000.0, 400.0), (Sample{400, 300}));
+    EXPECT_EQ(Report(1000.0, 1000.0), (Sample{1000, 600}));
+}
+
+TEST_F(TransferCallbacksTest, CountersStayDefinedForHugeAndShrinkingCounts) {
+    // Beyond the 32-bit counter the count saturates instead of wrapping.
+    EXPECT_EQ(Report(6e9, 1000.0), (Sample{1000, 0}));
+    EXPECT_EQ(Report(6e9, 5e9), (Sample{INT32_MAX, static_cast<uint32_t>(INT32_MAX) - 1000u}));
+    EXPECT_EQ(Report(6e9, 5.5e9), (Sample{INT32_MAX, 0}));
+    // A smaller count than before (a new transfer that nobody reset for) is no negative speed.
+    g_prevDlNow = 500;
+    EXPECT_EQ(Report(1000.0, 200.0), (Sample{200, 0}));
+    // Percent of a tiny total, far outside int, is clamped rather than undefined.
+    EXPECT_EQ(Report(0.2, 1e12), (Sample{INT32_MAX, static_cast<uint32_t>(INT32_MAX) - 200u}));
+}
+
+TEST_F(TransferCallbacksTest, FileWritesAreRefusedAndLoggedUntilEnabled) {
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    char data[] = "abc";
+    EXPECT_EQ(FileWriteCallback(data, 1, 3, file), 0u);
+    EXPECT_EQ(ProbeWriteCallback(data, 1, 3, file), 0u);
+    EXPECT_EQ(ftell(file), 0L);
+    fclose(file);
+
+    std::string log = ReadFile(LogPath());
+    const std::string banner = "================================\r\n";
+    const std::string stamp = R"(\[\d\d:\d\d\.\d\d\] )";
+    EXPECT_TRUE(std::regex_match(log, std::regex(banner + banner + banner + banner + stamp +
+                                                 "downpatch callback quite!!!\r\n" + stamp +
+                                                 "RemoteFileExistDCallBack callback quite!!!\r\n")))
+        << log;
+}
+
+TEST_F(TransferCallbacksTest, LogFileIsOnlyReplacedByARunThatLogs) {
+    WriteFile(LogPath(), "earlier run\n");
+    GetHttpClient()->writeEnabled = true;
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    char data[] = "abc";
+    EXPECT_EQ(ProbeWriteCallback(data, 1, 3, file), 3u);
+    fclose(file);
+    EXPECT_EQ(ReadFile(LogPath()), "earlier run\n");
+
+    EXPECT_EQ(LogWrite(g_log, L"%ls %d", L"entry", 7), 0);
+    EXPECT_TRUE(std::regex_match(ReadFile(LogPath()), std::regex("(={32}\r\n){4}"
+                                                                 R"(\[\d\d:\d\d\.\d\d\] entry 7)"
+                                                                 "\r\n")));
+}
+
+TEST_F(TransferCallbacksTest, LogWriteIsSilentWhenTheFileCannotBeOpened) {
+    setenv("QXWEB_PREFIX", (scratch_ + "/no/such/prefix").c_str(), 1);
+    EXPECT_EQ(LogWrite(g_log, L"dropped"), -1);
+    EXPECT_EQ(LogWrite(g_log, L"dropped too"), -1);
+}
+
+TEST_F(TransferCallbacksTest, LongLogEntriesAreWrittenWhole) {
+    std::wstring longText(5000, L'x');
+    EXPECT_EQ(LogWrite(g_log, L"%ls|", longText.c_str()), 0);
+    std::string log = ReadFile(LogPath());
+    EXPECT_NE(log.find(std::string(5000, 'x') + "|\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qxtest
