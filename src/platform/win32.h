@@ -7,6 +7,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 #include <commctrl.h>
 #include <direct.h>
@@ -14,11 +17,18 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
+// The same C runtime headers as the Linux layer brings, so code that builds there builds here.
 #include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <cwchar>
+// minizip's unzip interface, which the layer also declares (the archive reader calls unzOpen).
+#include <unzip.h>
 #else
 #include "posix/win32_posix.h"
 #endif

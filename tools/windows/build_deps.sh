@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Builds the Windows dependencies of QxWebHelper once, into a cache folder outside the source tree:
+# a static HTTP-only libcurl and a static minizip, both for x86_64-w64-mingw32, from Debian's own
+# source packages. A finished cache is left as it is, so running this again costs nothing.
+#
+#   QXWEB_WIN_DEPS   the cache folder (default: $HOME/.cache/qxweb-win-deps)
+#   QXWEB_JOBS       parallel make jobs (default: 2)
+set -euo pipefail
+
+readonly DEPS="${QXWEB_WIN_DEPS:-$HOME/.cache/qxweb-win-deps}"
+readonly JOBS="${QXWEB_JOBS:-2}"
+readonly HOST=x86_64-w64-mingw32
+readonly SYSROOT=/usr/$HOST
+# Bump when the recipe changes, so that an older cache is rebuilt instead of reused.
+readonly RECIPE=1
+readonly STAMP="$DEPS/.complete-$RECIPE"
+readonly TOOL_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+                        dpkg-dev make pkg-config cmake python3)
+
+log() { printf '[build_deps] %s\n' "$*" >&2; }
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# The Debian mirror the machine itself uses (its deb822 sources), else the public one.
+debian_mirror() {
+    local uri
+    uri=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\/debian\)\/\{0,1\}$/\1/p' \
+        /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+    printf '%s\n' "${uri:-http://deb.debian.org/debian}"
+}
+
+install_tools() {
+    local missing=()
+    local pkg
+    for pkg in "${TOOL_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$pkg")
+    done
+    [ "${#missing[@]}" -eq 0 ] && return
+    log "installing ${missing[*]}"
+    if ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
+        as_root apt-get update
+    fi
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+        -o DPkg::Lock::Timeout=900 "${missing[@]}"
+}
+
+# apt-get with a sources list, package lists and caches of our own: the machine's apt setup is
+# only read, never changed.
+private_apt() {
+    local dir="$DEPS/apt"
+    apt-get -o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts=/dev/null \
+        -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" \
+        -o APT::Sandbox::User="$(id -un)" "$@"
+}
+
+fetch_sources() {
+    local dir="$DEPS/apt"
+    if compgen -G "$DEPS/src/curl-*/configure" >/dev/null &&
+        compgen -G "$DEPS/src/zlib-*/contrib/minizip/unzip.c" >/dev/null; then
+        return
+    fi
+    mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial" "$DEPS/src"
+    printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s bookworm main\n' \
+        "$(debian_mirror)" >"$dir/sources.list"
+    log "fetching Debian's curl and zlib sources into $DEPS/src"
+    private_apt -q update
+    (cd "$DEPS/src" && rm -rf ./curl-* ./zlib-* && private_apt -q source curl zlib)
+}
+
+
+build_curl() {
+    [ -f "$DEPS/lib/libcurl.a" ] && return
+    local src build
+    src=$(compgen -G "$DEPS/src/curl-[0-9]*/configure" | head -n 1)
+    src=${src%/configure}
+    build="$DEPS/build/curl"
+    rm -rf "$build" && mkdir -p "$build"
+    log "configuring libcurl ($src)"
+    # HTTP only: no TLS, no compression, no IDN/PSL, no HTTP/2, no other protocol. Win32 threads
+    # for the resolver, so nothing links against winpthread.
+    (cd "$build" && "$src/configure" -q --host="$HOST" --prefix="$DEPS" \
+        --disable-shared --enable-static --disable-pthreads --enable-threaded-resolver \
+        --without-ssl --without-zlib --without-brotli --without-zstd --without-libidn2 \
+        --without-libpsl --without-nghttp2 --without-nghttp3 --without-ngtcp2 --without-quiche \
+        --without-msh3 --without-libssh2 --without-libssh --without-wolfssh --without-librtmp \
+        --without-libgsasl --without-hyper --without-winidn --without-gssapi \
+        --without-ca-bundle --without-ca-path --without-ca-fallback \
+        --disable-ldap --disable-ldaps --disable-rtsp --disable-dict --disable-telnet \
+        --disable-tftp --disable-pop3 --disable-imap --disable-smb --disable-smtp \
+        --disable-gopher --disable-mqtt --disable-ftp --disable-file --disable-ntlm-wb \
+        --disable-crypto-auth --disable-sspi --disable-unix-sockets --disable-manual \
+        --disable-docs --disable-alt-svc --disable-hsts --disable-cookies \
+        CFLAGS='-O2' >"$build/configure.out")
+    log "building libcurl"
+    make -C "$build/lib" -j"$JOBS" -s V=0 >"$build/make.out"
+    make -C "$build/lib" -s install >/dev/null
+    make -C "$build/include" -s install >/dev/null
+    make -C "$build" -s install-pkgconfigDATA >/dev/null
+}
+
+build_minizip() {
+    [ -f "$DEPS/lib/libminizip.a" ] && return
+    local src build obj
+    src=$(compgen -G "$DEPS/src/zlib-*/contrib/minizip/unzip.c" | head -n 1)
+    src=${src%/unzip.c}
+    build="$DEPS/build/minizip"
+    rm -rf "$build" && mkdir -p "$build" "$DEPS/lib/pkgconfig" "$DEPS/include/minizip"
+    log "building minizip ($src) against $SYSROOT/lib/libz.a"
+    for obj in unzip ioapi iowin32; do
+        $HOST-gcc -O2 -c "$src/$obj.c" -o "$build/$obj.o"
+    done
+    $HOST-ar rcs "$DEPS/lib/libminizip.a" "$build"/unzip.o "$build"/ioapi.o "$build"/iowin32.o
+    cp "$src"/unzip.h "$src"/ioapi.h "$src"/iowin32.h "$DEPS/include/minizip/"
+    # The same shape as the Linux minizip.pc, so that `#include <unzip.h>` works on both sides.
+    cat >"$DEPS/lib/pkgconfig/minizip.pc" <<PC
+prefix=$DEPS
+libdir=\${prefix}/lib
+includedir=\${prefix}/include/minizip
+
+Name: minizip
+Description: minizip unzip interface from zlib's contributions (static, $HOST)
+Version: $(basename "$(dirname "$(dirname "$src")")" | sed 's/^zlib-//')
+Libs: -L\${libdir} -lminizip
+Libs.private: -lz
+Cflags: -I\${includedir}
+PC
+}
+
+report() {
+    cat <<TXT
+Windows dependencies in $DEPS:
+  libcurl   $DEPS/lib/libcurl.a, headers $DEPS/include/curl (define CURL_STATICLIB)
+            link: $(sed -n 's/^Libs.private: *//p' "$DEPS/lib/pkgconfig/libcurl.pc")
+  minizip   $DEPS/lib/libminizip.a, headers $DEPS/include/minizip
+  zlib      $SYSROOT/lib/libz.a (Debian's libz-mingw-w64-dev)
+  sources   $(cat "$DEPS/versions.txt" 2>/dev/null | tr '\n' ' ')
+TXT
+}
+
+main() {
+    if [ -f "$STAMP" ]; then
+        report
+        return
+    fi
+    install_tools
+    mkdir -p "$DEPS"
+    fetch_sources
+    build_curl
+    build_minizip
+    (cd "$DEPS/src" && ls -1 ./*.dsc | sed 's|^\./||; s|\.dsc$||') >"$DEPS/versions.txt"
+    touch "$STAMP"
+    report
+}
+
+main "$@"

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Checks a cross-built qxwebhelper.exe: it imports only DLLs that every Windows system ships
+# (static C++ runtime, static libcurl/zlib/minizip), and it carries its resources: the icon, the
+# dialog template 102, the version record and the manifest.
+#
+#   check_exe.sh PATH/TO/qxwebhelper.exe
+set -euo pipefail
+
+readonly HOST=x86_64-w64-mingw32
+readonly SYSTEM_DLLS='^(kernel32|user32|gdi32|shell32|shlwapi|psapi|comctl32|ws2_32|advapi32|bcrypt|crypt32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$'
+
+fail() { printf 'check_exe: %s\n' "$*" >&2; exit 1; }
+
+check_imports() {
+    local exe="$1" dll foreign=()
+    while read -r dll; do
+        printf '%s\n' "${dll,,}" | grep -Eq "$SYSTEM_DLLS" || foreign+=("$dll")
+    done < <($HOST-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+    [ "${#foreign[@]}" -eq 0 ] || fail "$exe needs DLLs that Windows does not ship: ${foreign[*]}"
+}
+
+check_resources() {
+    local exe="$1" listing kind
+    listing=$($HOST-windres -J coff -i "$exe" -O rc 2>/dev/null) ||
+        fail "$exe: cannot read its resources"
+    for kind in 'Type: group icon' 'Type: version' 'Type: 24'; do
+        grep -q "$kind" <<<"$listing" || fail "$exe lacks a resource ($kind)"
+    done
+    grep -q '^102 DIALOGEX' <<<"$listing" || fail "$exe lacks the dialog template 102"
+}
+
+main() {
+    [ "$#" -eq 1 ] || fail "usage: check_exe.sh PATH/TO/qxwebhelper.exe"
+    [ -f "$1" ] || fail "$1: no such file"
+    check_imports "$1"
+    check_resources "$1"
+    printf 'check_exe: %s imports only system DLLs and carries its resources\n' "$1"
+}
+
+main "$@"
