@@ -142,8 +142,10 @@ ssize_t StreamRead(void* cookie, char* buffer, size_t size) {
 // Text mode writes "\n" as "\r\n" on disk.
 ssize_t StreamWrite(void* cookie, const char* buffer, size_t size) {
     auto* stream = static_cast<Stream*>(cookie);
+    // fopencookie wants 0, never a negative value, for a failed write: glibc's stdio copies past
+    // its buffer when a write function returns -1 (a full disk crashed fwrite).
     if (!stream->text) {
-        return sys::WriteAll(stream->fd, buffer, size) ? static_cast<ssize_t>(size) : -1;
+        return sys::WriteAll(stream->fd, buffer, size) ? static_cast<ssize_t>(size) : 0;
     }
     std::string translated;
     translated.reserve(size + size / 16);
@@ -154,7 +156,7 @@ ssize_t StreamWrite(void* cookie, const char* buffer, size_t size) {
     }
     return sys::WriteAll(stream->fd, translated.data(), translated.size())
                ? static_cast<ssize_t>(size)
-               : -1;
+               : 0;
 }
 
 int StreamSeek(void* cookie, off64_t* offset, int whence) {
