@@ -1,0 +1,76 @@
+// Shared setup of the archive reader's tests: a temporary folder holding the archive "in.zip"
+// and the destination "out", the narrow Windows-form paths the reader takes, and a recorder
+// for the progress callback.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fsutil/text.h"
+#include "repair/archive/zip_file.h"
+#include "support/temp_dir.h"
+#include "support/zip_builder.h"
+
+namespace qxtest {
+
+using Tree = std::map<std::string, std::string>;
+using ZipMethod = ZipBuilder::Method;
+
+// Every progress call as (filesWritten, fileCount); reserved must always be 0.
+inline std::vector<std::pair<int, int>>& ProgressCalls() {
+    static std::vector<std::pair<int, int>> calls;
+    return calls;
+}
+
+inline int RecordProgress(int reserved, int filesWritten, int fileCount) {
+    EXPECT_EQ(reserved, 0);
+    ProgressCalls().emplace_back(filesWritten, fileCount);
+    return 1;
+}
+
+class ArchiveTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ProgressCalls().clear();
+        recorder.callback = RecordProgress;
+    }
+
+    // The narrow Windows-form path of a host path below the temporary folder.
+    std::string Win(const std::string& relative) const {
+        std::string narrow;
+        return WideToAnsi(dir.win(relative), narrow);
+    }
+    std::string ArchivePath() const { return Win("in.zip"); }
+    std::string Destination() const { return Win("out"); }
+
+    void MakeDestination() const { std::filesystem::create_directories(dir.host("out")); }
+
+    // Writes the archive, creates the destination and extracts into it.
+    bool Extract(const ZipBuilder& zip) {
+        zip.WriteTo(dir.host("in.zip"));
+        MakeDestination();
+        return ExtractArchive(ArchivePath(), Destination(), recorder);
+    }
+
+    // The destination's tree; contents longer than 64 bytes shown as their size, so that a
+    // failing comparison stays readable.
+    Tree Output() const {
+        Tree tree = SnapshotTree(dir.host("out"));
+        for (auto& entry : tree) {
+            if (entry.second.size() > 64) {
+                entry.second = std::to_string(entry.second.size()) + " bytes";
+            }
+        }
+        return tree;
+    }
+
+    TempDir dir;
+    ProgressCallback recorder;
+};
+
+}  // namespace qxtest

@@ -1,0 +1,73 @@
+// The archive reader on entry names chosen to escape the destination or to overflow its fixed
+// buffers: such an entry fails, nothing is written for it, and the other entries still are.
+#include "archive_fixture.h"
+
+namespace qxtest {
+namespace {
+
+class HostileNameTest : public ArchiveTest, public ::testing::WithParamInterface<std::string> {};
+
+// Every name goes into an archive beside an ordinary file; afterwards the whole temporary folder
+// must hold only the archive and the ordinary file, so nothing went beside the destination.
+TEST_P(HostileNameTest, IsRefusedAndNothingLandsOutsideTheDestination) {
+    ZipBuilder zip;
+    zip.File("good.txt", "good").File(GetParam(), "evil", ZipMethod::Stored);
+    zip.WriteTo(dir.host("in.zip"));
+    MakeDestination();
+
+    EXPECT_FALSE(ExtractArchive(ArchivePath(), Destination(), recorder));
+
+    Tree everything = SnapshotTree(dir.host());
+    everything.erase("in.zip");
+    EXPECT_EQ(everything, (Tree{{"out/", ""}, {"out/good.txt", "good"}}));
+    EXPECT_EQ(ProgressCalls(), (std::vector<std::pair<int, int>>{{1, 1}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, HostileNameTest,
+                         ::testing::Values("../x", "a/../../x", "..\\x", "a\\..\\..\\x", "../d/",
+                                           "C:x", "out:stream", "\\x", "/x", "a//x",
+                                           std::string("x.txt\0/../../y", 14), "", ".. /x"));
+
+// An absolute name pointing at the temporary folder itself, where a leak would be seen.
+TEST_F(ArchiveTest, AnAbsoluteNameIsNotFollowed) {
+    ZipBuilder zip;
+    zip.File(dir.host("abs.txt"), "evil").File(std::string("\\") + dir.host("b.txt"), "evil");
+
+    EXPECT_FALSE(Extract(zip));
+    Tree everything = SnapshotTree(dir.host());
+    everything.erase("in.zip");
+    EXPECT_EQ(everything, (Tree{{"out/", ""}}));
+}
+
+TEST_F(ArchiveTest, AFolderNamedWithDotsButNotParentIsExtracted) {
+    ZipBuilder zip;
+    zip.Dir("..a").File("..a/b..", "b").Dir("./c").File("./c/d", "d");
+
+    EXPECT_TRUE(Extract(zip));
+    EXPECT_EQ(Output(), (Tree{{"..a/", ""}, {"..a/b..", "b"}, {"c/", ""}, {"c/d", "d"}}));
+}
+
+// A name that fills the 256-byte name buffer arrives cut short; it must not be used cut.
+TEST_F(ArchiveTest, ANameTooLongForTheNameBufferIsNeverUsedTruncated) {
+    const std::string longName(300, 'n');
+    ZipBuilder zip;
+    zip.File("ok.txt", "ok").File(longName, "long");
+
+    EXPECT_FALSE(Extract(zip));
+    EXPECT_EQ(Output(), (Tree{{"ok.txt", "ok"}}));
+}
+
+// D + "/" + name must stay shorter than the 256-byte path buffer.
+TEST_F(ArchiveTest, APathThatFillsThePathBufferFailsAndOneByteLessIsWritten) {
+    const std::size_t room = 255 - Destination().size() - 1;  // longest name that fits
+    const std::string fits(room, 'f');
+    const std::string tooLong(room + 1, 't');
+    ZipBuilder zip;
+    zip.File(fits, "fits").File(tooLong, "too long").Dir(tooLong.substr(1));
+
+    EXPECT_FALSE(Extract(zip));
+    EXPECT_EQ(Output(), (Tree{{fits, "fits"}}));
+}
+
+}  // namespace
+}  // namespace qxtest
