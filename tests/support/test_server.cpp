@@ -92,10 +92,21 @@ TestServer::~TestServer() {
 void TestServer::Start(int port) {
     if (stateDir_.empty())
         return;
+    WriteRules();
+    // A fixed port may still be held by another test's server (tests can run in parallel):
+    // wait for it to come free rather than fail.
+    for (int attempt = 0; attempt < 240; ++attempt) {
+        if (Spawn(port) != SpawnResult::PortBusy)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    ADD_FAILURE() << "port " << port << " stayed in use";
+}
+
+TestServer::SpawnResult TestServer::Spawn(int port) {
     const std::string script = std::string(QX_TOOLS_DIR) + "/patch_server.py";
     const std::string portFile = stateDir_ + "/port";
     const std::string logFile = stateDir_ + "/server.log";
-    WriteRules();
     std::vector<std::string> args = {QX_PYTHON,     script,
                                      "--root",      root_,
                                      "--port",      std::to_string(port),
@@ -118,26 +129,29 @@ void TestServer::Start(int port) {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         ADD_FAILURE() << "cannot start " << script << ": " << rc;
-        return;
+        return SpawnResult::Failed;
     }
     pid_ = pid;
 
     // Start-up only: the port file appears once the socket listens.
-    for (int i = 0; i < 300 && port_ == 0; ++i) {
+    for (int i = 0; i < 300; ++i) {
         std::string text = ReadWholeFile(portFile);
         if (!text.empty() && text.back() == '\n') {
             port_ = std::atoi(text.c_str());
-            break;
+            return SpawnResult::Listening;
         }
         if (ChildExited(pid_)) {
             pid_ = 0;
-            ADD_FAILURE() << "patch server exited: " << ReadWholeFile(logFile);
-            return;
+            std::string log = ReadWholeFile(logFile);
+            if (port != 0 && log.find("Address already in use") != std::string::npos)
+                return SpawnResult::PortBusy;
+            ADD_FAILURE() << "patch server exited: " << log;
+            return SpawnResult::Failed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (port_ == 0)
-        ADD_FAILURE() << "patch server did not report its port";
+    ADD_FAILURE() << "patch server did not report its port";
+    return SpawnResult::Failed;
 }
 
 void TestServer::Stop() {

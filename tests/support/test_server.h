@@ -37,7 +37,9 @@ class TestServer {
     int RequestCount(const std::string& path) const;
 
   private:
+    enum class SpawnResult { Listening, PortBusy, Failed };
     void Start(int port);
+    SpawnResult Spawn(int port);
     void Stop();
     void WriteRules() const;
 
