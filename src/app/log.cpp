@@ -19,7 +19,8 @@ const char kBannerLine[] = "================================\n";
 
 // The message formatted into wide text. vswprintf only reports "too small" (and the same -1 for
 // an unencodable argument), so the buffer grows up to a bound and a message that never fits is
-// left empty rather than looping forever.
+// left empty rather than looping forever. MinGW's vswprintf reports a cut message with the
+// length it would have had instead of -1, so a length that does not fit counts as too small too.
 std::wstring FormatWide(const wchar_t* format, va_list args) {
     std::vector<wchar_t> buffer(256);
     while (buffer.size() <= (1u << 20)) {
@@ -27,7 +28,7 @@ std::wstring FormatWide(const wchar_t* format, va_list args) {
         va_copy(copy, args);
         int written = vswprintf(buffer.data(), buffer.size(), format, copy);
         va_end(copy);
-        if (written >= 0)
+        if (written >= 0 && static_cast<size_t>(written) < buffer.size())
             return std::wstring(buffer.data(), static_cast<size_t>(written));
         buffer.resize(buffer.size() * 4);
     }
