@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <cwctype>
 #include <thread>
 
 #include "errors.h"
@@ -89,4 +90,78 @@ void Sleep(DWORD dwMilliseconds) {
 
 DWORD GetCurrentProcessId(void) {
     return static_cast<DWORD>(::getpid());
+}
+
+// ---- LoadLibraryW / GetProcAddress / FreeLibrary -------------------------------------------
+// Only "Kernel32.DLL" exists, and only for the Toolhelp functions the program looks up at run
+// time; the module handle is the address of a private marker.
+
+namespace {
+
+char g_kernel32Marker;
+
+// Through void(*)(), the generic function pointer type, as GetProcAddress callers cast back.
+template <typename F>
+FARPROC AsFarProc(F* function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+HMODULE Kernel32() {
+    return reinterpret_cast<HMODULE>(&g_kernel32Marker);
+}
+
+bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) {
+    if (a.size() != std::wcslen(b))
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::towlower(a[i]) != std::towlower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
+    if (lpLibFileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::wstring name = lpLibFileName;
+    size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos)
+        name.erase(0, slash + 1);
+    if (EqualsIgnoringCase(name, L"kernel32.dll") || EqualsIgnoringCase(name, L"kernel32")) {
+        return Kernel32();
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    if (hModule != Kernel32()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // An ordinal (a "name" below 0x10000) names nothing here.
+    if (lpProcName != nullptr && reinterpret_cast<uintptr_t>(lpProcName) > 0xFFFF) {
+        std::string name = lpProcName;
+        if (name == "CreateToolhelp32Snapshot") {
+            return AsFarProc(&CreateToolhelp32Snapshot);
+        }
+        if (name == "Process32FirstW")
+            return AsFarProc(&Process32FirstW);
+        if (name == "Process32NextW")
+            return AsFarProc(&Process32NextW);
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE hLibModule) {
+    if (hLibModule != Kernel32()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
 }

@@ -7,6 +7,8 @@
 #include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -109,15 +111,12 @@ std::vector<std::string> Split(const std::string& text, char separator, size_t m
     return pieces;
 }
 
-// Parses QXWEB_FAULTS once; a malformed item is reported on stderr and ignored.
-void ReadEnvironmentLocked(Faults& state) {
-    if (state.environmentRead)
-        return;
-    state.environmentRead = true;
-    const char* text = std::getenv("QXWEB_FAULTS");
-    if (text == nullptr || *text == '\0')
-        return;
-    for (const std::string& item : Split(text, ',', SIZE_MAX)) {
+// Adds the faults of a QXWEB_FAULTS-style list; false when an item was malformed.
+bool AddFaultsLocked(Faults& state, const std::string& list) {
+    bool allGood = true;
+    for (const std::string& item : Split(list, ',', SIZE_MAX)) {
+        if (item.empty())
+            continue;
         // The substring is the rest of the item, so it may itself hold ':'.
         std::vector<std::string> parts = Split(item, ':', 4);
         Sys op{};
@@ -127,11 +126,23 @@ void ReadEnvironmentLocked(Faults& state) {
         if (parts.size() < 3 || !SysFromName(parts[0], &op) || nth == 0 || *end != '\0' ||
             !ErrnoFromName(parts[2], &err)) {
             std::fprintf(stderr, "QXWEB_FAULTS: ignoring \"%s\"\n", item.c_str());
+            allGood = false;
             continue;
         }
         state.pending.push_back(
             {op, static_cast<unsigned>(nth), err, parts.size() == 4 ? parts[3] : std::string()});
     }
+    return allGood;
+}
+
+// Reads QXWEB_FAULTS once, at the first call that could fail.
+void ReadEnvironmentLocked(Faults& state) {
+    if (state.environmentRead)
+        return;
+    state.environmentRead = true;
+    const char* text = std::getenv("QXWEB_FAULTS");
+    if (text != nullptr)
+        AddFaultsLocked(state, text);
 }
 
 // Counts this call against the pending faults of its kind; true (errno set) when it must fail.
@@ -196,6 +207,13 @@ void ClearFaults() {
     std::lock_guard<std::mutex> guard(state.lock);
     state.environmentRead = true;
     state.pending.clear();
+}
+
+bool InjectFaults(const std::string& list) {
+    Faults& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ReadEnvironmentLocked(state);
+    return AddFaultsLocked(state, list);
 }
 
 const char* SysName(Sys op) {

@@ -75,6 +75,10 @@ void ResetSyscalls();
 void InjectFault(Sys op, unsigned nth, int err, const std::string& pathContains = std::string());
 void ClearFaults();  // also those read from QXWEB_FAULTS
 
+// Adds the faults of a list in the QXWEB_FAULTS syntax; false when an item was malformed (it is
+// skipped, the others are added).
+bool InjectFaults(const std::string& list);
+
 // The name used in QXWEB_FAULTS ("write"), and back (false for an unknown name).
 const char* SysName(Sys op);
 bool SysFromName(const std::string& name, Sys* op);
