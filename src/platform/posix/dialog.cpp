@@ -225,8 +225,12 @@ void RunModalLoop(DialogRun& run, Script& script) {
         } else {
             DeliverToDialog(run.dialog, WM_CLOSE, 0, 0);
         }
-        RedrawIfChanged(script, run.dialog);
         lock.lock();
+        if (!run.ended) {
+            lock.unlock();
+            RedrawIfChanged(script, run.dialog);
+            lock.lock();
+        }
     }
 }
 
