@@ -36,6 +36,7 @@ void ShowStartupError(const wchar_t* text) {
 // True when another copy already holds the guard. The handle is kept open on purpose: the
 // guard lasts as long as this process.
 bool AnotherCopyIsRunning() {
+    SetLastError(ERROR_SUCCESS);
     CreateMutexW(nullptr, FALSE, kMutexName);
     return GetLastError() == ERROR_ALREADY_EXISTS;
 }
