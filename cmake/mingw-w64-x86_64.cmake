@@ -6,9 +6,14 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(QX_MINGW_TRIPLET x86_64-w64-mingw32)
 
 # The win32 thread model: the program starts its one thread with CreateThread and uses no
-# std::thread, so nothing pulls in winpthread.
-set(CMAKE_C_COMPILER ${QX_MINGW_TRIPLET}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${QX_MINGW_TRIPLET}-g++-win32)
+# std::thread, so nothing pulls in winpthread. The test helpers do use std::thread; a build of
+# the tests passes -DQXWEB_MINGW_THREADS=posix (winpthread, linked statically like the rest).
+if(NOT QXWEB_MINGW_THREADS)
+  set(QXWEB_MINGW_THREADS win32)
+endif()
+set(QXWEB_MINGW_THREADS "${QXWEB_MINGW_THREADS}" CACHE STRING "MinGW-w64 thread model: win32 or posix")
+set(CMAKE_C_COMPILER ${QX_MINGW_TRIPLET}-gcc-${QXWEB_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${QX_MINGW_TRIPLET}-g++-${QXWEB_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${QX_MINGW_TRIPLET}-windres)
 
 if(NOT QXWEB_WIN_DEPS)
@@ -20,7 +25,7 @@ if(NOT QXWEB_WIN_DEPS)
 endif()
 set(QXWEB_WIN_DEPS "${QXWEB_WIN_DEPS}" CACHE PATH "Cache folder of the Windows dependencies")
 # try_compile projects read this file again; hand the folder on to them.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QXWEB_WIN_DEPS)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QXWEB_WIN_DEPS QXWEB_MINGW_THREADS)
 
 # Headers, libraries and packages only from the target's folders; programs from the host.
 set(CMAKE_FIND_ROOT_PATH /usr/${QX_MINGW_TRIPLET} ${QXWEB_WIN_DEPS})
