@@ -26,7 +26,7 @@ RELEASES = {
     },
     "1.0.2": {
         "pkres/角色/英雄.txt": "英雄 v1.0.2\n",
-        "patch_cache/地图/新手村.map": "map 1.0.2\n" * 40,
+        "patch_cache/地图/新手村.map": "map 1.0.2\n新手村 v2\n",
         "subver/version.txt": "1.0.2\n",
     },
     "1.0.3": {
