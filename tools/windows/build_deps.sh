@@ -89,7 +89,7 @@ build_curl() {
         --disable-tftp --disable-pop3 --disable-imap --disable-smb --disable-smtp \
         --disable-gopher --disable-mqtt --disable-ftp --disable-file --disable-ntlm-wb \
         --disable-crypto-auth --disable-sspi --disable-unix-sockets --disable-manual \
-        --disable-docs --disable-alt-svc --disable-hsts --disable-cookies \
+        --disable-alt-svc --disable-hsts --disable-cookies \
         CFLAGS='-O2' >"$build/configure.out")
     log "building libcurl"
     make -C "$build/lib" -j"$JOBS" -s V=0 >"$build/make.out"
