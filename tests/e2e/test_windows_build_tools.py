@@ -96,7 +96,8 @@ class ExeCheck(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.folder)
         self.write("main.c", PROGRAM)
         self.write("app.manifest", MANIFEST)
-        subprocess.run([sys.executable, MAKE_ICON, os.path.join(self.folder, "app.ico")], check=True)
+        icon = os.path.join(self.folder, "app.ico")
+        subprocess.run([sys.executable, MAKE_ICON, icon], check=True)
 
     def write(self, name, text):
         with open(os.path.join(self.folder, name), "w", encoding="utf-8") as out:
