@@ -5,6 +5,7 @@
 
 #include "fsutil/paths.h"
 #include "platform/win32.h"
+#include "repair/copy_tree.h"
 #include "repair/install_stages.h"
 
 namespace {
@@ -52,28 +53,45 @@ bool CopyOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t
     return CopyFileW(source, JoinPath(dst, name).c_str(), FALSE) != FALSE;
 }
 
-}  // namespace
-
-int CopyTree(const std::wstring& src, const std::wstring& dst) {
+// The walk behind both copies: with keepGoing false it stops at the first failure, otherwise it
+// copies everything it can and reports the failure at the end.
+bool CopyTreeWalk(const std::wstring& src, const std::wstring& dst, bool keepGoing) {
     wchar_t pattern[kPatternBufferSize];
     if (std::swprintf(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str()) < 0) {
-        return 0;
+        return false;
     }
     WIN32_FIND_DATAW found;
     FindHandle search(FindFirstFileW(pattern, &found));
     if (!search.valid()) {
-        return 1;  // nothing to copy; dst is not created
+        return true;  // nothing to copy; dst is not created
     }
     EnsureFolder(dst);
+    bool failed = false;
     do {
+        bool copied = true;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            if (!IsDotEntry(found.cFileName) &&
-                !CopyTree(JoinPath(src, found.cFileName), JoinPath(dst, found.cFileName))) {
-                return 0;
+            copied = IsDotEntry(found.cFileName) ||
+                     CopyTreeWalk(JoinPath(src, found.cFileName), JoinPath(dst, found.cFileName),
+                                  keepGoing);
+        } else {
+            copied = CopyOneFile(src, dst, found.cFileName);
+        }
+        if (!copied) {
+            if (!keepGoing) {
+                return false;
             }
-        } else if (!CopyOneFile(src, dst, found.cFileName)) {
-            return 0;
+            failed = true;
         }
     } while (FindNextFileW(search.get(), &found));
-    return 1;
+    return !failed;
+}
+
+}  // namespace
+
+int CopyTree(const std::wstring& src, const std::wstring& dst) {
+    return CopyTreeWalk(src, dst, false) ? 1 : 0;
+}
+
+int CopyTreeKeepGoing(const std::wstring& src, const std::wstring& dst) {
+    return CopyTreeWalk(src, dst, true) ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include "fsutil/paths.h"
 #include "patchlist/patch_list.h"
 #include "platform/win32.h"
+#include "repair/copy_tree.h"
 #include "repair/stage_folders.h"
 
 namespace {
@@ -90,11 +91,12 @@ bool RestoreOriginalPatches() {
             continue;  // the client had no such folder, or there is no backup to trust
         }
         const std::wstring target = JoinPath(documents, sub);
-        // Copy back even over what could not be removed, so that as much as possible returns.
+        // Copy back even over what could not be removed, and past a file that cannot be
+        // overwritten, so that as much as possible returns.
         if (!RemoveTree(target)) {
             failed = true;
         }
-        if (!CopyTree(saved, target)) {
+        if (!CopyTreeKeepGoing(saved, target)) {
             failed = true;
         }
     }
