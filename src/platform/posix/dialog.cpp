@@ -182,36 +182,31 @@ Step NextScriptStepLocked(const DialogRun& run, Script& script) {
     return Step::Wait;
 }
 
-void RedrawIfChanged(const Script& script, HWND dialog) {
-    if (!script.terminal) {
-        return;
-    }
-    bool dirty = false;
-    {
-        std::lock_guard<std::mutex> lock(UiMutex());
-        dirty = TakeDirtyLocked();
-    }
-    if (dirty) {
-        DrawTerminalDialog(dialog);
-    }
-}
+// The terminal picture is redrawn when the queue has drained, and at least every few messages
+// while a stream of them keeps it busy, so progress floods do not flood the terminal.
+constexpr int kMessagesPerRedraw = 32;
 
 void RunModalLoop(DialogRun& run, Script& script) {
     std::unique_lock<std::mutex> lock(UiMutex());
+    int sinceRedraw = 0;
     while (!run.ended) {
         Step step = Step::Wait;
         QueueItem item;
-        if (!run.queue.empty()) {
-            item = std::move(run.queue.front());
-            run.queue.pop_front();
-        } else {
-            step = NextScriptStepLocked(run, script);
-            if (step == Step::Wait && script.terminal && TakeDirtyLocked()) {
-                lock.unlock();  // a box or a change outside the loop left the picture stale
+        if (script.terminal && (run.queue.empty() || sinceRedraw >= kMessagesPerRedraw)) {
+            sinceRedraw = 0;
+            if (TakeDirtyLocked()) {
+                lock.unlock();
                 DrawTerminalDialog(run.dialog);
                 lock.lock();
                 continue;
             }
+        }
+        if (!run.queue.empty()) {
+            item = std::move(run.queue.front());
+            run.queue.pop_front();
+            ++sinceRedraw;
+        } else {
+            step = NextScriptStepLocked(run, script);
             if (step == Step::Wait) {
                 UiWake().wait(lock);
                 continue;
@@ -226,11 +221,6 @@ void RunModalLoop(DialogRun& run, Script& script) {
             DeliverToDialog(run.dialog, WM_CLOSE, 0, 0);
         }
         lock.lock();
-        if (!run.ended) {
-            lock.unlock();
-            RedrawIfChanged(script, run.dialog);
-            lock.lock();
-        }
     }
 }
 
@@ -384,7 +374,6 @@ INT_PTR DialogBoxParamW(HINSTANCE, LPCWSTR lpTemplateName, HWND, DLGPROC lpDialo
     if (!run->ended) {
         DeliverToDialog(dialog, WM_PAINT, 0, 0);
     }
-    RedrawIfChanged(script, dialog);
     RunModalLoop(*run, script);
     {
         std::lock_guard<std::mutex> lock(UiMutex());

@@ -434,6 +434,7 @@ std::vector<ViewLine> Layout(const Window& dialog, const std::vector<Window>& co
 std::mutex g_drawLock;
 int g_linesDrawn = 0;
 bool g_viewActive = false;
+bool g_boxShown = false;
 
 }  // namespace
 
@@ -468,11 +469,13 @@ int AskOnTerminal(const std::wstring& caption, const std::wstring& text,
             line += i == selected ? "\x1b[7m[ " + label(answers[i]) + " ]\x1b[0m  "
                                   : "[ " + label(answers[i]) + " ]  ";
         }
+        std::lock_guard<std::mutex> draw(g_drawLock);
         WriteOut(line);
     };
     {
         std::lock_guard<std::mutex> draw(g_drawLock);
-        g_linesDrawn = 0;  // the dialog view starts again below the box
+        g_boxShown = true;  // the dialog view waits until the box is answered
+        g_linesDrawn = 0;   // and then starts again below it
         WriteOut("\r\n\x1b[1m[" + ToUtf8(caption) + "]\x1b[0m\r\n");
         std::string body = ToUtf8(text);
         size_t pos = 0;
@@ -505,7 +508,11 @@ int AskOnTerminal(const std::wstring& caption, const std::wstring& text,
         }
         drawButtons(chosen >= 0 ? static_cast<size_t>(chosen) : selected);
     }
-    WriteOut("\r\n");
+    {
+        std::lock_guard<std::mutex> draw(g_drawLock);
+        WriteOut("\r\n");
+        g_boxShown = false;
+    }
     input.Release();
     std::lock_guard<std::mutex> lock(UiMutex());
     MarkDirtyLocked();  // a dialog view draws itself again below the box
@@ -547,7 +554,7 @@ void DrawTerminalDialog(HWND dialogHandle) {
     std::vector<ViewLine> lines = Layout(dialog, controls, columns);
     std::string picture;
     std::lock_guard<std::mutex> draw(g_drawLock);
-    if (!g_viewActive) {
+    if (!g_viewActive || g_boxShown) {
         return;
     }
     if (g_linesDrawn > 0) {
