@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "errors.h"
@@ -48,17 +49,20 @@ bool IsDirectoryOrLinkToOne(const std::string& host, const struct stat& info) {
            S_ISDIR(target.st_mode);
 }
 
-// Copies the rest of `in` to `out` in the kernel, falling back to read/write where the kernel
-// cannot (another file system kind, an old kernel). False with errno on failure.
-bool CopyData(int in, int out) {
-    constexpr size_t kChunk = size_t{1} << 30;
+// Copies the `size` bytes that `in` held when it was opened to `out` in the kernel (a file that
+// shrank meanwhile ends early), falling back to read/write where the kernel cannot (another file
+// system kind, an old kernel). False with errno on failure.
+bool CopyData(int in, int out, uint64_t size) {
+    constexpr uint64_t kChunk = uint64_t{1} << 30;
+    uint64_t left = size;
     bool anyCopied = false;
-    for (;;) {
-        ssize_t copied = sys::Copy(in, out, kChunk);
+    while (left > 0) {
+        ssize_t copied = sys::Copy(in, out, static_cast<size_t>(std::min(left, kChunk)));
         if (copied == 0)
             return true;
         if (copied > 0) {
             anyCopied = true;
+            left -= static_cast<uint64_t>(copied);
             continue;
         }
         if (errno == EINTR)
@@ -69,6 +73,8 @@ bool CopyData(int in, int out) {
         }
         break;
     }
+    if (left == 0)
+        return true;
     std::vector<char> buffer(size_t{1} << 20);
     for (;;) {
         ssize_t got = sys::Read(in, buffer.data(), buffer.size());
@@ -103,17 +109,22 @@ bool TargetMayBeReplaced(const std::string& target, const struct stat& source, B
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    if (IsInUse(target, LOCK_EX)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return false;
-    }
     return true;
+}
+
+// Takes a non-blocking flock on our own descriptor; false (ERROR_SHARING_VIOLATION) when
+// someone else's lock stands in the way. File systems without flock do not stop the copy.
+bool LockOrReportInUse(int fd, int operation) {
+    if (sys::Flock(fd, operation | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+        return true;
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
 }
 
 // Writes the source's data into the open target and gives it the source's permission bits and
 // modification time. False with errno set.
 bool FillTarget(int in, int out, const struct stat& source) {
-    if (!CopyData(in, out))
+    if (!CopyData(in, out, static_cast<uint64_t>(source.st_size)))
         return false;
     if (sys::Fchmod(out, source.st_mode & 07777) != 0)
         return false;
@@ -220,19 +231,23 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (qx::IsInUse(source, LOCK_SH)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
+    // Shared while we read, as Windows opens the source without write sharing.
+    if (!qx::LockOrReportInUse(in.Get(), LOCK_SH))
         return FALSE;
-    }
     if (!qx::TargetMayBeReplaced(target, sourceInfo, bFailIfExists))
         return FALSE;
 
     // Written in place like Windows (no temporary file); O_EXCL tells us whether we made it.
-    int flags = O_WRONLY | O_CLOEXEC | O_TRUNC;
+    // An existing target is emptied only once we hold it, so one in use keeps its data.
+    const int flags = O_WRONLY | O_CLOEXEC;
     qx::UniqueFd out(qx::sys::Open(target.c_str(), flags | O_CREAT | O_EXCL, 0600));
     bool created = out.Valid();
     if (!created && errno == EEXIST && !bFailIfExists) {
         out.Reset(qx::sys::Open(target.c_str(), flags));
+        if (out.Valid() && !qx::LockOrReportInUse(out.Get(), LOCK_EX))
+            return FALSE;
+        if (out.Valid() && qx::sys::Ftruncate(out.Get(), 0) != 0)
+            out.Reset();
     }
     if (!out.Valid()) {
         qx::SetLastErrorFromErrno(errno, target, qx::Creating::File);
