@@ -272,8 +272,14 @@ class Run:
             out, err = self.proc.communicate()
             raise AssertionError("qxwebhelper did not end within %ss; stderr: %s"
                                  % (timeout, err.decode("utf-8", "replace")[-2000:]))
-        return Result(self.proc.returncode, out.decode("utf-8", "replace"),
-                      err.decode("utf-8", "replace"), read_transcript(self.transcript))
+        stderr = err.decode("utf-8", "replace")
+        # In the sanitizer build a finding must fail the test even where the exit code is not
+        # looked at.
+        for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
+            if marker in stderr:
+                raise AssertionError("sanitizer finding in qxwebhelper:\n" + stderr[-4000:])
+        return Result(self.proc.returncode, out.decode("utf-8", "replace"), stderr,
+                      read_transcript(self.transcript))
 
     def kill(self):
         if self.proc.poll() is None:
