@@ -33,6 +33,12 @@ class FindHandle {
     HANDLE handle_;
 };
 
+// swprintf's result for a buffer of the given size: glibc reports a cut text as -1, MinGW as the
+// length it would have had, so both count as "does not fit".
+bool FitsBuffer(int written, std::size_t size) {
+    return written >= 0 && static_cast<std::size_t>(written) < size;
+}
+
 bool IsDotEntry(const wchar_t* name) {
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
@@ -47,7 +53,9 @@ void EnsureFolder(const std::wstring& dst) {
 
 bool CopyOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t* name) {
     wchar_t source[kSourcePathBufferSize];
-    if (std::swprintf(source, kSourcePathBufferSize, L"%ls\\%ls", src.c_str(), name) < 0) {
+    const int written =
+        std::swprintf(source, kSourcePathBufferSize, L"%ls\\%ls", src.c_str(), name);
+    if (!FitsBuffer(written, kSourcePathBufferSize)) {
         return false;
     }
     return CopyFileW(source, JoinPath(dst, name).c_str(), FALSE) != FALSE;
@@ -57,7 +65,8 @@ bool CopyOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t
 // copies everything it can and reports the failure at the end.
 bool CopyTreeWalk(const std::wstring& src, const std::wstring& dst, bool keepGoing) {
     wchar_t pattern[kPatternBufferSize];
-    if (std::swprintf(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str()) < 0) {
+    const int written = std::swprintf(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str());
+    if (!FitsBuffer(written, kPatternBufferSize)) {
         return false;
     }
     WIN32_FIND_DATAW found;
