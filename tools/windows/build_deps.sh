@@ -69,7 +69,8 @@ fetch_sources() {
 
 
 build_curl() {
-    [ -f "$DEPS/lib/libcurl.a" ] && return
+    # libcurl.pc is installed last: its presence means the whole install finished.
+    [ -f "$DEPS/lib/pkgconfig/libcurl.pc" ] && return
     local src build
     src=$(compgen -G "$DEPS/src/curl-[0-9]*/configure" | head -n 1)
     src=${src%/configure}
@@ -99,7 +100,7 @@ build_curl() {
 }
 
 build_minizip() {
-    [ -f "$DEPS/lib/libminizip.a" ] && return
+    [ -f "$DEPS/lib/pkgconfig/minizip.pc" ] && return
     local src build obj
     src=$(compgen -G "$DEPS/src/zlib-*/contrib/minizip/unzip.c" | head -n 1)
     src=${src%/unzip.c}
