@@ -9,7 +9,8 @@
 #   QXWEB_JOBS       parallel jobs (default: 2)
 set -euo pipefail
 
-readonly ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+readonly ROOT
 readonly BUILD="${QXWEB_WIN_BUILD:-$ROOT/build-win}"
 readonly DEPS="${QXWEB_WIN_DEPS:-$HOME/.cache/qxweb-win-deps}"
 

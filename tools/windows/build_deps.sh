@@ -134,11 +134,12 @@ Windows dependencies in $DEPS:
             link: $(sed -n 's/^Libs.private: *//p' "$DEPS/lib/pkgconfig/libcurl.pc")
   minizip   $DEPS/lib/libminizip.a, headers $DEPS/include/minizip
   zlib      $SYSROOT/lib/libz.a (Debian's libz-mingw-w64-dev)
-  sources   $(cat "$DEPS/versions.txt" 2>/dev/null | tr '\n' ' ')
+  sources   $(tr '\n' ' ' <"$DEPS/versions.txt" 2>/dev/null)
 TXT
 }
 
 main() {
+    local dsc
     if [ -f "$STAMP" ]; then
         report
         return
@@ -148,7 +149,7 @@ main() {
     fetch_sources
     build_curl
     build_minizip
-    (cd "$DEPS/src" && ls -1 ./*.dsc | sed 's|^\./||; s|\.dsc$||') >"$DEPS/versions.txt"
+    for dsc in "$DEPS"/src/*.dsc; do basename "$dsc" .dsc; done >"$DEPS/versions.txt"
     touch "$STAMP"
     report
 }
