@@ -11,7 +11,7 @@ namespace {
 // Lengths, terminator included, of the buffers that hold a path while creating or deleting.
 constexpr size_t kTreePathChars = MAX_PATH;
 constexpr size_t kSearchPatternChars = MAX_PATH;
-constexpr size_t kChildPathChars = 2 * MAX_PATH;
+constexpr size_t kChildPathChars = 2 * static_cast<size_t>(MAX_PATH);
 
 bool IsAsciiLetter(wchar_t c) {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
