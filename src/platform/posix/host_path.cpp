@@ -1,6 +1,11 @@
 // Windows-form path <-> host path translation (drive mapping and separators).
 #include "host_path.h"
 
+#include <sys/stat.h>
+
+#include <mutex>
+#include <set>
+
 #include "codepage.h"
 #include "win32_posix.h"
 
@@ -16,6 +21,21 @@ bool HasDrive(const std::wstring& path) {
            ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
 }
 
+// C:\ always exists on Windows, so the prefix's drive folder is made on first use, as Wine makes
+// its prefix. Remembers the folders already made, so the common case is one look-up.
+void EnsureFolderExists(const std::string& folder) {
+    static std::mutex lock;
+    static std::set<std::string> made;
+    std::lock_guard<std::mutex> guard(lock);
+    if (made.count(folder) != 0)
+        return;
+    for (size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1)) {
+        ::mkdir(folder.substr(0, at).c_str(), 0755);
+    }
+    ::mkdir(folder.c_str(), 0755);
+    made.insert(folder);
+}
+
 // The host folder a drive letter stands for, or false for a drive that does not exist.
 bool DriveRoot(wchar_t letter, std::string* root) {
     wchar_t upper = letter >= L'a' ? static_cast<wchar_t>(letter - L'a' + L'A') : letter;
@@ -25,6 +45,7 @@ bool DriveRoot(wchar_t letter, std::string* root) {
     }
     if (upper == L'C') {
         *root = PrefixFolder() + "/drive_c";
+        EnsureFolderExists(*root);
         return true;
     }
     return false;

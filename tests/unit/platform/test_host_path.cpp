@@ -5,6 +5,7 @@
 #include "layer_test_util.h"
 #include "platform/posix/host_path.h"
 #include "platform/win32.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -23,18 +24,29 @@ TEST(HostPath, DriveZIsTheRootWhateverTheSeparators) {
     EXPECT_EQ(Host(L"\\\\?\\Z:\\a"), "/a");
 }
 
-TEST(HostPath, DriveCIsThePrefixDriveFolder) {
-    qxtest::ScopedEnv prefix("QXWEB_PREFIX", "/opt/qx");
-    EXPECT_EQ(Host(L"C:\\QxWebHelper.txt"), "/opt/qx/drive_c/QxWebHelper.txt");
-    EXPECT_EQ(Host(L"c:/windows/system32"), "/opt/qx/drive_c/windows/system32");
-    EXPECT_EQ(Host(L"C:"), "/opt/qx/drive_c");
-    EXPECT_EQ(Host(L"C:\\"), "/opt/qx/drive_c");
+TEST(HostPath, DriveCIsThePrefixDriveFolderWhichAlwaysExists) {
+    qxtest::TempDir dir;
+    const std::string prefix = dir.host("prefix");
+    qxtest::ScopedEnv env("QXWEB_PREFIX", prefix);
+    EXPECT_EQ(Host(L"C:\\QxWebHelper.txt"), prefix + "/drive_c/QxWebHelper.txt");
+    EXPECT_EQ(Host(L"c:/windows/system32"), prefix + "/drive_c/windows/system32");
+    EXPECT_EQ(Host(L"C:"), prefix + "/drive_c");
+    EXPECT_EQ(Host(L"C:\\"), prefix + "/drive_c");
+    // As on Windows, the log can be created at the root of C: in a fresh prefix.
+    FILE* log = _wfopen(L"C:\\QxWebHelper.txt", L"w");
+    ASSERT_NE(log, nullptr);
+    fclose(log);
+    EXPECT_EQ(
+        qxtest::SnapshotTree(dir.host()),
+        (std::map<std::string, std::string>{
+            {"prefix/", ""}, {"prefix/drive_c/", ""}, {"prefix/drive_c/QxWebHelper.txt", ""}}));
 }
 
 TEST(HostPath, PrefixDefaultsToAFolderInHome) {
-    qxtest::ScopedEnv home("HOME", "/home/u");
+    qxtest::TempDir home;
+    qxtest::ScopedEnv homeEnv("HOME", home.host());
     qxtest::ScopedEnv prefix("QXWEB_PREFIX", "");
-    EXPECT_EQ(Host(L"C:\\x"), "/home/u/.qxwebhelper/drive_c/x");
+    EXPECT_EQ(Host(L"C:\\x"), home.host() + "/.qxwebhelper/drive_c/x");
 }
 
 TEST(HostPath, RelativeAndRootedPathsWithoutDrive) {
