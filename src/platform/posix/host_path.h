@@ -13,7 +13,8 @@ std::string PrefixFolder();
 // Windows form -> host path. Both separators are accepted and runs of them collapse to one;
 // "Z:\a" -> "/a", "C:\a" -> "<prefix>/drive_c/a", "\a" -> "/a" (root of the current drive,
 // which is Z:), "a\b" -> "a/b" (relative stays relative). The prefix "\\?\" is ignored. Any
-// other drive letter, or an empty path, fails with ERROR_PATH_NOT_FOUND set.
+// other drive letter, or an empty path, fails with ERROR_PATH_NOT_FOUND set. Translating a C:
+// path makes <prefix>/drive_c exist, as C:\ always does on Windows.
 bool ToHostPath(const std::wstring& windowsPath, std::string* hostPath);
 // The same for a narrow path in the system code page (UTF-8).
 bool ToHostPath(const char* windowsPath, std::string* hostPath);
