@@ -14,6 +14,7 @@
 #include "platform/win32.h"
 #include "plugin/web_plugin.h"
 #include "repair/download_stage.h"
+#include "repair/journal.h"
 #include "ui/progress_state.h"
 #include "ui/repair_dialog.h"
 #include "ui/resource.h"
@@ -112,7 +113,9 @@ void RunRepairStartup(HINSTANCE hInstance) {
     g_exeDir = ExecutableFolder();
     if (!g_patchList.empty())
         g_latestVersionText = g_patchList.back().version;
-    if (!PrepareTmpPatchFolder()) {
+    // A repair that stopped after it began removing the patch folders left its backup in
+    // TmpPatch: it goes back first, and TmpPatch is not emptied when it could not.
+    if (!RecoverInterruptedRepair() || !PrepareTmpPatchFolder()) {
         ShowStartupError(L"创建Patch临时文件夹失败");
         return;
     }

@@ -12,6 +12,7 @@
 #include "repair/download_stage.h"
 #include "repair/extract_stage.h"
 #include "repair/install_stages.h"
+#include "repair/journal.h"
 #include "ui/progress_state.h"
 #include "ui/resource.h"
 
@@ -45,8 +46,11 @@ void AdvanceProgress(HWND progress, int increment) {
 
 // After the old patch folders were (partly) removed, a failure must not leave the client
 // without them: the backup goes back before the box is shown.
+// The journal is cleared only when the backup came back whole; otherwise the next start tries
+// again.
 void FailAfterRemoval(const wchar_t* text) {
-    RestoreOriginalPatches();
+    if (RestoreOriginalPatches())
+        ClearRepairJournal();
     ShowFailure(text);
 }
 
@@ -78,7 +82,9 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     AdvanceProgress(progress, 3);
 
     SetStatus(status, L"正在备份原补丁");
-    if (!BackupOriginalPatches()) {
+    // The journal records the whole backup before anything is removed, so that a start after a
+    // crash can put it back; without that record nothing may be removed.
+    if (!BackupOriginalPatches() || !MarkBackupComplete() || !MarkRemovalBegun()) {
         ShowFailure(L"备份原patch失败");
         return false;
     }
@@ -99,7 +105,10 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     AdvanceProgress(progress, 3);
 
     SetStatus(status, L"正在删除临时文件");
-    DeleteDirTree(tmpFolder.c_str());
+    // The mark goes first: a clean-up cut short must not leave it beside a partial backup. A mark
+    // that stays keeps the backup too.
+    if (ClearRepairJournal())
+        DeleteDirTree(tmpFolder.c_str());
 
     g_actionMode = ACTION_LAUNCH;
     AdvanceProgress(progress, 1);
