@@ -7,6 +7,7 @@
 #include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +50,7 @@ struct Fault {
     unsigned remaining;  // matching calls still to pass before this one fails
     int err;
     std::string pathContains;
+    int signal = 0;  // instead of failing, the process raises this signal on itself
 };
 
 struct Faults {
@@ -81,6 +83,20 @@ const struct {
     {"ENOSYS", ENOSYS},       {"EBADF", EBADF},
     {"ELOOP", ELOOP},
 };
+
+// The test hooks that stand for a crash at a chosen call: SIGSTOP holds the process there for the
+// test to kill (the call goes ahead if it is continued), SIGKILL ends it there.
+bool SignalFromName(const std::string& name, int* signal) {
+    if (name == "SIGSTOP") {
+        *signal = SIGSTOP;
+        return true;
+    }
+    if (name == "SIGKILL") {
+        *signal = SIGKILL;
+        return true;
+    }
+    return false;
+}
 
 bool ErrnoFromName(const std::string& name, int* err) {
     for (const auto& entry : kErrnoNames) {
@@ -121,16 +137,17 @@ bool AddFaultsLocked(Faults& state, const std::string& list) {
         std::vector<std::string> parts = Split(item, ':', 4);
         Sys op{};
         int err = 0;
+        int signal = 0;
         char* end = nullptr;
         unsigned long nth = parts.size() >= 3 ? std::strtoul(parts[1].c_str(), &end, 10) : 0;
         if (parts.size() < 3 || !SysFromName(parts[0], &op) || nth == 0 || *end != '\0' ||
-            !ErrnoFromName(parts[2], &err)) {
+            !(SignalFromName(parts[2], &signal) || ErrnoFromName(parts[2], &err))) {
             std::fprintf(stderr, "QXWEB_FAULTS: ignoring \"%s\"\n", item.c_str());
             allGood = false;
             continue;
         }
-        state.pending.push_back(
-            {op, static_cast<unsigned>(nth), err, parts.size() == 4 ? parts[3] : std::string()});
+        state.pending.push_back({op, static_cast<unsigned>(nth), err,
+                                 parts.size() == 4 ? parts[3] : std::string(), signal});
     }
     return allGood;
 }
@@ -146,23 +163,34 @@ void ReadEnvironmentLocked(Faults& state) {
 }
 
 // Counts this call against the pending faults of its kind; true (errno set) when it must fail.
+// A signal fault is raised outside the lock and lets the call go ahead.
 bool ShouldFail(Sys op, const char* path) {
-    Faults& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    ReadEnvironmentLocked(state);
-    for (auto it = state.pending.begin(); it != state.pending.end(); ++it) {
-        if (it->op != op)
-            continue;
-        if (!it->pathContains.empty() &&
-            (path == nullptr || std::strstr(path, it->pathContains.c_str()) == nullptr)) {
-            continue;
-        }
-        if (--it->remaining == 0) {
-            errno = it->err;
-            state.pending.erase(it);
-            return true;
+    int signal = 0;
+    {
+        Faults& state = State();
+        std::lock_guard<std::mutex> guard(state.lock);
+        ReadEnvironmentLocked(state);
+        for (auto it = state.pending.begin(); it != state.pending.end(); ++it) {
+            if (it->op != op)
+                continue;
+            if (!it->pathContains.empty() &&
+                (path == nullptr || std::strstr(path, it->pathContains.c_str()) == nullptr)) {
+                continue;
+            }
+            if (--it->remaining == 0) {
+                const int err = it->err;
+                signal = it->signal;
+                state.pending.erase(it);
+                if (signal == 0) {
+                    errno = err;
+                    return true;
+                }
+                break;
+            }
         }
     }
+    if (signal != 0)
+        std::raise(signal);
     return false;
 }
 

@@ -11,7 +11,8 @@
 //   comma-separated list of  op:nth:errno-name[:substring], e.g.
 //               QXWEB_FAULTS=write:5:ENOSPC,unlink:1:EACCES,copy:2:ENOSPC:Documents
 //   op is one of open close read write lseek unlink rmdir mkdir copy fchmod stat lstat fstat
-//   flock ftruncate opendir; errno-name is a name such as ENOSPC or a number.
+//   flock ftruncate opendir; errno-name is a name such as ENOSPC or a number, or SIGSTOP / SIGKILL
+//   to stop or end the process at that call instead (a test's stand-in for a crash there).
 // A fault fires once, on the nth matching call counted from when it was set, and makes that
 // call fail with the errno without reaching the system. With a substring, only calls whose path
 // contains it count: the path given to open/unlink/..., for calls on a descriptor the path it was
