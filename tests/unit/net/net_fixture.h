@@ -3,6 +3,8 @@
 // process-wide transfer state put back to how a fresh process starts.
 #pragma once
 
+#include <cctype>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -74,6 +76,44 @@ class NetTest : public ::testing::Test {
         for (char c : hostPath)
             path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
         return path;
+    }
+    static std::string NarrowWindowsPath(const std::string& hostPath) {
+        std::string path = "Z:";
+        for (char c : hostPath)
+            path += c == '/' ? '\\' : c;
+        return path;
+    }
+
+    // The log with every well-formed "[hh:mm.ss] " time of day replaced by "[TIME] ", so that a
+    // whole log can be compared; a malformed stamp stays as it is and fails the comparison.
+    static std::string MaskTimes(const std::string& log) {
+        std::string out;
+        for (size_t i = 0; i < log.size();) {
+            if (IsTimeStamp(log, i)) {
+                out += "[TIME] ";
+                i += 11;
+            } else {
+                out += log[i++];
+            }
+        }
+        return out;
+    }
+    static bool IsTimeStamp(const std::string& s, size_t at) {
+        if (s.size() < at + 11 || s[at] != '[' || s[at + 3] != ':' || s[at + 6] != '.' ||
+            s[at + 9] != ']' || s[at + 10] != ' ') {
+            return false;
+        }
+        auto twoDigits = [&](size_t p, int limit) {
+            return isdigit(static_cast<unsigned char>(s[p])) &&
+                   isdigit(static_cast<unsigned char>(s[p + 1])) &&
+                   (s[p] - '0') * 10 + (s[p + 1] - '0') < limit;
+        };
+        return twoDigits(at + 1, 24) && twoDigits(at + 4, 60) && twoDigits(at + 7, 61);
+    }
+    // The four banner lines with which every log starts (CR LF: the log is a text stream).
+    static std::string LogBanner() {
+        const std::string line = std::string(32, '=') + "\r\n";
+        return line + line + line + line;
     }
 
     std::string TranscriptPath() const { return scratch_ + "/transcript.jsonl"; }

@@ -27,7 +27,7 @@ class FetchPatchListTest : public NetTest {
     }
 };
 
-TEST_F(FetchPatchListTest, AddressIsThePatchListPathOnTheBuildsHost) {
+TEST(PatchListUrlTest, IsThePatchListPathOnTheBuildsHost) {
     EXPECT_EQ(std::string(PatchListUrl()), "http://" QX_PATCHLIST_HOST "/qx_patchlist_win32");
 }
 
