@@ -34,6 +34,7 @@ struct KeyPress {
 struct termios g_savedTermios;
 volatile sig_atomic_t g_rawActive = 0;
 volatile sig_atomic_t g_rawFd = -1;
+volatile sig_atomic_t g_altScreen = 0;  // the dialog view draws on the alternate screen
 
 void WriteOut(const std::string& text) {
     size_t done = 0;
@@ -56,6 +57,12 @@ void RestoreTerminalNow() {
         g_rawActive = 0;
         static const char kShowCursor[] = "\x1b[?25h";
         ssize_t ignored = ::write(STDOUT_FILENO, kShowCursor, sizeof kShowCursor - 1);
+        (void)ignored;
+    }
+    if (g_altScreen) {
+        g_altScreen = 0;
+        static const char kLeaveAltScreen[] = "\x1b[?1049l";
+        ssize_t ignored = ::write(STDOUT_FILENO, kLeaveAltScreen, sizeof kLeaveAltScreen - 1);
         (void)ignored;
     }
 }
@@ -430,11 +437,13 @@ std::vector<ViewLine> Layout(const Window& dialog, const std::vector<Window>& co
     return lines;
 }
 
-// What is on the screen from the dialog view, so the next picture replaces it in place.
+// The dialog view is drawn on the terminal's alternate screen from its top-left corner, so each
+// picture replaces the last one in place even when something else (a library's diagnostics on
+// standard error) wrote to the terminal in between.
 std::mutex g_drawLock;
-int g_linesDrawn = 0;
 bool g_viewActive = false;
 bool g_boxShown = false;
+std::string g_lastPicture;  // shown again on the normal screen when the view ends
 
 }  // namespace
 
@@ -475,7 +484,6 @@ int AskOnTerminal(const std::wstring& caption, const std::wstring& text,
     {
         std::lock_guard<std::mutex> draw(g_drawLock);
         g_boxShown = true;  // the dialog view waits until the box is answered
-        g_linesDrawn = 0;   // and then starts again below it
         WriteOut("\r\n\x1b[1m[" + ToUtf8(caption) + "]\x1b[0m\r\n");
         std::string body = ToUtf8(text);
         size_t pos = 0;
@@ -529,8 +537,8 @@ bool BeginTerminalDialog(std::function<void(DialogKey)> onKey) {
     }
     std::lock_guard<std::mutex> draw(g_drawLock);
     g_viewActive = true;
-    g_linesDrawn = 0;
-    WriteOut("\x1b[?25l");  // no cursor blinking inside the picture
+    g_altScreen = 1;
+    WriteOut("\x1b[?1049h\x1b[?25l");  // alternate screen, no cursor blinking in the picture
     return true;
 }
 
@@ -557,17 +565,13 @@ void DrawTerminalDialog(HWND dialogHandle) {
     if (!g_viewActive || g_boxShown) {
         return;
     }
-    if (g_linesDrawn > 0) {
-        picture += "\x1b[" + std::to_string(g_linesDrawn) + "A";
-    }
-    picture += "\r\x1b[J";
     for (const ViewLine& line : lines) {
         std::string text = ToUtf8(Fit(line.text, columns - 1));
         picture += *line.style ? std::string(line.style) + text + "\x1b[0m" : text;
-        picture += "\r\n";
+        picture += "\x1b[K\r\n";
     }
-    WriteOut(picture);
-    g_linesDrawn = static_cast<int>(lines.size());
+    g_lastPicture = picture;
+    WriteOut("\x1b[H" + picture + "\x1b[J");
 }
 
 void EndTerminalDialog() {
@@ -576,8 +580,8 @@ void EndTerminalDialog() {
     {
         std::lock_guard<std::mutex> draw(g_drawLock);
         g_viewActive = false;
-        g_linesDrawn = 0;
-        WriteOut("\x1b[?25h");
+        g_altScreen = 0;
+        WriteOut("\x1b[?1049l\x1b[?25h" + g_lastPicture);
     }
     input.Release();
 }

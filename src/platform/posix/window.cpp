@@ -1,6 +1,7 @@
 // Window objects and the control functions of user32: creating controls, finding them, their text,
 // visibility, enabled state and progress position. State changes run on the dialog's thread
-// (marshalled from other threads, as Win32 does) and each change is recorded in the transcript.
+// (marshalled from other threads, as Win32 does) and each change is recorded in the transcript;
+// a call that leaves the state as it was (the same text again, say) records nothing.
 #include "window.h"
 
 #include <algorithm>
