@@ -1,0 +1,235 @@
+// The download stage against a real server on 127.0.0.1, in a temporary client folder: which
+// entries it chooses, the order and names of the transfers, the cumulative patch's probe, and
+// what makes it fail. Archives with the same file name land in one file, so their content shows
+// the order of the transfers.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "net/http_client.h"
+#include "patchlist/patch_list.h"
+#include "repair/download_stage.h"
+#include "support/temp_dir.h"
+#include "support/test_server.h"
+#include "support/transcript_reader.h"
+#include "ui/progress_state.h"
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;
+
+std::wstring Wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+PatchEntry Entry(const std::string& version, const std::wstring& url,
+                 const std::string& packageVersion = "") {
+    PatchEntry entry;
+    entry.version = Wide(version);
+    entry.url = url;
+    entry.info = L"info " + entry.version;
+    entry.number = 7;
+    entry.packageVersion = Wide(packageVersion);
+    entry.packageInfo = entry.packageVersion.empty() ? L"" : L"full package";
+    return entry;
+}
+
+class DownloadStageTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_exeDir = client_.win() + L"\\";
+        g_patchList.clear();
+        g_localVersion.clear();
+        g_hMainDlg = nullptr;
+        g_downloadTotal = 0;
+        g_downloadDone = 0;
+        g_downloadScale = 0.0f;
+        GetHttpClient()->cumulativePatchPresent = false;
+        setenv("QXWEB_ANSWERS", "", 1);
+        setenv("QXWEB_TRANSCRIPT", transcript().c_str(), 1);
+        ASSERT_EQ(PrepareTmpPatchFolder(), 1);
+    }
+    void TearDown() override {
+        unsetenv("QXWEB_ANSWERS");
+        unsetenv("QXWEB_TRANSCRIPT");
+    }
+
+    std::string transcript() const { return scratch_.host("transcript.jsonl"); }
+
+    // A file on the server under the URL path `urlPath` ("/a/b.zip").
+    void Put(const std::string& urlPath, const std::string& content) {
+        server_.PutFile(urlPath.substr(1), content);
+    }
+
+    // An ordinary entry whose archive on the server holds "<version>;".
+    PatchEntry Served(const std::string& version, const std::string& path) {
+        Put(path, version + ";");
+        return Entry(version, Wide(server_.Url(path)));
+    }
+
+    Tree TmpPatch() const { return qxtest::SnapshotTree(client_.host("TmpPatch")); }
+
+    qxtest::TempDir client_;
+    qxtest::TempDir scratch_;
+    qxtest::TestServer server_;
+};
+
+TEST_F(DownloadStageTest, WithoutLocalVersionTheEightNewestOrdinaryEntriesComeOldestFirst) {
+    for (int i = 1; i <= 10; ++i)
+        g_patchList.push_back(
+            Served("1.0." + std::to_string(i), "/1.0." + std::to_string(i) + "/p.zip"));
+    g_patchList.push_back(Entry("1.0.11", Wide(server_.Url("/full/f.zip")), "1.1.0"));
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_TRUE(DownloadPatches(downloads));
+
+    const std::vector<PatchEntry> newestFirst(g_patchList.rbegin() + 1, g_patchList.rbegin() + 9);
+    EXPECT_EQ(downloads, newestFirst);
+    EXPECT_EQ(g_downloadTotal, 9);
+    EXPECT_EQ(g_downloadScale, (1.0f / 9) * 0.7f);
+    EXPECT_EQ(g_downloadDone, 8);
+    const Tree tmp = TmpPatch();
+    EXPECT_EQ(tmp.at("p.zip"), "1.0.3;1.0.4;1.0.5;1.0.6;1.0.7;1.0.8;1.0.9;1.0.10;");
+    EXPECT_EQ(tmp.size(), 3u);  // All/, p.zip and the probe's "_tmp" file
+    EXPECT_EQ(tmp.count("patch1.0.1.qx.all.win32_tmp"), 1u);
+    EXPECT_EQ(server_.RequestCount("/full/f.zip"), 0);
+    EXPECT_EQ(server_.RequestCount("/full/patch1.0.1.qx.all.win32"), 1);  // the probe only
+    EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
+}
+
+TEST_F(DownloadStageTest, TheNextMinorFullPackageIsTakenAloneWithTheCumulativePatch) {
+    g_localVersion = L"1.4.2";
+    Put("/pkg153/full.zip", "full 1.5.3");
+    Put("/pkg160/patch1.6.1.qx.all.win32", "cumulative");
+    g_patchList = {Served("1.4.3", "/1.4.3/p.zip"), Served("1.4.4", "/1.4.4/p.zip"),
+                   Entry("1.5.0", Wide(server_.Url("/pkg150/full.zip")), "1.5.0"),
+                   Entry("1.5.3", Wide(server_.Url("/pkg153/full.zip")), "1.5.3"),
+                   Entry("1.6.0", Wide(server_.Url("/pkg160/full.zip")), "1.6.0")};
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_TRUE(DownloadPatches(downloads));
+
+    EXPECT_EQ(downloads, std::vector<PatchEntry>{g_patchList[3]});
+    EXPECT_EQ(g_downloadTotal, 2);
+    EXPECT_EQ(g_downloadDone, 2);
+    EXPECT_TRUE(GetHttpClient()->cumulativePatchPresent);
+    const Tree tmp = TmpPatch();
+    EXPECT_EQ(tmp.at("full.zip"), "full 1.5.3");
+    EXPECT_EQ(tmp.at("patch1.6.1.qx.all.win32"), "cumulative");
+    EXPECT_EQ(tmp.size(), 4u);  // All/, the two archives and the probe's "_tmp" file
+    EXPECT_EQ(server_.RequestCount("/pkg160/patch1.6.1.qx.all.win32"), 2);  // probe + transfer
+    EXPECT_EQ(server_.RequestCount("/1.4.3/p.zip") + server_.RequestCount("/1.4.4/p.zip") +
+                  server_.RequestCount("/pkg150/full.zip") +
+                  server_.RequestCount("/pkg160/full.zip"),
+              0);
+}
+
+TEST_F(DownloadStageTest, WithoutAMatchingPackageEveryNewerOrdinaryEntryComparedNumerically) {
+    g_localVersion = L"1.0.2";
+    g_patchList = {Served("1.0.1", "/1.0.1/p.zip"),
+                   Served("1.0.2", "/1.0.2/p.zip"),
+                   Served("1.0.3", "/1.0.3/p.zip"),
+                   Served("1.0.4", "/1.0.4/p.zip"),
+                   Entry("1.0.5", Wide(server_.Url("/pkg/full.zip")), "1.2.0"),
+                   Served("1.0.10", "/1.0.10/p.zip")};
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_TRUE(DownloadPatches(downloads));
+
+    EXPECT_EQ(downloads, (std::vector<PatchEntry>{g_patchList[5], g_patchList[3], g_patchList[2]}));
+    EXPECT_EQ(g_downloadTotal, 4);
+    EXPECT_EQ(TmpPatch().at("p.zip"), "1.0.3;1.0.4;1.0.10;");
+    EXPECT_EQ(server_.RequestCount("/1.0.10/patch1.0.1.qx.all.win32"), 1);
+}
+
+TEST_F(DownloadStageTest, AVersionWithoutDotsNamesTheCumulativePatchAfterItsWholeText) {
+    g_patchList = {Served("7", "/r7/p.zip")};
+    Put("/r7/patch7.1.qx.all.win32", "cumulative 7");
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_TRUE(DownloadPatches(downloads));
+
+    EXPECT_EQ(TmpPatch().at("patch7.1.qx.all.win32"), "cumulative 7");
+    EXPECT_EQ(server_.RequestCount("/r7/patch7.1.qx.all.win32"), 2);
+    EXPECT_EQ(g_downloadDone, 2);
+}
+
+TEST_F(DownloadStageTest, AFailedTransferDoesNotStopTheOthersButFailsTheStage) {
+    g_patchList = {Served("1.0.1", "/1.0.1/a.zip"), Served("1.0.2", "/1.0.2/b.zip"),
+                   Served("1.0.3", "/1.0.3/c.zip")};
+    server_.SetRule("/1.0.2/b.zip", R"({"status": 500})");
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_FALSE(DownloadPatches(downloads));
+
+    EXPECT_EQ(g_downloadDone, 3);
+    const Tree tmp = TmpPatch();
+    EXPECT_EQ(tmp.at("a.zip"), "1.0.1;");
+    EXPECT_EQ(tmp.at("c.zip"), "1.0.3;");
+    EXPECT_EQ(server_.RequestCount("/1.0.3/c.zip"), 1);
+    const std::vector<qxtest::Box> boxes = qxtest::BoxesOf(qxtest::ReadTranscript(transcript()));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("下载Patch网络异常，错误信息：", 0), 0u) << boxes[0].text;
+}
+
+TEST_F(DownloadStageTest, AnEmptyPatchListMakesNoRequestAndFails) {
+    std::vector<PatchEntry> downloads;
+    EXPECT_FALSE(DownloadPatches(downloads));
+
+    EXPECT_TRUE(downloads.empty());
+    EXPECT_EQ(g_downloadTotal, 1);
+    EXPECT_EQ(g_downloadScale, 0.7f);
+    EXPECT_EQ(g_downloadDone, 0);
+    EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}}));
+}
+
+TEST_F(DownloadStageTest, NothingNewerOnlyProbesAndTheProbeIsRefusedBeforeAnyDownload) {
+    g_localVersion = L"1.0.2";
+    g_patchList = {Served("1.0.1", "/1.0.1/p.zip"), Served("1.0.2", "/1.0.2/p.zip")};
+    Put("/1.0.2/patch1.0.1.qx.all.win32", "cumulative");
+    GetHttpClient()->writeEnabled = false;  // as in a process that has not downloaded yet
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_FALSE(DownloadPatches(downloads));
+
+    EXPECT_TRUE(downloads.empty());
+    EXPECT_EQ(g_downloadTotal, 1);
+    EXPECT_EQ(g_downloadDone, 0);
+    EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
+    EXPECT_EQ(server_.RequestCount("/1.0.2/patch1.0.1.qx.all.win32"), 1);
+    EXPECT_EQ(TmpPatch().count("patch1.0.1.qx.all.win32"), 0u);
+}
+
+TEST_F(DownloadStageTest, NamesThatWouldLeaveTheTemporaryFolderAreNeverUsed) {
+    // The file name after the last "/" of an address, and the cumulative patch's name built from
+    // the newest version, both come from the server; neither may climb out of TmpPatch.
+    g_patchList = {Entry("1.0.1", Wide(server_.Url("/x/")) + L"..\\..\\evil.zip"),
+                   Served("..\\..\\evil.9", "/y/p.zip")};
+    GetHttpClient()->cumulativePatchPresent = true;
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_FALSE(DownloadPatches(downloads));
+
+    EXPECT_EQ(g_downloadDone, 2);  // both announced, the first refused
+    EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}, {"p.zip", "..\\..\\evil.9;"}}));
+    EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
+    EXPECT_EQ(qxtest::ReadHostFile(client_.host() + "/../evil.zip"), "");
+}
+
+TEST_F(DownloadStageTest, PreparingTheTemporaryFolderEmptiesItOrFailsOnAFileInTheWay) {
+    qxtest::WriteHostFile(client_.host("TmpPatch/old/left.zip"), "old");
+    EXPECT_EQ(PrepareTmpPatchFolder(), 1);
+    EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}}));
+
+    qxtest::TempDir other;
+    qxtest::WriteHostFile(other.host("TmpPatch"), "a file");
+    g_exeDir = other.win() + L"\\";
+    EXPECT_EQ(PrepareTmpPatchFolder(), 0);
+    EXPECT_EQ(qxtest::ReadHostFile(other.host("TmpPatch")), "a file");
+}
+
+}  // namespace

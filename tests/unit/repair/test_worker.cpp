@@ -1,0 +1,202 @@
+// The repair worker end to end in the process: the real dialog is pressed, the worker downloads
+// archives from a server on 127.0.0.1, unpacks, merges, backs up and installs them into the
+// temporary client folder. Each case compares the client's "Documents", the boxes and the
+// dialog's final state.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "net/http_client.h"
+#include "patchlist/patch_list.h"
+#include "repair/download_stage.h"
+#include "support/dialog_run.h"
+#include "support/temp_dir.h"
+#include "support/test_server.h"
+#include "support/zip_builder.h"
+#include "ui/progress_state.h"
+#include "ui/repair_dialog.h"
+#include "ui/resource.h"
+
+namespace {
+
+using qxtest::Box;
+using Tree = std::map<std::string, std::string>;
+
+std::wstring Wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+class WorkerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_exeDir = client_.win() + L"\\";
+        g_patchList.clear();
+        g_localVersion.clear();
+        g_latestVersionText = L"1.0.2";
+        g_actionMode = ACTION_REPAIR;
+        g_hMainDlg = nullptr;
+        g_progressBase = g_downloadTotal = g_downloadDone = g_extractTotal = g_extractDone = 0;
+        g_downloadDoneLatch = g_extractDoneLatch = false;
+        g_speedBytes = g_shownSpeedBytes = 0;
+        GetHttpClient()->cumulativePatchPresent = false;
+
+        qxtest::WriteHostFile(client_.host("findownload.dat"), "1.0.0");
+        qxtest::WriteHostFile(client_.host("Documents/keep.txt"), "keep");
+        qxtest::WriteHostFile(client_.host("Documents/pkres/old.txt"), "old");
+        qxtest::WriteHostFile(client_.host("Documents/subver/v.txt"), "v0");
+        original_ = Documents();
+
+        // 1.0.1 and 1.0.2, and the cumulative patch of the 1.0 line.
+        Serve(
+            "1.0.1", "/r/1.0.1/p101.zip",
+            qxtest::ZipBuilder().Dir("pkres").File("pkres/a.txt", "a1").File("pkres/b.txt", "b1"));
+        Serve("1.0.2", "/r/1.0.2/p102.zip",
+              qxtest::ZipBuilder()
+                  .Dir("pkres")
+                  .Dir("subver")
+                  .File("pkres/a.txt", "a2")
+                  .File("subver/v.txt", "v2"));
+        Put("/r/1.0.2/patch1.0.1.qx.all.win32",
+            qxtest::ZipBuilder().Dir("qatools").File("qatools/t.txt", "t").Bytes());
+        ASSERT_EQ(PrepareTmpPatchFolder(), 1);
+    }
+
+    // A file on the server under the URL path `urlPath` ("/a/b.zip").
+    void Put(const std::string& urlPath, const std::string& content) {
+        server_.PutFile(urlPath.substr(1), content);
+    }
+
+    void Serve(const std::string& version, const std::string& path, const qxtest::ZipBuilder& zip) {
+        Put(path, zip.Bytes());
+        PatchEntry entry;
+        entry.version = Wide(version);
+        entry.url = Wide(server_.Url(path));
+        g_patchList.push_back(entry);
+    }
+
+    qxtest::DialogRunResult PressRepair() {
+        return qxtest::RunDialog(RepairDlgProc, {"press", "", nullptr},
+                                 scratch_.host("transcript.jsonl"));
+    }
+
+    Tree Documents() const { return qxtest::SnapshotTree(client_.host("Documents")); }
+    bool TmpPatchExists() const {
+        struct stat st;
+        return stat(client_.host("TmpPatch").c_str(), &st) == 0;
+    }
+
+    qxtest::TempDir client_;
+    qxtest::TempDir scratch_;
+    qxtest::TestServer server_;
+    Tree original_;
+};
+
+TEST_F(WorkerTest, ASuccessfulRepairInstallsTheMergedTreeAndOffersTheLaunch) {
+    const qxtest::DialogRunResult run = PressRepair();
+
+    EXPECT_TRUE(qxtest::BoxesOf(run.events).empty());
+    EXPECT_EQ(Documents(), (Tree{{"keep.txt", "keep"},
+                                 {"pkres/", ""},
+                                 {"pkres/a.txt", "a2"},
+                                 {"pkres/b.txt", "b1"},
+                                 {"qatools/", ""},
+                                 {"qatools/t.txt", "t"},
+                                 {"subver/", ""},
+                                 {"subver/v.txt", "v2"}}));
+    EXPECT_FALSE(TmpPatchExists());
+    EXPECT_EQ(g_actionMode, ACTION_LAUNCH);
+
+    const auto state = [&](int id) { return qxtest::FinalControlState(run.events, id); };
+    EXPECT_EQ(state(IDC_PROGRESS).pos, 100);
+    EXPECT_FALSE(state(IDC_PROGRESS).visible);
+    EXPECT_FALSE(state(IDC_STATUS).visible);
+    EXPECT_EQ(state(IDC_STATUS).text, "正在删除临时文件");
+    EXPECT_FALSE(state(IDC_DOWNLOAD_COUNT).visible);
+    EXPECT_FALSE(state(IDC_DOWNLOAD_SPEED).visible);
+    EXPECT_TRUE(state(IDC_HINT).visible);
+    EXPECT_EQ(state(IDC_HINT).text, "修复成功！可启动游戏。");
+    EXPECT_TRUE(state(IDC_ACTION).enabled);
+    EXPECT_EQ(state(IDC_ACTION).text, "启动游戏");
+    EXPECT_EQ(state(IDC_DOWNLOAD_COUNT).text, "(3/3)，速度：");
+
+    // The closing steps advance from the extraction's 90 by 3, 3, 3 and 1.
+    const std::vector<int> positions = qxtest::PositionsOf(run.events, IDC_PROGRESS);
+    ASSERT_GE(positions.size(), 4u);
+    EXPECT_EQ(std::vector<int>(positions.end() - 4, positions.end()),
+              (std::vector<int>{93, 96, 99, 100}));
+}
+
+TEST_F(WorkerTest, AFailedDownloadStopsBeforeExtractionWithTheCountStillShown) {
+    server_.SetRule("/r/1.0.1/p101.zip", R"({"status": 404})");
+
+    const qxtest::DialogRunResult run = PressRepair();
+
+    const std::vector<Box> boxes = qxtest::BoxesOf(run.events);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "下载Patch网络异常，错误信息：HTTP 404");
+    EXPECT_EQ(boxes[1], (Box{"提示", "下载patch失败"}));
+    EXPECT_TRUE(qxtest::FinalControlState(run.events, IDC_DOWNLOAD_COUNT).visible);
+    EXPECT_TRUE(qxtest::FinalControlState(run.events, IDC_DOWNLOAD_SPEED).visible);
+    EXPECT_FALSE(qxtest::FinalControlState(run.events, IDC_ACTION).enabled);
+    EXPECT_EQ(Documents(), original_);
+    EXPECT_TRUE(TmpPatchExists());
+    EXPECT_EQ(g_actionMode, ACTION_REPAIR);
+}
+
+TEST_F(WorkerTest, ADamagedArchiveStopsTheRunAfterTheDownloadWithTheClientUntouched) {
+    Put("/r/1.0.2/p102.zip", "not a zip archive");
+
+    const qxtest::DialogRunResult run = PressRepair();
+
+    EXPECT_EQ(qxtest::BoxesOf(run.events), (std::vector<Box>{{"提示", "解压patch失败"}}));
+    EXPECT_FALSE(qxtest::FinalControlState(run.events, IDC_DOWNLOAD_COUNT).visible);
+    EXPECT_FALSE(qxtest::FinalControlState(run.events, IDC_DOWNLOAD_SPEED).visible);
+    EXPECT_EQ(Documents(), original_);
+    EXPECT_EQ(g_actionMode, ACTION_REPAIR);
+}
+
+TEST_F(WorkerTest, AFailedInstallCopyPutsTheOldPatchFoldersBack) {
+    // The new tree brings a file that cannot replace the read-only one in "Documents".
+    Put("/r/1.0.2/p102.zip", qxtest::ZipBuilder()
+                                 .Dir("pkres")
+                                 .File("pkres/a.txt", "a2")
+                                 .File("keep.txt", "new")
+                                 .Bytes());
+    chmod(client_.host("Documents/keep.txt").c_str(), 0444);
+
+    const qxtest::DialogRunResult run = PressRepair();
+
+    EXPECT_EQ(qxtest::BoxesOf(run.events), (std::vector<Box>{{"提示", "拷贝patch失败"}}));
+    Tree documents = Documents();
+    documents.erase("qatools/");  // a folder the client did not have stays with what was copied
+    documents.erase("qatools/t.txt");
+    EXPECT_EQ(documents, original_);
+    EXPECT_TRUE(TmpPatchExists());
+    EXPECT_EQ(g_actionMode, ACTION_REPAIR);
+    EXPECT_EQ(qxtest::FinalControlState(run.events, IDC_STATUS).text, "正在安装新补丁");
+    EXPECT_EQ(qxtest::FinalControlState(run.events, IDC_PROGRESS).pos, 96);
+    EXPECT_FALSE(qxtest::FinalControlState(run.events, IDC_ACTION).enabled);
+}
+
+TEST_F(WorkerTest, AFailedRemovalKeepsTheBackupAndShowsItsBoxUnderTheBackupText) {
+    // A read-only file stops the removal of the old "pkres" (and its restoration too).
+    chmod(client_.host("Documents/pkres/old.txt").c_str(), 0444);
+
+    const qxtest::DialogRunResult run = PressRepair();
+
+    EXPECT_EQ(qxtest::BoxesOf(run.events), (std::vector<Box>{{"提示", "删除残留patch失败"}}));
+    EXPECT_EQ(qxtest::FinalControlState(run.events, IDC_STATUS).text, "正在备份原补丁");
+    EXPECT_EQ(qxtest::FinalControlState(run.events, IDC_PROGRESS).pos, 93);
+    EXPECT_EQ(
+        qxtest::SnapshotTree(client_.host("TmpPatch/OrgPatch")),
+        (Tree{{"pkres/", ""}, {"pkres/old.txt", "old"}, {"subver/", ""}, {"subver/v.txt", "v0"}}));
+    EXPECT_EQ(Documents().at("pkres/old.txt"), "old");
+    EXPECT_EQ(Documents().at("subver/v.txt"), "v0");
+}
+
+}  // namespace
