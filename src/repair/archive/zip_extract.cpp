@@ -2,6 +2,8 @@
 // file entry whole, with progress after each file. A failed entry never leaves a partial file.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -50,8 +52,25 @@ bool WriteWholeFile(const char* path, const unsigned char* data, uint32_t size) 
 
 struct PlannedFile {
     std::string path;
-    const std::string* name;
-    uint32_t ordinal;  // place in the central directory: reading in this order stays sequential
+    ZipEntryRecord record;
+};
+
+// One buffer for every entry of an extraction, grown to the largest entry met so far: memory
+// stays at one whole entry, and the heap is not grown and trimmed again for every file.
+class EntryBuffer {
+  public:
+    unsigned char* Reserve(uint32_t size) {
+        if (data_ == nullptr || size > capacity_) {
+            data_.reset();
+            data_.reset(new (std::nothrow) unsigned char[size == 0 ? 1 : size]);
+            capacity_ = data_ == nullptr ? 0 : size;
+        }
+        return data_.get();
+    }
+
+  private:
+    std::unique_ptr<unsigned char[]> data_;
+    uint32_t capacity_ = 0;
 };
 
 }  // namespace
@@ -88,18 +107,22 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
         if (IsDirectoryEntryName(*name)) {
             _mkdir(path);  // one level only; an existing directory is fine
         } else {
-            files.push_back(PlannedFile{path, name, impl_->index.at(*name).numOfFile});
+            files.push_back(PlannedFile{path, impl_->index.at(*name)});
         }
     }
 
-    std::sort(files.begin(), files.end(),
-              [](const PlannedFile& a, const PlannedFile& b) { return a.ordinal < b.ordinal; });
+    // In central-directory order the archive is read front to back.
+    std::sort(files.begin(), files.end(), [](const PlannedFile& a, const PlannedFile& b) {
+        return a.record.numOfFile < b.record.numOfFile;
+    });
     const int fileCount = static_cast<int>(files.size());
     int filesWritten = 0;
+    EntryBuffer buffer;
     for (const PlannedFile& file : files) {
-        uint32_t size = 0;
-        const std::unique_ptr<unsigned char[]> data = ReadEntry(*file.name, &size);
-        if (data == nullptr || !WriteWholeFile(file.path.c_str(), data.get(), size)) {
+        const uint32_t size = file.record.uncompressedSize;
+        unsigned char* data = buffer.Reserve(size);
+        if (data == nullptr || !ReadIndexedEntry(impl_->handle, file.record, data) ||
+            !WriteWholeFile(file.path.c_str(), data, size)) {
             result = false;
             continue;
         }

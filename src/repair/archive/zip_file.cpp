@@ -35,6 +35,17 @@ bool ReadCurrentInFull(unzFile handle, unsigned char* data, uint32_t size) {
 
 }  // namespace
 
+bool ReadIndexedEntry(unzFile handle, const ZipEntryRecord& record, unsigned char* data) {
+    unz_file_pos pos{record.posInZipDirectory, record.numOfFile};
+    if (unzGoToFilePos(handle, &pos) != UNZ_OK || unzOpenCurrentFile(handle) != UNZ_OK) {
+        return false;
+    }
+    const bool complete = ReadCurrentInFull(handle, data, record.uncompressedSize);
+    // Reports UNZ_CRCERROR when the data read in full does not match the stored checksum.
+    const bool intact = unzCloseCurrentFile(handle) == UNZ_OK;
+    return complete && intact;
+}
+
 ZipFile::ZipFile(const std::string& archivePath, const std::string& filter)
     : impl_(new ZipFileImpl) {
     impl_->handle = unzOpen(archivePath.c_str());
@@ -111,19 +122,10 @@ std::unique_ptr<unsigned char[]> ZipFile::ReadEntry(const std::string& name, uin
         return nullptr;
     }
     const ZipEntryRecord& record = found->second;
-    unz_file_pos pos{record.posInZipDirectory, record.numOfFile};
-    if (unzGoToFilePos(impl_->handle, &pos) != UNZ_OK ||
-        unzOpenCurrentFile(impl_->handle) != UNZ_OK) {
-        return nullptr;
-    }
     // Not value-initialised: the entry's bytes overwrite it, and large entries stay cheap.
     std::unique_ptr<unsigned char[]> data(
         new (std::nothrow) unsigned char[record.uncompressedSize]);
-    const bool complete =
-        data != nullptr && ReadCurrentInFull(impl_->handle, data.get(), record.uncompressedSize);
-    // Reports UNZ_CRCERROR when the data read in full does not match the stored checksum.
-    const bool intact = unzCloseCurrentFile(impl_->handle) == UNZ_OK;
-    if (!complete || !intact) {
+    if (data == nullptr || !ReadIndexedEntry(impl_->handle, record, data.get())) {
         return nullptr;
     }
     if (size != nullptr) {

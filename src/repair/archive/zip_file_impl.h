@@ -16,3 +16,8 @@ struct ZipFileImpl {
     // not reach in a damaged central directory. Any of them makes an extraction fail.
     std::size_t unusableEntries = 0;
 };
+
+// Reads the whole of one indexed entry into data, which holds at least its uncompressedSize
+// bytes. False when the entry cannot be located or opened, its data ends early, or it fails its
+// checksum; data then holds nothing usable.
+bool ReadIndexedEntry(unzFile handle, const ZipEntryRecord& record, unsigned char* data);
