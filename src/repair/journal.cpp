@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "app/app_state.h"
 #include "app/log.h"
 #include "fsutil/paths.h"
 #include "platform/win32.h"
@@ -12,6 +13,9 @@
 #include "repair/stage_folders.h"
 
 namespace {
+
+// The client's patch folders under "Documents", the same four that the backup stage copies.
+const wchar_t* const kPatchSubFolders[] = {L"pkres", L"subver", L"patch_cache", L"qatools"};
 
 const char kBackupCompleteLine[] = "backup complete\n";
 const char kRemovalBegunLine[] = "removal begun\n";
@@ -37,6 +41,11 @@ std::string ReadJournalText() {
     const size_t got = fread(buffer, 1, sizeof(buffer), file);
     fclose(file);
     return std::string(buffer, got);
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool StartsWithAt(const std::string& text, size_t offset, const char* line) {
@@ -76,11 +85,26 @@ RepairJournalState ReadRepairJournal() {
     return RepairJournalState::RemovalBegun;
 }
 
+bool PutBackupBack() {
+    const std::wstring documents = JoinPath(g_exeDir, L"Documents");
+    const std::wstring backup = JoinPath(TmpPatchFolder(), L"OrgPatch");
+    bool removed = true;
+    for (const wchar_t* sub : kPatchSubFolders) {
+        if (IsFolder(JoinPath(backup, sub)))
+            continue;  // RestoreOriginalPatches brings this one back
+        const std::wstring target = JoinPath(documents, sub);
+        if (!DeleteDirTree(target.c_str()) && PathExists(target))
+            removed = false;
+    }
+    const bool restored = RestoreOriginalPatches();
+    return removed && restored;
+}
+
 bool RecoverInterruptedRepair() {
     if (ReadRepairJournal() != RepairJournalState::RemovalBegun)
         return true;  // Documents was never touched: TmpPatch may simply be emptied
     LogWrite(g_log, L"an earlier repair stopped after removing the patch folders: restoring them");
-    if (!RestoreOriginalPatches()) {
+    if (!PutBackupBack()) {
         LogWrite(g_log, L"the patch folders could not all be restored; TmpPatch is kept");
         return false;
     }

@@ -26,6 +26,11 @@ bool ClearRepairJournal();
 
 RepairJournalState ReadRepairJournal();
 
+// Puts Documents' four patch folders back as the complete backup in TmpPatch\OrgPatch recorded
+// them; a folder the backup lacks did not exist before the repair, so what an install made of it
+// goes too. Only after a complete backup. True when every folder came back whole.
+bool PutBackupBack();
+
 // Start-up, before TmpPatch is emptied: when a repair stopped after the removal had begun, the
 // backup goes back into Documents and the journal is cleared. False when that did not succeed
 // completely; TmpPatch, with the backup and the journal, must then be kept for the next start.

@@ -49,7 +49,7 @@ void AdvanceProgress(HWND progress, int increment) {
 // The journal is cleared only when the backup came back whole; otherwise the next start tries
 // again.
 void FailAfterRemoval(const wchar_t* text) {
-    if (RestoreOriginalPatches())
+    if (PutBackupBack())
         ClearRepairJournal();
     ShowFailure(text);
 }
