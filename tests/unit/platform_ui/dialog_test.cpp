@@ -60,7 +60,7 @@ void StartWorker(std::function<void()> work) {
     CloseHandle(thread);
 }
 
-class DialogTest : public ::testing::Test {
+class ModalDialog : public ::testing::Test {
   protected:
     void SetUp() override {
         qx::RegisterDialogTemplate(kTemplate, L"测试 \"对话框\"", 277, 138);
@@ -72,7 +72,7 @@ class DialogTest : public ::testing::Test {
     uitest::Transcript transcript_;
 };
 
-TEST_F(DialogTest, RunsTheProcedureAndRecordsWhatTheUserSees) {
+TEST_F(ModalDialog, RunsTheProcedureAndRecordsWhatTheUserSees) {
     uitest::ScopedEnv script("QXWEB_DIALOG", "close");
     HWND seen = nullptr;
     HWND foreground = nullptr;
@@ -127,7 +127,7 @@ TEST_F(DialogTest, RunsTheProcedureAndRecordsWhatTheUserSees) {
     EXPECT_EQ(expected, transcript_.Lines());
 }
 
-TEST_F(DialogTest, AWorkerChangesControlsThroughTheDialogThread) {
+TEST_F(ModalDialog, AWorkerChangesControlsThroughTheDialogThread) {
     uitest::ScopedEnv script("QXWEB_DIALOG", "");  // used up from the start: close when idle
     std::thread::id dialogThread;
     std::atomic<bool> workerDone{false};
@@ -192,7 +192,7 @@ TEST_F(DialogTest, AWorkerChangesControlsThroughTheDialogThread) {
     EXPECT_EQ(expected, transcript_.Lines());
 }
 
-TEST_F(DialogTest, PostedMessagesKeepTheirOrderAndASentOneWaitsBehindThem) {
+TEST_F(ModalDialog, PostedMessagesKeepTheirOrderAndASentOneWaitsBehindThem) {
     uitest::ScopedEnv script("QXWEB_DIALOG", "");
     g_handler = [&](HWND hwnd, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
         if (msg == WM_INITDIALOG) {
@@ -214,7 +214,7 @@ TEST_F(DialogTest, PostedMessagesKeepTheirOrderAndASentOneWaitsBehindThem) {
     EXPECT_EQ((std::vector<std::string>{"1", "2", "3", "4", "5", "6"}), LogSoFar());
 }
 
-TEST_F(DialogTest, PostingToNoWindowOrAPointerMessageFails) {
+TEST_F(ModalDialog, PostingToNoWindowOrAPointerMessageFails) {
     SetLastError(0);
     EXPECT_FALSE(PostMessageW(nullptr, WM_USER + 1, 0, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
@@ -227,7 +227,7 @@ TEST_F(DialogTest, PostingToNoWindowOrAPointerMessageFails) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND), GetLastError());
 }
 
-TEST_F(DialogTest, PressWaitsUntilTheButtonIsEnabled) {
+TEST_F(ModalDialog, PressWaitsUntilTheButtonIsEnabled) {
     uitest::ScopedEnv script("QXWEB_DIALOG", "press");
     g_handler = [&](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> INT_PTR {
         switch (msg) {
@@ -259,7 +259,7 @@ TEST_F(DialogTest, PressWaitsUntilTheButtonIsEnabled) {
               LogSoFar());
 }
 
-TEST_F(DialogTest, APressThatCanNeverHappenEndsTheScriptAndTheDialogClosesItself) {
+TEST_F(ModalDialog, APressThatCanNeverHappenEndsTheScriptAndTheDialogClosesItself) {
     // As after a failed repair: the press starts a worker that leaves the button disabled.
     uitest::ScopedEnv script("QXWEB_DIALOG", "press,press,close");
     g_handler = [&](HWND hwnd, UINT msg, WPARAM, LPARAM) -> INT_PTR {
@@ -287,7 +287,7 @@ TEST_F(DialogTest, APressThatCanNeverHappenEndsTheScriptAndTheDialogClosesItself
     EXPECT_EQ((std::vector<std::string>{"press", "worker failed", "close"}), LogSoFar());
 }
 
-TEST_F(DialogTest, CloseLeftToTheDialogManagerBecomesCancel) {
+TEST_F(ModalDialog, CloseLeftToTheDialogManagerBecomesCancel) {
     uitest::ScopedEnv script("QXWEB_DIALOG", "close");
     g_handler = [&](HWND hwnd, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
         if (msg == WM_CLOSE) {
@@ -303,7 +303,7 @@ TEST_F(DialogTest, CloseLeftToTheDialogManagerBecomesCancel) {
     EXPECT_EQ((std::vector<std::string>{"close", "command 2"}), LogSoFar());
 }
 
-TEST_F(DialogTest, WithoutScriptOrTerminalTheDialogClosesWhenIdle) {
+TEST_F(ModalDialog, WithoutScriptOrTerminalTheDialogClosesWhenIdle) {
     if (isatty(STDOUT_FILENO)) {
         GTEST_SKIP() << "standard output is a terminal: the dialog would be drawn there";
     }
@@ -324,7 +324,7 @@ TEST_F(DialogTest, WithoutScriptOrTerminalTheDialogClosesWhenIdle) {
     EXPECT_EQ(std::vector<std::string>{"close"}, LogSoFar());
 }
 
-TEST_F(DialogTest, CallsAfterTheDialogEndedFailInsteadOfWaiting) {
+TEST_F(ModalDialog, CallsAfterTheDialogEndedFailInsteadOfWaiting) {
     uitest::ScopedEnv script("QXWEB_DIALOG", "");
     HWND dialog = nullptr;
     HWND status = nullptr;

@@ -8,13 +8,13 @@
 
 namespace {
 
-class MessageBoxTest : public ::testing::Test {
+class MessageBoxes : public ::testing::Test {
   protected:
     void SetUp() override { qx::ui::ResetScriptedAnswers(); }
     uitest::Transcript transcript_;
 };
 
-TEST_F(MessageBoxTest, EveryBoxTakesTheNextAnswerAndUsedUpListsGiveTheSafeAnswer) {
+TEST_F(MessageBoxes, EveryBoxTakesTheNextAnswerAndUsedUpListsGiveTheSafeAnswer) {
     uitest::ScopedEnv answers("QXWEB_ANSWERS", "yes, RETRY ,ok,cancel");
     EXPECT_EQ(IDYES, MessageBoxW(nullptr, L"q1", L"提示", MB_YESNO));
     EXPECT_EQ(IDRETRY, MessageBoxW(nullptr, L"q2", L"c", MB_RETRYCANCEL | MB_TOPMOST));
@@ -39,13 +39,13 @@ TEST_F(MessageBoxTest, EveryBoxTakesTheNextAnswerAndUsedUpListsGiveTheSafeAnswer
     EXPECT_EQ(expected, transcript_.Lines());
 }
 
-TEST_F(MessageBoxTest, AnEmptyListIsUsedUpFromTheStart) {
+TEST_F(MessageBoxes, AnEmptyListIsUsedUpFromTheStart) {
     uitest::ScopedEnv answers("QXWEB_ANSWERS", "");
     EXPECT_EQ(IDOK, MessageBoxW(nullptr, L"t", L"c", MB_OK));
     EXPECT_EQ(IDNO, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));
 }
 
-TEST_F(MessageBoxTest, AnAnswerTheBoxDoesNotOfferCountsAsUsedUp) {
+TEST_F(MessageBoxes, AnAnswerTheBoxDoesNotOfferCountsAsUsedUp) {
     uitest::ScopedEnv answers("QXWEB_ANSWERS", "retry,yes,bogus,yes");
     EXPECT_EQ(IDNO, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));         // retry: no such button
     EXPECT_EQ(IDOK, MessageBoxW(nullptr, L"t", L"c", MB_OK));            // yes: no such button
@@ -53,7 +53,7 @@ TEST_F(MessageBoxTest, AnAnswerTheBoxDoesNotOfferCountsAsUsedUp) {
     EXPECT_EQ(IDYES, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));        // the list kept its place
 }
 
-TEST_F(MessageBoxTest, ANewListStartsFromItsFirstAnswer) {
+TEST_F(MessageBoxes, ANewListStartsFromItsFirstAnswer) {
     {
         uitest::ScopedEnv answers("QXWEB_ANSWERS", "yes,yes");
         EXPECT_EQ(IDYES, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));
@@ -63,7 +63,7 @@ TEST_F(MessageBoxTest, ANewListStartsFromItsFirstAnswer) {
     EXPECT_EQ(IDYES, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));
 }
 
-TEST_F(MessageBoxTest, NullCaptionShowsTheSystemDefaultAndNullTextIsEmpty) {
+TEST_F(MessageBoxes, NullCaptionShowsTheSystemDefaultAndNullTextIsEmpty) {
     uitest::ScopedEnv answers("QXWEB_ANSWERS", "");
     MessageBoxW(nullptr, nullptr, nullptr, MB_OK);
     EXPECT_EQ(
@@ -72,7 +72,7 @@ TEST_F(MessageBoxTest, NullCaptionShowsTheSystemDefaultAndNullTextIsEmpty) {
         transcript_.Lines());
 }
 
-TEST_F(MessageBoxTest, WithoutAnswersOrTerminalBoxesGetTheUsedUpAnswers) {
+TEST_F(MessageBoxes, WithoutAnswersOrTerminalBoxesGetTheUsedUpAnswers) {
     if (isatty(STDOUT_FILENO)) {
         GTEST_SKIP() << "standard output is a terminal: the box would ask there";
     }
