@@ -26,6 +26,7 @@ std::wstring FormatWide(const wchar_t* format, va_list args) {
     while (buffer.size() <= (1u << 20)) {
         va_list copy;
         va_copy(copy, args);
+        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): copy is set by va_copy above
         int written = vswprintf(buffer.data(), buffer.size(), format, copy);
         va_end(copy);
         if (written >= 0 && static_cast<size_t>(written) < buffer.size())

@@ -99,6 +99,15 @@ TEST_F(HttpClientTest, ProbeIsTrueOnlyFor200AndKeepsTheHeaderLines) {
     EXPECT_TRUE(Boxes().empty());
 }
 
+// The handle keeps its options: a download after a probe must switch back to a GET of the body.
+TEST_F(HttpClientTest, DownloadAfterAProbeStoresOnlyTheBody) {
+    GetHttpClient()->writeEnabled = true;
+    server_.PutFile("a.zip", "archive");
+    EXPECT_TRUE(GetHttpClient()->ProbeRemoteFile(server_.Url("/a.zip"), L"a.zip"));
+    EXPECT_TRUE(GetHttpClient()->DownloadToFile(server_.Url("/a.zip"), L"a.zip"));
+    EXPECT_EQ(ReadFile(TmpPatchFile("a.zip")), "archive");
+}
+
 TEST_F(HttpClientTest, ProbeBeforeAnyDownloadIsRefusedAndLogged) {
     server_.PutFile("patch1.0.1.qx.all.win32", "cumulative");
     GetHttpClient()->cumulativePatchPresent = true;
