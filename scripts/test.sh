@@ -20,3 +20,5 @@ run_suite "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DQXWEB_SANITIZE=ON
+echo "== fuzzing (libFuzzer, about a minute per target) =="
+"$root/scripts/fuzz.sh" "${QXWEB_FUZZ_SECONDS:-60}"
