@@ -1,8 +1,13 @@
-// Temporary folders and file helpers for the tests (host side, std::filesystem).
+// Temporary folders and file helpers for the tests (host side, std::filesystem). On Windows the
+// "host" path is the native path in UTF-8, which std::filesystem reads as UTF-8 there too.
 #include "support/temp_dir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -29,6 +34,38 @@ void MakeWritable(const std::string& root) {
     }
 }
 
+#ifdef _WIN32
+// A new folder "qxtest-<n>" under the user's temp folder (GetTempPathW), in UTF-8.
+std::string MakeUniqueFolder() {
+    wchar_t base[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, base);
+    if (length == 0 || length > MAX_PATH)
+        throw std::runtime_error("GetTempPathW failed");
+    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+        fs::path folder = fs::path(base) / ("qxtest-" + std::to_string(GetCurrentProcessId()) +
+                                            "-" + std::to_string(GetTickCount() + attempt));
+        if (CreateDirectoryW(folder.c_str(), nullptr))
+            return fs::canonical(folder).string();
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    throw std::runtime_error("cannot create a temp folder");
+}
+
+std::wstring Widen(const std::string& utf8) {
+    return fs::u8path(utf8).wstring();
+}
+#else
+std::string MakeUniqueFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/qxtest-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    return fs::canonical(buffer.data()).string();
+}
+
 std::wstring Widen(const std::string& utf8) {
     std::wstring out;
     for (size_t i = 0; i < utf8.size();) {
@@ -43,18 +80,11 @@ std::wstring Widen(const std::string& utf8) {
     }
     return out;
 }
+#endif
 
 }  // namespace
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/qxtest-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    host_ = fs::canonical(buffer.data()).string();
-}
+TempDir::TempDir() : host_(MakeUniqueFolder()) {}
 
 TempDir::~TempDir() {
     MakeWritable(host_);
@@ -80,17 +110,17 @@ std::wstring WinPath(const std::string& hostPath) {
 }
 
 void WriteHostFile(const std::string& path, const std::string& content) {
-    fs::path file(path);
+    fs::path file = fs::u8path(path);  // a narrow file name would take the code page on Windows
     if (file.has_parent_path())
         fs::create_directories(file.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadHostFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();

@@ -1,0 +1,27 @@
+/* Stand-in for the game executable "vazazu.exe" in the Wine checks: it records how it was started
+ * (its working directory and its command line) in "vazazu.started" beside itself, then exits, so
+ * the check can tell that the repair tool launched the game from the client folder. */
+#include <stdio.h>
+#include <wchar.h>
+#include <windows.h>
+
+static int WriteMarker(const wchar_t* path, const wchar_t* workDir, const wchar_t* commandLine) {
+    FILE* file = _wfopen(path, L"w, ccs=UTF-8");
+    if (file == NULL)
+        return 1;
+    fwprintf(file, L"%ls\n%ls\n", workDir, commandLine);
+    return fclose(file) == 0 ? 0 : 1;
+}
+
+int wmain(void) {
+    wchar_t exePath[MAX_PATH];
+    wchar_t workDir[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, exePath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || GetCurrentDirectoryW(MAX_PATH, workDir) == 0)
+        return 1;
+    wchar_t* lastSeparator = wcsrchr(exePath, L'\\');
+    if (lastSeparator == NULL)
+        return 1;
+    wcscpy(lastSeparator + 1, L"vazazu.started");
+    return WriteMarker(exePath, workDir, GetCommandLineW());
+}
