@@ -45,9 +45,8 @@ void AdvanceProgress(HWND progress, int increment) {
 }
 
 // After the old patch folders were (partly) removed, a failure must not leave the client
-// without them: the backup goes back before the box is shown.
-// The journal is cleared only when the backup came back whole; otherwise the next start tries
-// again.
+// without them: the backup goes back before the box is shown. Its mark in the journal is cleared
+// only when the backup came back whole; otherwise the next start tries again.
 void FailAfterRemoval(const wchar_t* text) {
     if (PutBackupBack())
         ClearRepairJournal();
