@@ -167,6 +167,11 @@ Step NextScriptStepLocked(const DialogRun& run, Script& script) {
         Window* dialog = FindWindowLocked(run.dialog);
         Window* button = dialog ? PushButtonLocked(*dialog) : nullptr;
         if (button != nullptr && button->enabled && button->visible) {
+            // Like a person, the script clicks the settled dialog: a program thread that has just
+            // enabled the button may still be changing its text and the panel.
+            if (!idle) {
+                return Step::Wait;
+            }
             ++script.next;
             return Step::Press;
         }
