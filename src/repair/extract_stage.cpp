@@ -45,7 +45,9 @@ bool ExtractOneArchive(const std::wstring& archiveName, const std::wstring& fold
 }  // namespace
 
 int ExtractProgress(int /*reserved*/, int filesWritten, int fileCount) {
-    const WPARAM percent = static_cast<WPARAM>(filesWritten * 100 / fileCount);
+    // The reader reports after a file was written, so fileCount is at least 1; 0 would divide.
+    const WPARAM percent =
+        static_cast<WPARAM>(fileCount > 0 ? filesWritten * 100 / fileCount : 100);
     return PostMessageW(g_hMainDlg, WM_EXTRACT_PROGRESS, percent, 0);
 }
 
