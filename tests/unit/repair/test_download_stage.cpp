@@ -71,6 +71,11 @@ class DownloadStageTest : public ::testing::Test {
         return Entry(version, Wide(server_.Url(path)));
     }
 
+    // A full-package line: version "0.0.0", so sorted lists hold it first.
+    PatchEntry Package(const std::string& path, const std::string& packageVersion) {
+        return Entry("0.0.0", Wide(server_.Url(path)), packageVersion);
+    }
+
     Tree TmpPatch() const { return qxtest::SnapshotTree(client_.host("TmpPatch")); }
 
     qxtest::TempDir client_;
@@ -79,15 +84,15 @@ class DownloadStageTest : public ::testing::Test {
 };
 
 TEST_F(DownloadStageTest, WithoutLocalVersionTheEightNewestOrdinaryEntriesComeOldestFirst) {
+    g_patchList.push_back(Package("/full/f.zip", "1.1.0"));
     for (int i = 1; i <= 10; ++i)
         g_patchList.push_back(
             Served("1.0." + std::to_string(i), "/1.0." + std::to_string(i) + "/p.zip"));
-    g_patchList.push_back(Entry("1.0.11", Wide(server_.Url("/full/f.zip")), "1.1.0"));
 
     std::vector<PatchEntry> downloads;
     EXPECT_TRUE(DownloadPatches(downloads));
 
-    const std::vector<PatchEntry> newestFirst(g_patchList.rbegin() + 1, g_patchList.rbegin() + 9);
+    const std::vector<PatchEntry> newestFirst(g_patchList.rbegin(), g_patchList.rbegin() + 8);
     EXPECT_EQ(downloads, newestFirst);
     EXPECT_EQ(g_downloadTotal, 9);
     EXPECT_EQ(g_downloadScale, (1.0f / 9) * 0.7f);
@@ -97,32 +102,32 @@ TEST_F(DownloadStageTest, WithoutLocalVersionTheEightNewestOrdinaryEntriesComeOl
     EXPECT_EQ(tmp.size(), 3u);  // All/, p.zip and the probe's "_tmp" file
     EXPECT_EQ(tmp.count("patch1.0.1.qx.all.win32_tmp"), 1u);
     EXPECT_EQ(server_.RequestCount("/full/f.zip"), 0);
-    EXPECT_EQ(server_.RequestCount("/full/patch1.0.1.qx.all.win32"), 1);  // the probe only
+    EXPECT_EQ(server_.RequestCount("/1.0.10/patch1.0.1.qx.all.win32"), 1);  // the probe only
     EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
 }
 
 TEST_F(DownloadStageTest, TheNextMinorFullPackageIsTakenAloneWithTheCumulativePatch) {
     g_localVersion = L"1.4.2";
     Put("/pkg153/full.zip", "full 1.5.3");
-    Put("/pkg160/patch1.6.1.qx.all.win32", "cumulative");
-    g_patchList = {Served("1.4.3", "/1.4.3/p.zip"), Served("1.4.4", "/1.4.4/p.zip"),
-                   Entry("1.5.0", Wide(server_.Url("/pkg150/full.zip")), "1.5.0"),
-                   Entry("1.5.3", Wide(server_.Url("/pkg153/full.zip")), "1.5.3"),
-                   Entry("1.6.0", Wide(server_.Url("/pkg160/full.zip")), "1.6.0")};
+    Put("/1.5.1/patch1.5.1.qx.all.win32", "cumulative");
+    // Walking back from the newest line, the first package of the next minor version wins.
+    g_patchList = {Package("/pkg150/full.zip", "1.5.0"), Package("/pkg160/full.zip", "1.6.0"),
+                   Package("/pkg153/full.zip", "1.5.3"), Served("1.4.3", "/1.4.3/p.zip"),
+                   Served("1.4.4", "/1.4.4/p.zip"),      Served("1.5.1", "/1.5.1/p.zip")};
 
     std::vector<PatchEntry> downloads;
     EXPECT_TRUE(DownloadPatches(downloads));
 
-    EXPECT_EQ(downloads, std::vector<PatchEntry>{g_patchList[3]});
+    EXPECT_EQ(downloads, std::vector<PatchEntry>{g_patchList[2]});
     EXPECT_EQ(g_downloadTotal, 2);
     EXPECT_EQ(g_downloadDone, 2);
     EXPECT_TRUE(GetHttpClient()->cumulativePatchPresent);
     const Tree tmp = TmpPatch();
     EXPECT_EQ(tmp.at("full.zip"), "full 1.5.3");
-    EXPECT_EQ(tmp.at("patch1.6.1.qx.all.win32"), "cumulative");
+    EXPECT_EQ(tmp.at("patch1.5.1.qx.all.win32"), "cumulative");
     EXPECT_EQ(tmp.size(), 4u);  // All/, the two archives and the probe's "_tmp" file
-    EXPECT_EQ(server_.RequestCount("/pkg160/patch1.6.1.qx.all.win32"), 2);  // probe + transfer
-    EXPECT_EQ(server_.RequestCount("/1.4.3/p.zip") + server_.RequestCount("/1.4.4/p.zip") +
+    EXPECT_EQ(server_.RequestCount("/1.5.1/patch1.5.1.qx.all.win32"), 2);  // probe + transfer
+    EXPECT_EQ(server_.RequestCount("/1.4.3/p.zip") + server_.RequestCount("/1.5.1/p.zip") +
                   server_.RequestCount("/pkg150/full.zip") +
                   server_.RequestCount("/pkg160/full.zip"),
               0);
@@ -130,17 +135,14 @@ TEST_F(DownloadStageTest, TheNextMinorFullPackageIsTakenAloneWithTheCumulativePa
 
 TEST_F(DownloadStageTest, WithoutAMatchingPackageEveryNewerOrdinaryEntryComparedNumerically) {
     g_localVersion = L"1.0.2";
-    g_patchList = {Served("1.0.1", "/1.0.1/p.zip"),
-                   Served("1.0.2", "/1.0.2/p.zip"),
-                   Served("1.0.3", "/1.0.3/p.zip"),
-                   Served("1.0.4", "/1.0.4/p.zip"),
-                   Entry("1.0.5", Wide(server_.Url("/pkg/full.zip")), "1.2.0"),
-                   Served("1.0.10", "/1.0.10/p.zip")};
+    g_patchList = {Package("/pkg/full.zip", "1.2.0"), Served("1.0.1", "/1.0.1/p.zip"),
+                   Served("1.0.2", "/1.0.2/p.zip"),   Served("1.0.3", "/1.0.3/p.zip"),
+                   Served("1.0.4", "/1.0.4/p.zip"),   Served("1.0.10", "/1.0.10/p.zip")};
 
     std::vector<PatchEntry> downloads;
     EXPECT_TRUE(DownloadPatches(downloads));
 
-    EXPECT_EQ(downloads, (std::vector<PatchEntry>{g_patchList[5], g_patchList[3], g_patchList[2]}));
+    EXPECT_EQ(downloads, (std::vector<PatchEntry>{g_patchList[5], g_patchList[4], g_patchList[3]}));
     EXPECT_EQ(g_downloadTotal, 4);
     EXPECT_EQ(TmpPatch().at("p.zip"), "1.0.3;1.0.4;1.0.10;");
     EXPECT_EQ(server_.RequestCount("/1.0.10/patch1.0.1.qx.all.win32"), 1);
