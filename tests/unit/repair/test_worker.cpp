@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -123,6 +124,16 @@ TEST_F(WorkerTest, ASuccessfulRepairInstallsTheMergedTreeAndOffersTheLaunch) {
     EXPECT_TRUE(state(IDC_ACTION).enabled);
     EXPECT_EQ(state(IDC_ACTION).text, "启动游戏");
     EXPECT_EQ(state(IDC_DOWNLOAD_COUNT).text, "(3/3)，速度：");
+
+    // The button becomes pressable only once the success texts are shown.
+    const auto& events = run.events;
+    const auto enabled = std::find_if(events.begin(), events.end(), [](const auto& e) {
+        return e.Get("id") == "1006" && e.Get("enabled") == "true" && e.Get("event") == "control";
+    });
+    const auto hinted = std::find_if(events.begin(), events.end(), [](const auto& e) {
+        return e.Get("id") == "1005" && e.Get("text") == "修复成功！可启动游戏。";
+    });
+    EXPECT_LT(hinted - events.begin(), enabled - events.begin());
 
     // The closing steps advance from the extraction's 90 by 3, 3, 3 and 1.
     const std::vector<int> positions = qxtest::PositionsOf(run.events, IDC_PROGRESS);
