@@ -53,12 +53,12 @@ void FailAfterRemoval(const wchar_t* text) {
     ShowFailure(text);
 }
 
-// The button is enabled last: once it can be pressed, the dialog already shows its final state,
-// so a press that follows at once (a quick user, a script) cannot cut the success texts short.
+// The repaired state: the button turns into the game launch, the hint replaces the progress panel.
 void ShowRepaired(HWND progress, HWND status) {
-    HWND action = Control(IDC_ACTION);
-    if (action)
+    if (HWND action = Control(IDC_ACTION)) {
+        EnableWindow(action, TRUE);
         SetWindowTextW(action, L"启动游戏");
+    }
     if (progress && status) {
         ShowWindow(progress, SW_HIDE);
         ShowWindow(status, SW_HIDE);
@@ -67,8 +67,6 @@ void ShowRepaired(HWND progress, HWND status) {
         ShowWindow(hint, SW_SHOW);
         SetWindowTextW(hint, L"修复成功！可启动游戏。");
     }
-    if (action)
-        EnableWindow(action, TRUE);
 }
 
 // The stages after the extraction; false when one failed (its box already shown).

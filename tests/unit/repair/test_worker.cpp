@@ -125,15 +125,16 @@ TEST_F(WorkerTest, ASuccessfulRepairInstallsTheMergedTreeAndOffersTheLaunch) {
     EXPECT_EQ(state(IDC_ACTION).text, "启动游戏");
     EXPECT_EQ(state(IDC_DOWNLOAD_COUNT).text, "(3/3)，速度：");
 
-    // The button becomes pressable only once the success texts are shown.
+    // The launch button comes first (enabled, then its text), then the hint replaces the panel.
     const auto& events = run.events;
-    const auto enabled = std::find_if(events.begin(), events.end(), [](const auto& e) {
-        return e.Get("id") == "1006" && e.Get("enabled") == "true" && e.Get("event") == "control";
-    });
-    const auto hinted = std::find_if(events.begin(), events.end(), [](const auto& e) {
-        return e.Get("id") == "1005" && e.Get("text") == "修复成功！可启动游戏。";
-    });
-    EXPECT_LT(hinted - events.begin(), enabled - events.begin());
+    const auto at = [&](const char* id, const char* key, const char* value) {
+        return std::find_if(events.begin(), events.end(), [&](const auto& e) {
+                   return e.Get("event") == "control" && e.Get("id") == id && e.Get(key) == value;
+               }) - events.begin();
+    };
+    EXPECT_LT(at("1006", "enabled", "true"), at("1006", "text", "启动游戏"));
+    EXPECT_LT(at("1006", "text", "启动游戏"), at("1005", "visible", "true"));
+    EXPECT_LT(at("1005", "visible", "true"), at("1005", "text", "修复成功！可启动游戏。"));
 
     // The closing steps advance from the extraction's 90 by 3, 3, 3 and 1.
     const std::vector<int> positions = qxtest::PositionsOf(run.events, IDC_PROGRESS);
