@@ -18,10 +18,16 @@ add_library(qx_test_support STATIC
 target_link_libraries(qx_test_support PUBLIC qx_base gtest)
 target_include_directories(qx_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
+# ctest runs the programs through Wine when it is there.
+find_program(QX_WINE wine)
+
 function(qx_windows_unit_tests area)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/unit/${area}/*.cpp)
   add_executable(test_${area} ${sources})
   target_link_libraries(test_${area} PRIVATE ${ARGN} qx_test_support gtest_main)
+  if(QX_WINE)
+    set_target_properties(test_${area} PROPERTIES CROSSCOMPILING_EMULATOR ${QX_WINE})
+  endif()
   add_test(NAME test_${area} COMMAND test_${area})
   set_tests_properties(test_${area} PROPERTIES TIMEOUT 300)
 endfunction()

@@ -1,0 +1,296 @@
+"""The real Windows program under Wine, driven from outside like a user would: the start-up boxes,
+the dialog, a full repair against the bundled patch server on 127.0.0.1 and the launch of the game
+stand-in. Windows are found by their captions with xdotool; keys and clicks are real X input.
+Screenshots of the dialog in each state are written to the output folder.
+
+tools/windows/wine_checks.sh runs this with Wine's environment set up (WINEPREFIX, DISPLAY, the
+Chinese locale); the inputs come from the environment:
+  QXWEB_WIN_EXE    the cross-built qxwebhelper.exe (its patch-list host is 127.0.0.1:QXWEB_WINE_PORT)
+  QXWEB_WIN_GAME   the game stand-in (tests/wine/game_stand_in.c) to install as "vazazu.exe"
+  QXWEB_WINE_PORT  the port fixed into the program
+  QXWEB_WINE_OUT   a folder for the client folders, the server's files and the screenshots
+Standard library only.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOLS = os.path.join(HERE, "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+import make_demo  # noqa: E402  (the demo's patch set and client, reused here)
+
+EXE = os.environ.get("QXWEB_WIN_EXE", "")
+GAME = os.environ.get("QXWEB_WIN_GAME", "")
+PORT = int(os.environ.get("QXWEB_WINE_PORT", "28110"))
+OUT = os.path.abspath(os.environ.get("QXWEB_WINE_OUT", "wine-e2e"))
+
+DIALOG_CAPTION = "《Zorvan》手游客户端修复工具"
+# The four patch folders of "Documents" that a repair replaces.
+PATCH_FOLDERS = ("pkres", "subver", "patch_cache", "qatools")
+# Positions in the dialog's client area: the panel's top-left frame pixel and the button's middle.
+PANEL_TOP_LEFT = (18, 60)
+BUTTON_MIDDLE = (200, 195)
+FRAME_COLOUR = (197, 190, 190)
+# Generous bounds for one step; Wine waits about 2 s whenever a top-level window closes.
+STEP_SECONDS = 60
+
+
+def write_gbk_zip(path, files):
+    """make_demo's archive with its names in the client system's code page (GBK, as Chinese
+    Windows tools write them) instead of UTF-8: the program hands names to the system unchanged."""
+
+    class GbkName(zipfile.ZipInfo):
+        def _encodeFilenameFlags(self):
+            return self.filename.encode("gbk"), self.flag_bits
+
+    folders = set()
+    for name in files:
+        parts = name.split("/")[:-1]
+        for i in range(1, len(parts) + 1):
+            folders.add("/".join(parts[:i]) + "/")
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as archive:
+        for folder in sorted(folders):
+            archive.writestr(GbkName(folder), b"")
+        for name, content in sorted(files.items()):
+            info = GbkName(name)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, content.encode("utf-8"))
+
+
+def version_key(text):
+    return tuple(int(part) for part in text.split("."))
+
+
+def expected_documents():
+    """Documents after the repair: the player's own files stay, the four patch folders are
+    replaced by every newer release merged oldest first, then the cumulative patch."""
+    tree = {name: content for name, content in make_demo.OLD_DOCUMENTS.items()
+            if name.split("/")[0] not in PATCH_FOLDERS}
+    local = version_key(make_demo.LOCAL_VERSION)
+    for version in sorted(make_demo.RELEASES, key=version_key):
+        if version_key(version) > local:
+            tree.update(make_demo.RELEASES[version])
+    tree.update(make_demo.CUMULATIVE)
+    return {name: content.encode("utf-8") for name, content in tree.items()}
+
+
+def tree_of(folder):
+    result = {}
+    for dirpath, _, filenames in os.walk(folder):
+        for name in filenames:
+            path = os.path.join(dirpath, name)
+            with open(path, "rb") as f:
+                result[os.path.relpath(path, folder).replace(os.sep, "/")] = f.read()
+    return result
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wait_for(what, condition, seconds=STEP_SECONDS):
+    deadline = time.monotonic() + seconds
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("gave up waiting for " + what)
+        time.sleep(0.2)
+
+
+def xdotool(*args):
+    done = subprocess.run(["xdotool"] + list(args), capture_output=True, text=True, timeout=30)
+    return done.stdout.strip() if done.returncode == 0 else ""
+
+
+def find_window(caption):
+    """The X window id of the top-level window with exactly this caption, or ""."""
+    for window in xdotool("search", "--name", caption).split():
+        if xdotool("getwindowname", window) == caption:
+            return window
+    return ""
+
+
+def window_origin(window):
+    values = dict(line.split("=", 1)
+                  for line in xdotool("getwindowgeometry", "--shell", window).splitlines())
+    return int(values["X"]), int(values["Y"])
+
+
+def screenshot(window, name):
+    path = os.path.join(OUT, "screenshots", name)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    subprocess.run(["import", "-window", window, path], check=True, timeout=60,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+def client_origin(window):
+    """Where the dialog's client area starts inside its X window (Wine draws the caption and
+    frame itself), found through the panel's frame pixel that the dialog paints."""
+    ppm = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"], check=True,
+                         timeout=60, capture_output=True).stdout
+    # A binary PPM: "P6", width, height, 255, one whitespace byte, then RGB triples.
+    fields = ppm.split(maxsplit=3)
+    width, height = int(fields[1]), int(fields[2])
+    pixels = fields[3].split(b"255", 1)[1][1:] if fields[3].startswith(b"255") else b""
+    wanted = bytes(FRAME_COLOUR)
+    for offset in range(0, width * height * 3, 3):
+        if pixels[offset:offset + 3] == wanted:
+            x, y = (offset // 3) % width, (offset // 3) // width
+            return x - PANEL_TOP_LEFT[0], y - PANEL_TOP_LEFT[1]
+    raise AssertionError("the dialog's panel frame is not on the screen")
+
+
+def press_button(window):
+    """A real click on the dialog's one button."""
+    wx, wy = window_origin(window)
+    cx, cy = client_origin(window)
+    xdotool("mousemove", str(wx + cx + BUTTON_MIDDLE[0]), str(wy + cy + BUTTON_MIDDLE[1]))
+    xdotool("click", "1")
+
+
+def answer_box(caption, key="Return"):
+    """Waits for the message box with this caption, focuses it and presses key; returns the
+    screenshot of the box taken before."""
+    box = wait_for("the box " + caption, lambda: find_window(caption))
+    xdotool("windowfocus", box)
+    shot = screenshot("root", "box-" + caption + ".png")
+    xdotool("key", key)
+    return shot
+
+
+class PatchServer:
+    def __init__(self, root, rules):
+        self.rules = os.path.join(root, "..", "rules.json")
+        with open(self.rules, "w", encoding="utf-8") as f:
+            f.write(rules)
+        self.process = subprocess.Popen(
+            [sys.executable, os.path.join(TOOLS, "patch_server.py"), "--root", root,
+             "--port", str(PORT), "--rules", self.rules, "--quiet"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        if not self.process.stdout.readline().strip():
+            self.stop()
+            raise AssertionError("the patch server did not start on port %d" % PORT)
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.process.stdout.close()
+
+
+class Program:
+    """One run of qxwebhelper.exe under Wine in the client folder."""
+
+    def __init__(self, client):
+        self.process = subprocess.Popen(["wine", os.path.join(client, "qxwebhelper.exe")],
+                                        cwd=client, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def wait_exit(self):
+        try:
+            return self.process.wait(timeout=STEP_SECONDS)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise AssertionError("the program did not end")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+class WineProgramTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.isfile(EXE) or not os.path.isfile(GAME):
+            raise unittest.SkipTest("QXWEB_WIN_EXE / QXWEB_WIN_GAME do not name built programs")
+
+    def make_client(self, name, **changes):
+        """The demo client at 1.0.0 with the real program and the game stand-in."""
+        root = os.path.join(OUT, name)
+        shutil.rmtree(root, ignore_errors=True)
+        make_demo.make_client(root, None)
+        shutil.copy2(EXE, os.path.join(root, "qxwebhelper.exe"))
+        shutil.copy2(GAME, os.path.join(root, "vazazu.exe"))
+        for relative in changes.get("remove", ()):
+            os.remove(os.path.join(root, relative))
+        return root
+
+    def start_server(self, rules="{}"):
+        root = os.path.join(OUT, "server", "root")
+        shutil.rmtree(os.path.dirname(root), ignore_errors=True)
+        original = make_demo.write_zip
+        make_demo.write_zip = write_gbk_zip
+        try:
+            make_demo.make_server(root, "127.0.0.1:%d" % PORT)
+        finally:
+            make_demo.write_zip = original
+        server = PatchServer(root, rules)
+        self.addCleanup(server.stop)
+        return server
+
+    def run_program(self, client):
+        program = Program(client)
+        self.addCleanup(program.stop)
+        return program
+
+    def test_missing_client_files_end_the_start_up_after_one_box(self):
+        client = self.make_client("client-incomplete", remove=["vazazu.dll"])
+        program = self.run_program(client)
+        answer_box("提示")
+        self.assertEqual(program.wait_exit(), 0)
+        self.assertFalse(os.path.exists(os.path.join(client, "TmpPatch")))
+
+    def test_repair_then_launch_the_game(self):
+        # The third archive stalls a few seconds, so the repairing dialog can be seen.
+        self.start_server('{"/patches/patch_1.0.3.zip": {"stall": 4}}')
+        client = self.make_client("client")
+        documents = os.path.join(client, "Documents")
+        program = self.run_program(client)
+
+        dialog = wait_for("the dialog", lambda: find_window(DIALOG_CAPTION))
+        time.sleep(1)  # the first paint
+        screenshot(dialog, "dialog-repair-offered.png")
+
+        # A second copy meets the single-instance guard and ends after its box.
+        second = self.run_program(client)
+        answer_box("启动失败")
+        self.assertEqual(second.wait_exit(), 0)
+
+        press_button(dialog)
+        wait_for("the download", lambda: os.path.isfile(
+            os.path.join(client, "TmpPatch", "patch_1.0.2.zip")))
+        time.sleep(1)
+        screenshot(dialog, "dialog-repairing.png")
+
+        wait_for("the end of the repair", lambda: not os.path.exists(
+            os.path.join(client, "TmpPatch")), seconds=120)
+        time.sleep(2)  # the worker enables the launch button after the clean-up
+        screenshot(dialog, "dialog-repaired.png")
+        self.assertEqual(tree_of(documents), expected_documents())
+
+        press_button(dialog)
+        self.assertEqual(program.wait_exit(), 0)
+        marker = os.path.join(client, "vazazu.started")
+        wait_for("the game's start", lambda: os.path.isfile(marker))
+        with open(marker, encoding="utf-8-sig") as f:
+            work_dir, command_line = f.read().splitlines()[:2]
+        self.assertEqual(work_dir.rstrip("\\"), winpath(client))
+        self.assertIn(winpath(os.path.join(client, "vazazu.exe")), command_line)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
