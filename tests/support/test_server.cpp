@@ -180,7 +180,10 @@ std::string TestServer::Url(const std::string& path) const {
 }
 
 void TestServer::PutFile(const std::string& relPath, const std::string& content) const {
-    fs::path path = fs::path(root_) / relPath;
+    // A leading "/" is the server path's own: joined as is it would name the machine's root.
+    const size_t start = relPath.find_first_not_of('/');
+    fs::path path =
+        fs::path(root_) / relPath.substr(start == std::string::npos ? relPath.size() : start);
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
