@@ -1,7 +1,9 @@
-// The transcript writer and the text helpers it needs (UTF-8 encoding and JSON escaping).
+// The transcript writer and the text helpers it needs (UTF-8 text and JSON escaping).
 // The file is opened with O_APPEND and each event is one write(2), flushed at once, so a run that
 // is killed still leaves every line it showed.
 #include "transcript.h"
+
+#include "codepage.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,63 +14,6 @@
 namespace qx {
 namespace ui {
 namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Length of the valid UTF-8 sequence at `s`, or 0 when it is invalid (overlong forms,
-// surrogates and code points past U+10FFFF included).
-size_t ValidSequenceLength(const unsigned char* s, size_t left) {
-    if (s[0] < 0x80) {
-        return 1;
-    }
-    size_t len = 0;
-    uint32_t cp = 0;
-    if ((s[0] & 0xE0) == 0xC0) {
-        len = 2;
-        cp = s[0] & 0x1F;
-    } else if ((s[0] & 0xF0) == 0xE0) {
-        len = 3;
-        cp = s[0] & 0x0F;
-    } else if ((s[0] & 0xF8) == 0xF0) {
-        len = 4;
-        cp = s[0] & 0x07;
-    } else {
-        return 0;
-    }
-    if (left < len) {
-        return 0;
-    }
-    for (size_t i = 1; i < len; ++i) {
-        if ((s[i] & 0xC0) != 0x80) {
-            return 0;
-        }
-        cp = (cp << 6) | (s[i] & 0x3F);
-    }
-    static const uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMinimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
-    }
-    return len;
-}
 
 // The open transcript file, reopened when the variable names another file or the file was
 // replaced (a test that deletes its transcript and starts again gets a fresh file).
@@ -134,38 +79,11 @@ TranscriptFile& Transcript() {
 }  // namespace
 
 std::string ToUtf8(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t cp = static_cast<uint32_t>(text[i]);
-        if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
-            uint32_t low = static_cast<uint32_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        AppendUtf8(out, cp);
-    }
-    return out;
+    return WideToUtf8(text);
 }
 
 std::string ValidUtf8(const std::string& bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    size_t i = 0;
-    while (i < bytes.size()) {
-        size_t len = ValidSequenceLength(s + i, bytes.size() - i);
-        if (len == 0) {
-            AppendUtf8(out, 0xFFFD);
-            ++i;
-            continue;
-        }
-        out.append(bytes, i, len);
-        i += len;
-    }
-    return out;
+    return WideToUtf8(Utf8ToWide(bytes));
 }
 
 std::string JsonQuote(const std::string& utf8) {
