@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "fsutil/find_handle.h"
 #include "platform/win32.h"
 
 namespace {
@@ -32,25 +33,6 @@ bool IsDriveRoot(const wchar_t* path) {
     }
     return length == 2 || IsSeparator(path[2]);
 }
-
-// Closes a search handle on every way out of the enumeration.
-class FindHandle {
-  public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (valid()) {
-            FindClose(handle_);
-        }
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
 
 // Formats into a buffer of the given size; false when the text would not fit.
 template <typename... Args>

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fsutil/paths.h"
+#include "fsutil/find_handle.h"
 #include "platform/win32.h"
 #include "repair/copy_tree.h"
 #include "repair/install_stages.h"
@@ -13,25 +14,6 @@ namespace {
 // Fixed buffers of the walk; longer paths are refused rather than cut.
 constexpr std::size_t kPatternBufferSize = 260;
 constexpr std::size_t kSourcePathBufferSize = 520;
-
-// Closes a directory search on every way out.
-class FindHandle {
-  public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (valid()) {
-            FindClose(handle_);
-        }
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
 
 // swprintf's result for a buffer of the given size: glibc reports a cut text as -1, MinGW as the
 // length it would have had, so both count as "does not fit".
