@@ -1,6 +1,7 @@
 /* Stand-in for the game executable "vazazu.exe" in the Wine checks: it records how it was started
- * (its working directory and its command line) in "vazazu.started" beside itself, then exits, so
- * the check can tell that the repair tool launched the game from the client folder. */
+ * (its working directory and its command line) in "vazazu.started" beside itself, so the check can
+ * tell that the repair tool launched the game from the client folder. It then exits, or with the
+ * argument "--stay" keeps running for two minutes, as a game client the repair tool must end. */
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>
@@ -13,7 +14,7 @@ static int WriteMarker(const wchar_t* path, const wchar_t* workDir, const wchar_
     return fclose(file) == 0 ? 0 : 1;
 }
 
-int wmain(void) {
+int wmain(int argc, wchar_t** argv) {
     wchar_t exePath[MAX_PATH];
     wchar_t workDir[MAX_PATH];
     DWORD length = GetModuleFileNameW(NULL, exePath, MAX_PATH);
@@ -23,5 +24,8 @@ int wmain(void) {
     if (lastSeparator == NULL)
         return 1;
     wcscpy(lastSeparator + 1, L"vazazu.started");
-    return WriteMarker(exePath, workDir, GetCommandLineW());
+    int result = WriteMarker(exePath, workDir, GetCommandLineW());
+    if (argc > 1 && wcscmp(argv[1], L"--stay") == 0)
+        Sleep(120 * 1000);
+    return result;
 }

@@ -254,6 +254,27 @@ class WineProgramTest(unittest.TestCase):
         self.assertEqual(program.wait_exit(), 0)
         self.assertFalse(os.path.exists(os.path.join(client, "TmpPatch")))
 
+    def test_a_running_game_is_ended_after_asking(self):
+        self.start_server()
+        client = self.make_client("client-game-running")
+        game = subprocess.Popen(["wine", os.path.join(client, "vazazu.exe"), "--stay"],
+                                cwd=client, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: game.poll() is None and (game.kill(), game.wait()))
+        wait_for("the game", lambda: os.path.isfile(os.path.join(client, "vazazu.started")))
+
+        program = self.run_program(client)
+        answer_box("提示")  # "Yes", the default button: end the game
+        dialog = wait_for("the dialog", lambda: find_window(DIALOG_CAPTION))
+        self.assertEqual(game.wait(timeout=STEP_SECONDS), 0)  # TerminateProcess with 0
+
+        xdotool("windowfocus", dialog)
+        xdotool("key", "alt+F4")
+        self.assertEqual(program.wait_exit(), 0)
+        self.assertEqual(tree_of(os.path.join(client, "Documents")),
+                         {name: content.encode("utf-8")
+                          for name, content in make_demo.OLD_DOCUMENTS.items()})
+
     def test_repair_then_launch_the_game(self):
         # The third archive stalls a few seconds, so the repairing dialog can be seen.
         self.start_server('{"/patches/patch_1.0.3.zip": {"stall": 4}}')
