@@ -5,7 +5,7 @@ Screenshots of the dialog in each state are written to the output folder.
 
 tools/windows/wine_checks.sh runs this with Wine's environment set up (WINEPREFIX, DISPLAY, the
 Chinese locale); the inputs come from the environment:
-  QXWEB_WIN_EXE    the cross-built qxwebhelper.exe (its patch-list host is 127.0.0.1:QXWEB_WINE_PORT)
+  QXWEB_WIN_EXE    the cross-built qxwebhelper.exe (patch list at 127.0.0.1:QXWEB_WINE_PORT)
   QXWEB_WIN_GAME   the game stand-in (tests/wine/game_stand_in.c) to install as "vazazu.exe"
   QXWEB_WINE_PORT  the port fixed into the program
   QXWEB_WINE_OUT   a folder for the client folders, the server's files and the screenshots
@@ -157,14 +157,13 @@ def press_button(window):
     xdotool("click", "1")
 
 
-def answer_box(caption, key="Return"):
-    """Waits for the message box with this caption, focuses it and presses key; returns the
-    screenshot of the box taken before."""
+def answer_box(caption, shot_name, key="Return"):
+    """Waits for the message box with this caption, takes a screenshot of the screen, focuses the
+    box and presses key (Return presses the default button)."""
     box = wait_for("the box " + caption, lambda: find_window(caption))
     xdotool("windowfocus", box)
-    shot = screenshot("root", "box-" + caption + ".png")
+    screenshot("root", shot_name)
     xdotool("key", key)
-    return shot
 
 
 class PatchServer:
@@ -250,7 +249,7 @@ class WineProgramTest(unittest.TestCase):
     def test_missing_client_files_end_the_start_up_after_one_box(self):
         client = self.make_client("client-incomplete", remove=["vazazu.dll"])
         program = self.run_program(client)
-        answer_box("提示")
+        answer_box("提示", "box-incomplete-client.png")
         self.assertEqual(program.wait_exit(), 0)
         self.assertFalse(os.path.exists(os.path.join(client, "TmpPatch")))
 
@@ -264,7 +263,7 @@ class WineProgramTest(unittest.TestCase):
         wait_for("the game", lambda: os.path.isfile(os.path.join(client, "vazazu.started")))
 
         program = self.run_program(client)
-        answer_box("提示")  # "Yes", the default button: end the game
+        answer_box("提示", "box-game-running.png")  # "Yes", the default button: end the game
         dialog = wait_for("the dialog", lambda: find_window(DIALOG_CAPTION))
         self.assertEqual(game.wait(timeout=STEP_SECONDS), 0)  # TerminateProcess with 0
 
@@ -288,7 +287,7 @@ class WineProgramTest(unittest.TestCase):
 
         # A second copy meets the single-instance guard and ends after its box.
         second = self.run_program(client)
-        answer_box("启动失败")
+        answer_box("启动失败", "box-second-copy.png")
         self.assertEqual(second.wait_exit(), 0)
 
         press_button(dialog)
