@@ -34,7 +34,7 @@ step() {
     shift 2
     log "$name"
     local started=$SECONDS
-    timeout --kill-after=30 "$seconds" "${BASH_SOURCE[0]}" --step "$@" || status=$?
+    timeout --kill-after=30 "$seconds" bash "${BASH_SOURCE[0]}" --step "$@" || status=$?
     [ "$status" -eq 0 ] || fail "$name (exit $status$([ "$status" -eq 124 ] && echo ', timed out'))"
     log "$name: done in $((SECONDS - started)) s"
 }
