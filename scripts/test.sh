@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds twice (normal, and AddressSanitizer + UndefinedBehaviorSanitizer)
-# and runs the whole test suite in both. Exits non-zero when anything fails.
+# and runs the whole test suite in both; then runs the fuzz targets for a bounded time and checks
+# the Windows program (cross-built with MinGW) under Wine. Exits non-zero when anything fails.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -26,4 +27,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   run_suite "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DQXWEB_SANITIZE=ON
 echo "== fuzzing (libFuzzer, about a minute per target) =="
 "$root/scripts/fuzz.sh" "${QXWEB_FUZZ_SECONDS:-60}"
+echo "== the Windows program: MinGW build, its imports, unit tests and a repair under Wine =="
+QXWEB_WINE_BUILD="$root/build/wine" bash "$root/tools/windows/wine_checks.sh"
 echo "summary: $passed passed, 0 failed"
