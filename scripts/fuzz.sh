@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a bounded time, starting
-# from seed corpora made by the tests' own generators. Fails on any crash, leak, sanitizer report or
+# from starting corpora made by the tests' own generators. Fails on any crash, leak, sanitizer report or
 # escape from the destination folder. Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -18,7 +18,7 @@ cmake --build "$build" -j "$(nproc)" --target fuzz_patchlist fuzz_archive
 
 corpus="$build/corpus"
 rm -rf "$corpus"
-python3 "$root/fuzz/make_seeds.py" "$corpus"
+python3 "$root/fuzz/make_corpus.py" "$corpus"
 for target in patchlist archive; do
   echo "== fuzz_$target for ${seconds}s =="
   mkdir -p "$corpus/$target.out"

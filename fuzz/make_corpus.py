@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets with the tests' own generators: patch lists in the
+"""Writes the starting corpora of the fuzz targets with the tests' own generators: patch lists in the
 shapes the parser tests use, and archives made by the end-to-end tests' zip builder (plus the
 demo's), so the fuzzer starts from valid inputs and mutates them.
 
-Usage: make_seeds.py OUT_DIR   (creates OUT_DIR/patchlist and OUT_DIR/archive)
+Usage: make_corpus.py OUT_DIR   (creates OUT_DIR/patchlist and OUT_DIR/archive)
 """
 import os
 import sys
