@@ -59,6 +59,27 @@ ZipFile::~ZipFile() {
     delete impl_;
 }
 
+// Whether an entry's claimed sizes could be real. The reader holds a whole entry in a buffer of
+// its uncompressed size, so a hostile central directory claiming gigabytes for a few stored bytes
+// must be refused before anything is allocated. Stored data is as long as it is uncompressed;
+// deflate cannot expand more than about 1032 to 1; and the data lies before the central directory.
+static bool SizesArePlausible(const unz_file_info64& info, const unz_file_pos& pos) {
+    constexpr uint64_t kMaxDeflateRatio = 1032;
+    constexpr uint64_t kDeflateSlack = 1024;
+    if (info.compressed_size > pos.pos_in_zip_directory) {
+        return false;
+    }
+    switch (info.compression_method) {
+        case 0:  // stored
+            return info.uncompressed_size == info.compressed_size;
+        case Z_DEFLATED:
+            return info.uncompressed_size <=
+                   info.compressed_size * kMaxDeflateRatio + kDeflateSlack;
+        default:
+            return false;  // nothing else can be read here
+    }
+}
+
 bool ZipFile::IndexEntries(const std::string& filter) {
     if (impl_ == nullptr || impl_->handle == nullptr) {
         return false;
@@ -88,7 +109,7 @@ bool ZipFile::IndexEntries(const std::string& filter) {
                                 info.uncompressed_size <= UINT32_MAX &&
                                 unzGetFilePos(impl_->handle, &pos) == UNZ_OK &&
                                 pos.pos_in_zip_directory <= UINT32_MAX &&
-                                pos.num_of_file <= UINT32_MAX;
+                                pos.num_of_file <= UINT32_MAX && SizesArePlausible(info, pos);
             if (usable) {
                 impl_->index[name] = ZipEntryRecord{static_cast<uint32_t>(pos.pos_in_zip_directory),
                                                     static_cast<uint32_t>(pos.num_of_file),

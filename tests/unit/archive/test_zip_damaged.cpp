@@ -47,6 +47,19 @@ TEST_F(ArchiveTest, AnEntryWhoseDataIsShorterOrLongerThanItsSizeLeavesNoFile) {
     }
 }
 
+// The reader holds a whole entry in memory: a size that the stored bytes cannot back is refused
+// before anything is allocated, however large it claims to be.
+TEST_F(ArchiveTest, AnImpossibleClaimedSizeIsRefusedBeforeAnythingIsAllocated) {
+    for (const ZipMethod method : {ZipMethod::Stored, ZipMethod::Deflated}) {
+        ZipBuilder zip;
+        zip.File("bomb.bin", "tiny", method).ClaimSize(0xFFFFFFF0u).File("fine.txt", "fine");
+        std::filesystem::remove_all(dir.host("out"));
+
+        EXPECT_FALSE(Extract(zip));
+        EXPECT_EQ(Output(), (Tree{{"fine.txt", "fine"}}));
+    }
+}
+
 TEST_F(ArchiveTest, ATruncatedArchiveWritesNothing) {
     ZipBuilder zip;
     zip.Dir("a").File("a/one.txt", Text(4000)).File("two.txt", Text(4000));
