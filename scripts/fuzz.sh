@@ -23,10 +23,17 @@ for target in patchlist archive; do
   echo "== fuzz_$target for ${seconds}s =="
   mkdir -p "$corpus/$target.out"
   # The sandbox needs a private temporary folder; findings go to the build folder.
+  log="$build/fuzz_$target.log"
+  status=0
   (cd "$build" && TMPDIR="$build" ASAN_OPTIONS=detect_leaks=1 \
     "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$build/fuzz_$target-" \
-    "$corpus/$target.out" "$corpus/$target" 2>&1 | tail -n 25)
-  test "${PIPESTATUS[0]}" -eq 0
+    "$corpus/$target.out" "$corpus/$target" >"$log" 2>&1) || status=$?
+  if [ "$status" -ne 0 ]; then
+    tail -n 80 "$log"
+    echo "fuzz_$target: finding (exit $status), see $log"
+    exit 1
+  fi
+  grep -E "DONE|stat::" "$log"
 done
 echo "fuzzing: no findings"
