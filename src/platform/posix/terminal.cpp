@@ -141,11 +141,23 @@ class Input {
     }
 
     // The next key for a box; Key::End when the input ended.
+    // A box owns the keyboard from before it is drawn until it is answered, so a key typed as
+    // soon as the box shows, or right after another key, is queued for it and never lost.
+    void BeginBox() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++activeBoxes_;
+        boxKeys_.clear();
+    }
+
+    void EndBox() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --activeBoxes_;
+        boxKeys_.clear();
+    }
+
     KeyPress WaitBoxKey() {
         std::unique_lock<std::mutex> lock(mutex_);
-        ++boxWaiters_;
         changed_.wait(lock, [this] { return !boxKeys_.empty() || eof_; });
-        --boxWaiters_;
         if (boxKeys_.empty()) {
             return {Key::End, 0};
         }
@@ -275,7 +287,7 @@ class Input {
         DialogKey dialogKey = DialogKey::Enter;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (boxWaiters_ > 0) {
+            if (activeBoxes_ > 0) {
                 boxKeys_.push_back(key);
                 changed_.notify_all();
                 return;
@@ -324,7 +336,7 @@ class Input {
     int users_ = 0;
     bool readerStarted_ = false;
     int wakePipe_[2] = {-1, -1};
-    int boxWaiters_ = 0;
+    int activeBoxes_ = 0;
     std::deque<KeyPress> boxKeys_;
     std::function<void(DialogKey)> dialogListener_;
 };
@@ -459,6 +471,7 @@ int AskOnTerminal(const std::wstring& caption, const std::wstring& text,
     if (answers.empty() || !input.Acquire()) {
         return -1;
     }
+    input.BeginBox();
     static const std::pair<const char*, const char*> kLabels[] = {{"ok", "确定(O)"},
                                                                   {"cancel", "取消(C)"},
                                                                   {"yes", "是(Y)"},
@@ -521,6 +534,7 @@ int AskOnTerminal(const std::wstring& caption, const std::wstring& text,
         WriteOut("\r\n");
         g_boxShown = false;
     }
+    input.EndBox();
     input.Release();
     std::lock_guard<std::mutex> lock(UiMutex());
     MarkDirtyLocked();  // a dialog view draws itself again below the box
