@@ -8,7 +8,8 @@ seconds="${1:-60}"
 build="$root/build/fuzz"
 
 export DEBIAN_FRONTEND=noninteractive
-if ! command -v clang++ >/dev/null || [ ! -d /usr/lib/llvm-14/lib/clang ]; then
+if ! command -v clang++ >/dev/null ||
+   ! compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null; then
   apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-14-dev
 fi
 
