@@ -60,6 +60,6 @@ for line in open(sys.argv[1], encoding="utf-8"):
 PY
 echo
 echo "== What changed in Documents (diff -r before after) =="
-diff -r "$demo/Documents.before" "$client/Documents" || true
+LC_ALL=C.UTF-8 diff -r "$demo/Documents.before" "$client/Documents" || true
 echo
 if [ -d "$client/TmpPatch" ]; then echo "TmpPatch is still there"; else echo "TmpPatch was removed"; fi
