@@ -59,7 +59,28 @@ for line in open(sys.argv[1], encoding="utf-8"):
         print("started      %s (ok=%s)" % (e["file"], e["ok"]))
 PY
 echo
-echo "== What changed in Documents (diff -r before after) =="
-LC_ALL=C.UTF-8 diff -r "$demo/Documents.before" "$client/Documents" || true
+echo "== What changed in Documents =="
+python3 - "$demo/Documents.before" "$client/Documents" <<'PY'
+import os, sys
+def files(root):
+    out = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as f:
+                out[os.path.relpath(path, root)] = f.read()
+    return out
+before, after = files(sys.argv[1]), files(sys.argv[2])
+for path in sorted(set(before) | set(after)):
+    if path not in after:
+        print("removed  " + path)
+    elif path not in before:
+        print("added    " + path)
+    elif before[path] != after[path]:
+        print("changed  %s: %r -> %r" % (path, before[path][:40].decode("utf-8", "replace"),
+                                        after[path][:40].decode("utf-8", "replace")))
+    else:
+        print("kept     " + path)
+PY
 echo
 if [ -d "$client/TmpPatch" ]; then echo "TmpPatch is still there"; else echo "TmpPatch was removed"; fi
