@@ -18,8 +18,11 @@ readonly BUILD="${QXWEB_WINE_BUILD:-$ROOT/build-win-wine}"
 readonly PORT="${QXWEB_WINE_PORT:-28110}"
 readonly JOBS="${QXWEB_JOBS:-2}"
 readonly HOST=x86_64-w64-mingw32
+# Wine's X11 driver loads the X extension libraries at run time (they are only recommended, and
+# this installs without recommendations), so they are named here.
 readonly PACKAGES=(wine wine64 fonts-wine xvfb xdotool imagemagick fonts-wqy-microhei locales
-                   googletest g++-mingw-w64-x86-64 cmake make python3)
+                   libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1
+                   libxfixes3 googletest g++-mingw-w64-x86-64 cmake make python3)
 
 XVFB_PID=""
 
