@@ -20,7 +20,8 @@ namespace {
 std::wstring ToWindowsPath(const char* hostPath) {
     std::string windows = std::string("Z:") + hostPath;
     for (char& c : windows) {
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     }
     std::wstring wide;
     return AnsiToWide(windows, wide);
@@ -46,8 +47,9 @@ bool Run(int argc, char** argv) {
     if (what == "copytree" && argc == 4) {
         return CopyTree(ToWindowsPath(argv[2]), ToWindowsPath(argv[3])) != 0;
     }
-    std::fprintf(stderr, "usage: qxbench download URL CLIENT_DIR NAME | extract ARCHIVE DEST | "
-                         "copytree SRC DST\n");
+    std::fprintf(stderr,
+                 "usage: qxbench download URL CLIENT_DIR NAME | extract ARCHIVE DEST | "
+                 "copytree SRC DST\n");
     return false;
 }
 

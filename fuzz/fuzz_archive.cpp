@@ -19,7 +19,8 @@ namespace {
 std::string WindowsForm(const fs::path& path) {
     std::string out = "Z:" + path.string();
     for (char& c : out) {
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     }
     return out;
 }
@@ -34,7 +35,8 @@ const fs::path& Sandbox() {
 
 void MakeWritable(const fs::path& root) {
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it); it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it);
+         it.increment(ec)) {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
 }
@@ -42,13 +44,17 @@ void MakeWritable(const fs::path& root) {
 void CheckNothingEscaped(const fs::path& work, const fs::path& dest) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(Sandbox(), ec)) {
-        if (entry.path() != work) __builtin_trap();  // written beside the work folder
+        if (entry.path() != work)
+            __builtin_trap();  // written beside the work folder
     }
     for (const auto& entry : fs::directory_iterator(work, ec)) {
-        if (entry.path() != dest && entry.path().filename() != "in.zip") __builtin_trap();
+        if (entry.path() != dest && entry.path().filename() != "in.zip")
+            __builtin_trap();
     }
-    for (auto it = fs::recursive_directory_iterator(dest, ec); it != fs::end(it); it.increment(ec)) {
-        if (it->is_symlink()) __builtin_trap();
+    for (auto it = fs::recursive_directory_iterator(dest, ec); it != fs::end(it);
+         it.increment(ec)) {
+        if (it->is_symlink())
+            __builtin_trap();
     }
 }
 

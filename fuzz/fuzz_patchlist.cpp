@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const PatchEntry& b = g_patchList[i + 1];
         const int forward = CompareVersions(a.version, b.version);
         const int backward = CompareVersions(b.version, a.version);
-        if (forward != -backward) __builtin_trap();  // the comparison must be antisymmetric
+        if (forward != -backward)
+            __builtin_trap();  // the comparison must be antisymmetric
         IsNextMinorVersion(a.version, b.packageVersion);
         IsNextMinorVersion(document, a.version);
     }

@@ -8,7 +8,7 @@
 #include <curl/curl.h>
 
 class HttpClient {
-public:
+  public:
     bool writeEnabled = false;
     CURL* curlHandle = nullptr;
     bool cumulativePatchPresent = false;

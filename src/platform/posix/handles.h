@@ -8,7 +8,7 @@
 namespace qx {
 
 class HandleObject {
-public:
+  public:
     HandleObject() = default;
     HandleObject(const HandleObject&) = delete;
     HandleObject& operator=(const HandleObject&) = delete;

@@ -77,7 +77,8 @@ typedef INT_PTR (*FARPROC)();
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 typedef uintptr_t DWORD_PTR;
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
-#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define RGB(r, g, b) \
+    ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
 
 // ---- Errors -------------------------------------------------------------------------------
 
@@ -304,7 +305,9 @@ LONG SHDeleteKeyW(HKEY hkey, LPCWSTR pszSubKey);
 #define PBM_SETPOS (WM_USER + 2)
 #define BN_CLICKED 0
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKELONG(a, b)                                                                         \
+    ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) \
+                                                      << 16))
 #define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 
 #define ERROR_BAD_EXE_FORMAT 193L
@@ -398,8 +401,8 @@ BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 // GDI: the dialog paints its panel with these; on Linux they only keep objects alive.
 HFONT CreateFontW(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight,
                   DWORD bItalic, DWORD bUnderline, DWORD bStrikeOut, DWORD iCharSet,
-                  DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality,
-                  DWORD iPitchAndFamily, LPCWSTR pszFaceName);
+                  DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality, DWORD iPitchAndFamily,
+                  LPCWSTR pszFaceName);
 HBRUSH CreateSolidBrush(COLORREF color);
 HPEN CreatePen(int iStyle, int cWidth, COLORREF color);
 BOOL DeleteObject(HGDIOBJ ho);

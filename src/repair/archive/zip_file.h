@@ -19,7 +19,7 @@ struct ProgressCallback {
 struct ZipFileImpl;
 
 class ZipFile {
-public:
+  public:
     ZipFile(const std::string& archivePath, const std::string& filter);
     virtual ~ZipFile();
     ZipFile(const ZipFile&) = delete;
@@ -30,7 +30,7 @@ public:
     std::unique_ptr<unsigned char[]> ReadEntry(const std::string& name, uint32_t* size);
     bool ExtractAll(const std::string& destination, const ProgressCallback& progress);
 
-private:
+  private:
     ZipFileImpl* impl_;
 };
 

@@ -128,9 +128,12 @@ TEST_F(WorkerTest, ASuccessfulRepairInstallsTheMergedTreeAndOffersTheLaunch) {
     // The launch button comes first (enabled, then its text), then the hint replaces the panel.
     const auto& events = run.events;
     const auto at = [&](const char* id, const char* key, const char* value) {
-        return std::find_if(events.begin(), events.end(), [&](const auto& e) {
-                   return e.Get("event") == "control" && e.Get("id") == id && e.Get(key) == value;
-               }) - events.begin();
+        return std::find_if(events.begin(), events.end(),
+                            [&](const auto& e) {
+                                return e.Get("event") == "control" && e.Get("id") == id &&
+                                       e.Get(key) == value;
+                            }) -
+               events.begin();
     };
     EXPECT_LT(at("1006", "enabled", "true"), at("1006", "text", "启动游戏"));
     EXPECT_LT(at("1006", "text", "启动游戏"), at("1005", "visible", "true"));
