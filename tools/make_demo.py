@@ -66,8 +66,9 @@ echo "vazazu.exe: the game would start now (working directory: $(pwd))"
 """
 
 
-def write_zip(path, files):
-    """Writes a ZIP with an explicit directory entry for every folder, parents first."""
+def write_zip(path, files, entry=zipfile.ZipInfo):
+    """Writes a ZIP with an explicit directory entry for every folder, parents first. entry makes
+    each entry's record (a ZipInfo subclass may encode the names differently)."""
     folders = set()
     for name in files:
         parts = name.split("/")[:-1]
@@ -75,9 +76,11 @@ def write_zip(path, files):
             folders.add("/".join(parts[:i]) + "/")
     with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as archive:
         for folder in sorted(folders):
-            archive.writestr(zipfile.ZipInfo(folder), b"")
+            archive.writestr(entry(folder), b"")
         for name, content in sorted(files.items()):
-            archive.writestr(name, content.encode("utf-8"))
+            info = entry(name)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, content.encode("utf-8"))
 
 
 def write_tree(root, files):

@@ -5,26 +5,10 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/posix/codepage.h"
+
 namespace qxtest {
 namespace {
-
-void AppendUtf8(std::string& out, unsigned long cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 class LineParser {
   public:
@@ -103,7 +87,7 @@ class LineParser {
                         i_ += 2;
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
                     }
-                    AppendUtf8(out, cp);
+                    out += qx::WideToUtf8(std::wstring(1, static_cast<wchar_t>(cp)));
                     break;
                 }
                 default:

@@ -23,7 +23,11 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import make_demo  # noqa: E402  (the demo's patch set and client, reused here)
+import qxweb  # noqa: E402  (the end-to-end tests' helpers)
+
+write_utf8_zip = make_demo.write_zip
 
 EXE = os.environ.get("QXWEB_WIN_EXE", "")
 GAME = os.environ.get("QXWEB_WIN_GAME", "")
@@ -41,26 +45,17 @@ FRAME_COLOUR = (197, 190, 190)
 STEP_SECONDS = 60
 
 
+class GbkName(zipfile.ZipInfo):
+    """An entry whose name is in the client system's code page (GBK, as Chinese Windows tools
+    write them) instead of UTF-8: the program hands names to the system unchanged."""
+
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("gbk"), self.flag_bits
+
+
 def write_gbk_zip(path, files):
-    """make_demo's archive with its names in the client system's code page (GBK, as Chinese
-    Windows tools write them) instead of UTF-8: the program hands names to the system unchanged."""
-
-    class GbkName(zipfile.ZipInfo):
-        def _encodeFilenameFlags(self):
-            return self.filename.encode("gbk"), self.flag_bits
-
-    folders = set()
-    for name in files:
-        parts = name.split("/")[:-1]
-        for i in range(1, len(parts) + 1):
-            folders.add("/".join(parts[:i]) + "/")
-    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as archive:
-        for folder in sorted(folders):
-            archive.writestr(GbkName(folder), b"")
-        for name, content in sorted(files.items()):
-            info = GbkName(name)
-            info.compress_type = zipfile.ZIP_DEFLATED
-            archive.writestr(info, content.encode("utf-8"))
+    """make_demo's archive with GBK names."""
+    write_utf8_zip(path, files, entry=GbkName)
 
 
 def version_key(text):
@@ -95,14 +90,7 @@ def winpath(path):
 
 
 def wait_for(what, condition, seconds=STEP_SECONDS):
-    deadline = time.monotonic() + seconds
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("gave up waiting for " + what)
-        time.sleep(0.2)
+    return qxweb.wait_until(condition, timeout=seconds, what=what)
 
 
 def xdotool(*args):
