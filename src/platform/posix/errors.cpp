@@ -12,8 +12,9 @@ namespace {
 bool ParentFolderExists(const std::string& hostPath) {
     std::string path = WithoutTrailingSlashes(hostPath);
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
+    if (slash == std::string::npos) {
         return true;  // relative name: the current folder
+    }
     std::string parent = slash == 0 ? "/" : path.substr(0, slash);
     struct stat info {};
     return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);

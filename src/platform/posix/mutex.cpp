@@ -17,8 +17,9 @@ class MutexHandle : public HandleObject {
   public:
     explicit MutexHandle(int fd) : fd_(fd) {}
     ~MutexHandle() override {
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             sys::Close(fd_);
+        }
     }
 
   private:
@@ -34,8 +35,9 @@ std::string RuntimeFolder() {
 std::string LockFileFor(const std::wstring& name) {
     std::string file = WideToUtf8(name);
     for (char& c : file) {
-        if (c == '/' || c == '\\')
+        if (c == '/' || c == '\\') {
             c = '_';
+        }
     }
     return RuntimeFolder() + "/qxweb-mutex-" + file + ".lock";
 }

@@ -25,10 +25,12 @@ int DefaultOpen(const char* path, int flags, mode_t mode) {
 
 ssize_t DefaultCopy(int in, int out, size_t size) {
     ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, size, 0);
-    if (copied >= 0)
+    if (copied >= 0) {
         return copied;
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+    }
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
         return -1;
+    }
     return ::sendfile(out, in, nullptr, size);
 }
 
@@ -107,8 +109,9 @@ bool ErrnoFromName(const std::string& name, int* err) {
     }
     char* end = nullptr;
     long value = std::strtol(name.c_str(), &end, 10);
-    if (name.empty() || *end != '\0' || value <= 0)
+    if (name.empty() || *end != '\0' || value <= 0) {
         return false;
+    }
     *err = static_cast<int>(value);
     return true;
 }
@@ -118,8 +121,9 @@ std::vector<std::string> Split(const std::string& text, char separator, size_t m
     size_t start = 0;
     while (pieces.size() + 1 < maxPieces) {
         size_t at = text.find(separator, start);
-        if (at == std::string::npos)
+        if (at == std::string::npos) {
             break;
+        }
         pieces.push_back(text.substr(start, at - start));
         start = at + 1;
     }
@@ -131,8 +135,9 @@ std::vector<std::string> Split(const std::string& text, char separator, size_t m
 bool AddFaultsLocked(Faults& state, const std::string& list) {
     bool allGood = true;
     for (const std::string& item : Split(list, ',', SIZE_MAX)) {
-        if (item.empty())
+        if (item.empty()) {
             continue;
+        }
         // The substring is the rest of the item, so it may itself hold ':'.
         std::vector<std::string> parts = Split(item, ':', 4);
         Sys op{};
@@ -154,12 +159,14 @@ bool AddFaultsLocked(Faults& state, const std::string& list) {
 
 // Reads QXWEB_FAULTS once, at the first call that could fail.
 void ReadEnvironmentLocked(Faults& state) {
-    if (state.environmentRead)
+    if (state.environmentRead) {
         return;
+    }
     state.environmentRead = true;
     const char* text = std::getenv("QXWEB_FAULTS");
-    if (text != nullptr)
+    if (text != nullptr) {
         AddFaultsLocked(state, text);
+    }
 }
 
 // Counts this call against the pending faults of its kind; true (errno set) when it must fail.
@@ -171,8 +178,9 @@ bool ShouldFail(Sys op, const char* path) {
         std::lock_guard<std::mutex> guard(state.lock);
         ReadEnvironmentLocked(state);
         for (auto it = state.pending.begin(); it != state.pending.end(); ++it) {
-            if (it->op != op)
+            if (it->op != op) {
                 continue;
+            }
             if (!it->pathContains.empty() &&
                 (path == nullptr || std::strstr(path, it->pathContains.c_str()) == nullptr)) {
                 continue;
@@ -189,8 +197,9 @@ bool ShouldFail(Sys op, const char* path) {
             }
         }
     }
-    if (signal != 0)
+    if (signal != 0) {
         std::raise(signal);
+    }
     return false;
 }
 
@@ -207,8 +216,9 @@ bool ShouldFailOnFd(Sys op, int fd) {
         Faults& state = State();
         std::lock_guard<std::mutex> guard(state.lock);
         ReadEnvironmentLocked(state);
-        if (state.pending.empty())
+        if (state.pending.empty()) {
             return false;  // the common case: no map look-up
+        }
     }
     return ShouldFail(op, PathOf(fd).c_str());
 }
@@ -261,8 +271,9 @@ bool SysFromName(const std::string& name, Sys* op) {
 namespace sys {
 
 int Open(const char* path, int flags, mode_t mode) {
-    if (ShouldFail(Sys::Open, path))
+    if (ShouldFail(Sys::Open, path)) {
         return -1;
+    }
     int fd = g_table.open(path, flags, mode);
     if (fd >= 0) {
         Faults& state = State();
@@ -350,8 +361,9 @@ bool WriteAll(int fd, const void* buffer, size_t size) {
     while (size > 0) {
         ssize_t written = Write(fd, bytes, size);
         if (written < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
                 continue;
+            }
             return false;
         }
         if (written == 0) {
