@@ -385,5 +385,5 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     // As in Windows, success says whether an existing file was opened where one could be made.
     bool mayCreate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
     SetLastError(mayCreate && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return qx::AddHandle(new qx::FileHandle(fd.Release()));
+    return qx::AddHandle(std::make_shared<qx::FileHandle>(fd.Release()));
 }

@@ -182,13 +182,13 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
         qx::SetLastErrorFromErrno(ENOENT, host);
         return INVALID_HANDLE_VALUE;
     }
-    auto* search = new qx::FindHandle(std::move(entries));
+    auto search = std::make_shared<qx::FindHandle>(std::move(entries));
     search->Next(lpFindFileData);
     return qx::AddHandle(search);
 }
 
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
-    auto* search = qx::LookUpHandleAs<qx::FindHandle>(hFindFile);
+    auto search = qx::LookUpHandleAs<qx::FindHandle>(hFindFile);
     if (search == nullptr || lpFindFileData == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

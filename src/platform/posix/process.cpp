@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -155,7 +156,7 @@ class ProcessHandle : public HandleObject {
     pid_t pid_;
     int pidfd_;
     bool child_;
-    bool reaped_ = false;
+    std::atomic<bool> reaped_{false};  // two threads may wait on one handle
 };
 
 class SnapshotHandle : public HandleObject {
@@ -254,11 +255,11 @@ HANDLE MakeProcessHandle(pid_t pid, bool child) {
         SetLastErrorFromErrno(errno);  // ESRCH: no such process
         return nullptr;
     }
-    return AddHandle(new ProcessHandle(pid, pidfd, child));
+    return AddHandle(std::make_shared<ProcessHandle>(pid, pidfd, child));
 }
 
 pid_t ProcessIdOf(HANDLE process) {
-    auto* handle = LookUpHandleAs<ProcessHandle>(process);
+    auto handle = LookUpHandleAs<ProcessHandle>(process);
     if (handle == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return -1;
@@ -278,16 +279,16 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD) {
             }
         }
     }
-    return qx::AddHandle(new qx::SnapshotHandle(std::move(entries)));
+    return qx::AddHandle(std::make_shared<qx::SnapshotHandle>(std::move(entries)));
 }
 
 BOOL WINAPI Process32FirstW(HANDLE hSnapshot, LPPROCESSENTRY32W lppe) {
-    auto* snapshot = qx::LookUpHandleAs<qx::SnapshotHandle>(hSnapshot);
+    auto snapshot = qx::LookUpHandleAs<qx::SnapshotHandle>(hSnapshot);
     return snapshot != nullptr && snapshot->Copy(0, lppe) ? TRUE : FALSE;
 }
 
 BOOL WINAPI Process32NextW(HANDLE hSnapshot, LPPROCESSENTRY32W lppe) {
-    auto* snapshot = qx::LookUpHandleAs<qx::SnapshotHandle>(hSnapshot);
+    auto snapshot = qx::LookUpHandleAs<qx::SnapshotHandle>(hSnapshot);
     return snapshot != nullptr && snapshot->Copy(snapshot->NextIndex(), lppe) ? TRUE : FALSE;
 }
 
@@ -345,7 +346,7 @@ DWORD GetModuleFileNameExW(HANDLE hProcess, HMODULE hModule, LPWSTR lpFilename, 
 }
 
 BOOL TerminateProcess(HANDLE hProcess, UINT) {
-    auto* process = qx::LookUpHandleAs<qx::ProcessHandle>(hProcess);
+    auto process = qx::LookUpHandleAs<qx::ProcessHandle>(hProcess);
     if (process == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
