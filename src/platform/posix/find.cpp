@@ -116,7 +116,7 @@ bool ListedBefore(const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
 bool ListFolder(const std::string& folder, const std::wstring& pattern,
                 std::vector<WIN32_FIND_DATAW>* entries) {
     std::string opened = folder.empty() ? "." : folder;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(sys::Opendir(opened.c_str()), ::closedir);
+    UniqueDir dir(sys::Opendir(opened.c_str()));
     if (!dir) {
         // A folder that is missing makes the whole path wrong.
         SetLastErrorFromErrno(errno == ENOENT ? ENOTDIR : errno, opened);

@@ -22,6 +22,7 @@
 #include "handles.h"
 #include "host_path.h"
 #include "module.h"
+#include "syscalls.h"
 
 namespace qx {
 namespace {
@@ -186,7 +187,7 @@ class SnapshotHandle : public HandleObject {
 // The pids in /proc, ascending.
 std::vector<pid_t> ListPids() {
     std::vector<pid_t> pids;
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
+    UniqueDir proc(::opendir("/proc"));
     if (!proc) {
         return pids;
     }

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cwctype>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,7 +57,7 @@ bool FindChild(const std::string& folder, const std::wstring& name, std::string*
         *child = exact;
         return true;
     }
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    UniqueDir dir(::opendir(folder.c_str()));
     if (!dir) {
         return false;
     }
@@ -77,7 +76,7 @@ bool FindChild(const std::string& folder, const std::wstring& name, std::string*
 int RemoveTree(const std::string& folder) {
     std::vector<std::string> names;
     {
-        std::unique_ptr<DIR, int (*)(DIR*)> dir(sys::Opendir(folder.c_str()), ::closedir);
+        UniqueDir dir(sys::Opendir(folder.c_str()));
         if (!dir) {
             return errno;
         }

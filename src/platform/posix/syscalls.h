@@ -24,6 +24,7 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
 
 namespace qx {
@@ -135,5 +136,11 @@ class UniqueFd {
   private:
     int fd_;
 };
+
+// Closes a directory stream (from sys::Opendir or opendir) when it goes out of scope.
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 }  // namespace qx
