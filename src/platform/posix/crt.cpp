@@ -90,15 +90,6 @@ struct Stream {
     std::unique_ptr<char[]> buffer{new char[kStreamBuffer]};
 };
 
-ssize_t ReadRetrying(int fd, char* buffer, size_t size) {
-    for (;;) {
-        ssize_t got = sys::Read(fd, buffer, size);
-        if (got >= 0 || errno != EINTR) {
-            return got;
-        }
-    }
-}
-
 // Text mode reads "\r\n" as "\n".
 ssize_t TextRead(Stream* stream, char* buffer, size_t size) {
     size_t got = 0;
@@ -106,7 +97,7 @@ ssize_t TextRead(Stream* stream, char* buffer, size_t size) {
         buffer[got++] = static_cast<char>(stream->pending);
         stream->pending = -1;
     }
-    ssize_t raw = ReadRetrying(stream->fd, buffer + got, size - got);
+    ssize_t raw = sys::Read(stream->fd, buffer + got, size - got);
     if (raw < 0) {
         if (got == 0) {
             return -1;
@@ -122,7 +113,7 @@ ssize_t TextRead(Stream* stream, char* buffer, size_t size) {
             }
             if (i + 1 == got) {
                 char next = 0;
-                if (ReadRetrying(stream->fd, &next, 1) == 1) {
+                if (sys::Read(stream->fd, &next, 1) == 1) {
                     if (next == '\n') {
                         buffer[kept++] = '\n';
                         continue;
@@ -141,7 +132,7 @@ ssize_t StreamRead(void* cookie, char* buffer, size_t size) {
     if (size == 0) {
         return 0;
     }
-    return stream->text ? TextRead(stream, buffer, size) : ReadRetrying(stream->fd, buffer, size);
+    return stream->text ? TextRead(stream, buffer, size) : sys::Read(stream->fd, buffer, size);
 }
 
 // Text mode writes "\n" as "\r\n" on disk.

@@ -68,9 +68,6 @@ bool CopyData(int in, int out, uint64_t size) {
             left -= static_cast<uint64_t>(copied);
             continue;
         }
-        if (errno == EINTR) {
-            continue;
-        }
         if (anyCopied ||
             (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EXDEV)) {
             return false;
@@ -87,9 +84,6 @@ bool CopyData(int in, int out, uint64_t size) {
             return true;
         }
         if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return false;
         }
         if (!sys::WriteAll(out, buffer.data(), static_cast<size_t>(got))) {

@@ -15,6 +15,7 @@
 #include "errors.h"
 #include "host_path.h"
 #include "process.h"
+#include "syscalls.h"
 #include "transcript.h"
 
 extern char** environ;
@@ -188,8 +189,7 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
 void ReapInBackground(pid_t pid) {
     std::thread([pid] {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        sys::RetryInterrupted([&] { return ::waitpid(pid, &status, 0); });
     }).detach();
 }
 

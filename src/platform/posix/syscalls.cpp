@@ -223,6 +223,30 @@ bool ShouldFailOnFd(Sys op, int fd) {
     return ShouldFail(op, PathOf(fd).c_str());
 }
 
+ssize_t WritePastFaults(int fd, const void* buffer, size_t size) {
+    return sys::RetryInterrupted([&] { return ::write(fd, buffer, size); });
+}
+
+// Writes all bytes through `write`, which retries interrupted calls itself; a write that makes no
+// progress counts as a full disk.
+bool WriteAllThrough(ssize_t (*write)(int, const void*, size_t), int fd, const void* buffer,
+                     size_t size) {
+    const char* bytes = static_cast<const char*>(buffer);
+    while (size > 0) {
+        ssize_t written = write(fd, bytes, size);
+        if (written < 0) {
+            return false;
+        }
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
 }  // namespace
 
 SyscallTable& Syscalls() {
@@ -300,12 +324,15 @@ int Close(int fd) {
     return g_table.close(fd);
 }
 
+// An injected EINTR is retried like a real one: the fault has fired, the next try goes through.
 ssize_t Read(int fd, void* buffer, size_t size) {
-    return ShouldFailOnFd(Sys::Read, fd) ? -1 : g_table.read(fd, buffer, size);
+    return RetryInterrupted(
+        [&] { return ShouldFailOnFd(Sys::Read, fd) ? -1 : g_table.read(fd, buffer, size); });
 }
 
 ssize_t Write(int fd, const void* buffer, size_t size) {
-    return ShouldFailOnFd(Sys::Write, fd) ? -1 : g_table.write(fd, buffer, size);
+    return RetryInterrupted(
+        [&] { return ShouldFailOnFd(Sys::Write, fd) ? -1 : g_table.write(fd, buffer, size); });
 }
 
 off_t Lseek(int fd, off_t offset, int whence) {
@@ -325,7 +352,8 @@ int Mkdir(const char* path, mode_t mode) {
 }
 
 ssize_t Copy(int in, int out, size_t size) {
-    return ShouldFailOnFd(Sys::Copy, out) ? -1 : g_table.copy(in, out, size);
+    return RetryInterrupted(
+        [&] { return ShouldFailOnFd(Sys::Copy, out) ? -1 : g_table.copy(in, out, size); });
 }
 
 int Fchmod(int fd, mode_t mode) {
@@ -357,23 +385,11 @@ DIR* Opendir(const char* path) {
 }
 
 bool WriteAll(int fd, const void* buffer, size_t size) {
-    const char* bytes = static_cast<const char*>(buffer);
-    while (size > 0) {
-        ssize_t written = Write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (written == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
+    return WriteAllThrough(Write, fd, buffer, size);
+}
+
+bool WriteAllPastFaults(int fd, const void* buffer, size_t size) {
+    return WriteAllThrough(WritePastFaults, fd, buffer, size);
 }
 
 }  // namespace sys

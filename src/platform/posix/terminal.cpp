@@ -16,6 +16,7 @@
 #include <deque>
 #include <thread>
 
+#include "syscalls.h"
 #include "transcript.h"
 
 namespace qx {
@@ -37,17 +38,7 @@ volatile sig_atomic_t g_rawFd = -1;
 volatile sig_atomic_t g_altScreen = 0;  // the dialog view draws on the alternate screen
 
 void WriteOut(const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<size_t>(n);
-    }
+    sys::WriteAllPastFaults(STDOUT_FILENO, text.data(), text.size());
 }
 
 // Async-signal-safe: only tcsetattr and write.

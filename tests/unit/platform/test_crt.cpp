@@ -116,6 +116,24 @@ TEST_F(Crt, PathRestrictedFaultOnlyHitsMatchingFilesAndFiresOnce) {
                                                   {"other.txt", "fine"}}));
 }
 
+TEST_F(Crt, CallsInterruptedBySignalsAreRepeated) {
+    qx::InjectFault(qx::Sys::Write, 1, EINTR);
+    FILE* out = _wfopen(dir_.win("a.bin").c_str(), L"wb");
+    ASSERT_NE(out, nullptr);
+    fputs("data", out);
+    EXPECT_EQ(fclose(out), 0);
+    qx::InjectFault(qx::Sys::Read, 1, EINTR);
+    FILE* in = _wfopen(dir_.win("a.bin").c_str(), L"rb");
+    ASSERT_NE(in, nullptr);
+    char buffer[8] = {};
+    EXPECT_EQ(fread(buffer, 1, sizeof buffer, in), 4u);
+    fclose(in);
+    qx::InjectFault(qx::Sys::Copy, 1, EINTR);
+    EXPECT_TRUE(CopyFileW(dir_.win("a.bin").c_str(), dir_.win("b.bin").c_str(), FALSE));
+    EXPECT_EQ(qxtest::SnapshotTree(dir_.host()),
+              (std::map<std::string, std::string>{{"a.bin", "data"}, {"b.bin", "data"}}));
+}
+
 TEST_F(Crt, FaultListSyntax) {
     EXPECT_TRUE(qx::InjectFaults("write:5:ENOSPC,unlink:1:EACCES,open:2:13:C:\\x"));
     EXPECT_FALSE(qx::InjectFaults("write:0:ENOSPC"));
