@@ -265,7 +265,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         }
     }
     if (!out.Valid()) {
-        qx::SetLastErrorFromErrno(errno, target, qx::Creating::File);
+        qx::SetLastErrorFromErrno(errno, target, qx::FailedCall::CreateFile);
         return FALSE;
     }
     bool copied = qx::FillTarget(in.Get(), out.Get(), sourceInfo);
@@ -327,7 +327,7 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
         return FALSE;
     }
     if (qx::sys::Rmdir(host.c_str()) != 0) {
-        qx::SetLastErrorFromErrno(errno == EEXIST ? ENOTEMPTY : errno, host);
+        qx::SetLastErrorFromErrno(errno, host, qx::FailedCall::RemoveDirectory);
         return FALSE;
     }
     return TRUE;
@@ -364,12 +364,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     qx::UniqueFd fd(qx::sys::Open(host.c_str(), flags & ~O_TRUNC, mode));
     if (!fd.Valid()) {
-        qx::SetLastErrorFromErrno(errno, host, qx::Creating::File);
+        qx::SetLastErrorFromErrno(errno, host, qx::FailedCall::CreateFile);
         return INVALID_HANDLE_VALUE;
     }
     int lock = qx::LockForShareMode(dwShareMode);
     if (lock != 0 && qx::sys::Flock(fd.Get(), lock | LOCK_NB) != 0) {
-        qx::SetLastErrorFromErrno(errno == EWOULDBLOCK ? EBUSY : errno, host);
+        qx::SetLastErrorFromErrno(errno, host);  // EWOULDBLOCK: a sharing violation
         return INVALID_HANDLE_VALUE;
     }
     if (truncate && qx::sys::Ftruncate(fd.Get(), 0) != 0) {

@@ -118,8 +118,7 @@ bool ListFolder(const std::string& folder, const std::wstring& pattern,
     std::string opened = folder.empty() ? "." : folder;
     UniqueDir dir(sys::Opendir(opened.c_str()));
     if (!dir) {
-        // A folder that is missing makes the whole path wrong.
-        SetLastErrorFromErrno(errno == ENOENT ? ENOTDIR : errno, opened);
+        SetLastErrorFromErrno(errno, opened, FailedCall::ListFolder);
         return false;
     }
     std::wstring wildcard = pattern == L"*.*" ? L"*" : pattern;

@@ -99,7 +99,7 @@ class ProcessHandle : public HandleObject {
         if (result == 0) {
             return true;
         }
-        SetLastErrorFromErrno(errno == ESRCH ? EACCES : errno);  // as Windows for an ended one
+        SetLastErrorFromErrno(errno, std::string(), FailedCall::KillProcess);
         return false;
     }
 
@@ -310,10 +310,12 @@ BOOL EnumProcesses(DWORD* lpidProcess, DWORD cb, LPDWORD lpcbNeeded) {
 
 HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
     auto pid = static_cast<pid_t>(dwProcessId);
-    if (dwProcessId == 0 || pid < 0 || ::kill(pid, 0) != 0) {
-        // A pid that does not exist is an invalid parameter for Windows.
-        SetLastError(dwProcessId != 0 && errno == EPERM ? ERROR_ACCESS_DENIED
-                                                        : ERROR_INVALID_PARAMETER);
+    if (dwProcessId == 0 || pid < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (::kill(pid, 0) != 0) {
+        qx::SetLastErrorFromErrno(errno);  // ESRCH: a pid that does not exist
         return nullptr;
     }
     if (dwDesiredAccess & (PROCESS_QUERY_INFORMATION | PROCESS_VM_READ)) {
@@ -337,7 +339,7 @@ DWORD GetModuleFileNameExW(HANDLE hProcess, HMODULE hModule, LPWSTR lpFilename, 
     }
     std::string exe = qx::ExecutableOf(pid);
     if (exe.empty()) {
-        qx::SetLastErrorFromErrno(errno == ENOENT ? EACCES : errno);
+        qx::SetLastErrorFromErrno(errno, std::string(), qx::FailedCall::ReadProcessImage);
         return 0;
     }
     // psapi truncates to the buffer and returns the characters copied.

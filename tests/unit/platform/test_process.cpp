@@ -114,6 +114,8 @@ TEST(Processes, ChildHandleReapsAndMissingPidsAreRefused) {
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(WaitForSingleObject(child, INFINITE), WAIT_OBJECT_0);
     EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1);  // already reaped by the handle
+    EXPECT_FALSE(TerminateProcess(child, 1));         // as Windows: it has ended
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     CloseHandle(child);
 
     EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr);
