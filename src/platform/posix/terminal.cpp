@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <strings.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -391,14 +390,6 @@ std::wstring ProgressBar(const Window& bar, int columns) {
            std::to_wstring(percent) + L"%";
 }
 
-bool IsButton(const Window& control) {
-    return strcasecmp(ToUtf8(control.className).c_str(), "button") == 0;
-}
-
-bool IsProgress(const Window& control) {
-    return strcasecmp(ToUtf8(control.className).c_str(), "msctls_progress32") == 0;
-}
-
 // The visible controls, top to bottom; controls that share a row are joined left to right.
 std::vector<ViewLine> Layout(const Window& dialog, const std::vector<Window>& controls,
                              int columns) {
@@ -415,20 +406,19 @@ std::vector<ViewLine> Layout(const Window& dialog, const std::vector<Window>& co
     });
     for (size_t i = 0; i < shown.size();) {
         const Window& first = *shown[i];
-        if (IsProgress(first)) {
+        if (first.kind == ControlKind::ProgressBar) {
             lines.push_back({L"  " + ProgressBar(first, columns), ""});
             ++i;
             continue;
         }
-        if (IsButton(first)) {
+        if (first.kind == ControlKind::Button) {
             lines.push_back({L"", ""});
             lines.push_back({L"  [ " + first.text + L" ]", first.enabled ? "\x1b[7m" : "\x1b[2m"});
             ++i;
             continue;
         }
         std::wstring row;
-        for (; i < shown.size() && shown[i]->y == first.y && !IsButton(*shown[i]) &&
-               !IsProgress(*shown[i]);
+        for (; i < shown.size() && shown[i]->y == first.y && shown[i]->kind == ControlKind::Text;
              ++i) {
             row += shown[i]->text;
         }
