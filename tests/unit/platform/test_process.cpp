@@ -23,8 +23,9 @@ class SleepingChild {
         char sleepName[] = "sleep";
         char seconds[] = "60";
         char* argv[] = {sleepName, seconds, nullptr};
-        if (::posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0)
+        if (::posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) {
             pid_ = -1;
+        }
     }
     ~SleepingChild() {
         if (pid_ > 0) {
@@ -108,8 +109,9 @@ TEST(Processes, OpenNameTerminateAndWait) {
 
 TEST(Processes, ChildHandleReapsAndMissingPidsAreRefused) {
     pid_t pid = ::fork();
-    if (pid == 0)
+    if (pid == 0) {
         ::_exit(3);
+    }
     HANDLE child = qx::MakeProcessHandle(pid, true);
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(WaitForSingleObject(child, INFINITE), WAIT_OBJECT_0);
