@@ -21,7 +21,8 @@ void RestoreTerminal();
 void EnterAlternateScreen();
 void LeaveAlternateScreen();
 
-// Writes text to the terminal (standard output) whole.
+// Writes text to the terminal (standard output) whole, past the fault table like the transcript:
+// what the user sees must not shift or take the faults meant for the program's files.
 void WriteToTerminal(const std::string& text);
 
 }  // namespace ui
