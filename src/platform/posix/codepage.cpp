@@ -19,8 +19,9 @@ bool IsContinuation(unsigned char c) {
 char32_t DecodeOne(const unsigned char* text, size_t size, size_t& i, bool& valid) {
     unsigned char lead = text[i++];
     valid = true;
-    if (lead < 0x80)
+    if (lead < 0x80) {
         return lead;
+    }
     int length = 0;
     char32_t cp = 0;
     unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
@@ -28,16 +29,20 @@ char32_t DecodeOne(const unsigned char* text, size_t size, size_t& i, bool& vali
         length = 2, cp = lead & 0x1F;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3, cp = lead & 0x0F;
-        if (lead == 0xE0)
+        if (lead == 0xE0) {
             low = 0xA0;  // no overlong forms
-        if (lead == 0xED)
+        }
+        if (lead == 0xED) {
             high = 0x9F;  // no surrogates
+        }
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4, cp = lead & 0x07;
-        if (lead == 0xF0)
+        if (lead == 0xF0) {
             low = 0x90;
-        if (lead == 0xF4)
+        }
+        if (lead == 0xF4) {
             high = 0x8F;  // nothing above U+10FFFF
+        }
     } else {
         valid = false;
         return kReplacement;
@@ -135,8 +140,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
-    if (cchWideChar == 0)
+    if (cchWideChar == 0) {
         return static_cast<int>(wide.size());
+    }
     if (wide.size() > static_cast<size_t>(cchWideChar)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -161,8 +167,9 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
         cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
     // CP_ACP takes the caller's default character (else '?') for what it cannot represent.
     std::string fallback;
-    if (CodePage == CP_ACP)
+    if (CodePage == CP_ACP) {
         fallback = std::string(1, lpDefaultChar != nullptr ? *lpDefaultChar : '?');
+    }
     std::string out;
     out.reserve(count);
     bool usedDefault = false;
@@ -177,10 +184,12 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
             qx::AppendUtf8(qx::kReplacement, out);
         }
     }
-    if (lpUsedDefaultChar != nullptr)
+    if (lpUsedDefaultChar != nullptr) {
         *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
-    if (cbMultiByte == 0)
+    }
+    if (cbMultiByte == 0) {
         return static_cast<int>(out.size());
+    }
     if (out.size() > static_cast<size_t>(cbMultiByte)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;

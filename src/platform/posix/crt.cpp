@@ -30,8 +30,9 @@ struct OpenMode {
 // Parses "r", "w", "a" with "+", "b", "t" (any order, e.g. "ab+", "r+b") and the Microsoft
 // letters that change nothing here; false for anything else.
 bool ParseMode(const std::string& mode, OpenMode* parsed) {
-    if (mode.empty())
+    if (mode.empty()) {
         return false;
+    }
     bool plus = false;
     for (size_t i = 1; i < mode.size() && mode[i] != ','; ++i) {
         switch (mode[i]) {
@@ -89,14 +90,6 @@ struct Stream {
     std::unique_ptr<char[]> buffer{new char[kStreamBuffer]};
 };
 
-ssize_t ReadRetrying(int fd, char* buffer, size_t size) {
-    for (;;) {
-        ssize_t got = sys::Read(fd, buffer, size);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
-}
-
 // Text mode reads "\r\n" as "\n".
 ssize_t TextRead(Stream* stream, char* buffer, size_t size) {
     size_t got = 0;
@@ -104,21 +97,23 @@ ssize_t TextRead(Stream* stream, char* buffer, size_t size) {
         buffer[got++] = static_cast<char>(stream->pending);
         stream->pending = -1;
     }
-    ssize_t raw = ReadRetrying(stream->fd, buffer + got, size - got);
+    ssize_t raw = sys::Read(stream->fd, buffer + got, size - got);
     if (raw < 0) {
-        if (got == 0)
+        if (got == 0) {
             return -1;
+        }
         raw = 0;
     }
     got += static_cast<size_t>(raw);
     size_t kept = 0;
     for (size_t i = 0; i < got; ++i) {
         if (buffer[i] == '\r') {
-            if (i + 1 < got && buffer[i + 1] == '\n')
+            if (i + 1 < got && buffer[i + 1] == '\n') {
                 continue;
+            }
             if (i + 1 == got) {
                 char next = 0;
-                if (ReadRetrying(stream->fd, &next, 1) == 1) {
+                if (sys::Read(stream->fd, &next, 1) == 1) {
                     if (next == '\n') {
                         buffer[kept++] = '\n';
                         continue;
@@ -134,9 +129,10 @@ ssize_t TextRead(Stream* stream, char* buffer, size_t size) {
 
 ssize_t StreamRead(void* cookie, char* buffer, size_t size) {
     auto* stream = static_cast<Stream*>(cookie);
-    if (size == 0)
+    if (size == 0) {
         return 0;
-    return stream->text ? TextRead(stream, buffer, size) : ReadRetrying(stream->fd, buffer, size);
+    }
+    return stream->text ? TextRead(stream, buffer, size) : sys::Read(stream->fd, buffer, size);
 }
 
 // Text mode writes "\n" as "\r\n" on disk.
@@ -150,8 +146,9 @@ ssize_t StreamWrite(void* cookie, const char* buffer, size_t size) {
     std::string translated;
     translated.reserve(size + size / 16);
     for (size_t i = 0; i < size; ++i) {
-        if (buffer[i] == '\n')
+        if (buffer[i] == '\n') {
             translated += '\r';
+        }
         translated += buffer[i];
     }
     return sys::WriteAll(stream->fd, translated.data(), translated.size())
@@ -163,13 +160,15 @@ int StreamSeek(void* cookie, off64_t* offset, int whence) {
     auto* stream = static_cast<Stream*>(cookie);
     off64_t wanted = *offset;
     if (stream->pending >= 0) {
-        if (whence == SEEK_CUR)
+        if (whence == SEEK_CUR) {
             --wanted;  // the byte read ahead was not delivered yet
+        }
         stream->pending = -1;
     }
     off_t position = sys::Lseek(stream->fd, wanted, whence);
-    if (position < 0)
+    if (position < 0) {
         return -1;
+    }
     *offset = position;
     return 0;
 }
@@ -196,8 +195,9 @@ FILE* OpenStream(const std::string& host, const char* modeText) {
         }
     }
     UniqueFd fd(sys::Open(host.c_str(), mode.flags, 0666));
-    if (!fd.Valid())
+    if (!fd.Valid()) {
         return nullptr;
+    }
     auto* stream = new Stream{fd.Get(), mode.text};
     FILE* file =
         fopencookie(stream, mode.stdioMode,
@@ -268,21 +268,26 @@ int _wtoi(const wchar_t* str) {
         return 0;
     }
     const wchar_t* c = str;
-    while (*c == L' ' || (*c >= L'\t' && *c <= L'\r'))
+    while (*c == L' ' || (*c >= L'\t' && *c <= L'\r')) {
         ++c;
+    }
     bool negative = false;
-    if (*c == L'+' || *c == L'-')
+    if (*c == L'+' || *c == L'-') {
         negative = *c++ == L'-';
+    }
     long long value = 0;
     bool overflow = false;
     for (; *c >= L'0' && *c <= L'9'; ++c) {
-        if (!overflow)
+        if (!overflow) {
             value = value * 10 + (*c - L'0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
+        }
+        if (value > static_cast<long long>(INT_MAX) + 1) {
             overflow = true;
+        }
     }
-    if (negative)
+    if (negative) {
         value = -value;
+    }
     // Out of range saturates, as _wtol does where long has 32 bits.
     if (overflow || value > INT_MAX || value < INT_MIN) {
         errno = ERANGE;
@@ -293,8 +298,9 @@ int _wtoi(const wchar_t* str) {
 
 __time64_t _time64(__time64_t* timer) {
     __time64_t now = static_cast<__time64_t>(std::time(nullptr));
-    if (timer != nullptr)
+    if (timer != nullptr) {
         *timer = now;
+    }
     return now;
 }
 

@@ -12,16 +12,40 @@ namespace {
 bool ParentFolderExists(const std::string& hostPath) {
     std::string path = WithoutTrailingSlashes(hostPath);
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
+    if (slash == std::string::npos) {
         return true;  // relative name: the current folder
+    }
     std::string parent = slash == 0 ? "/" : path.substr(0, slash);
     struct stat info {};
     return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+struct CallSpecificError {
+    FailedCall call;
+    int err;
+    DWORD error;
+};
+
+const CallSpecificError kCallSpecificErrors[] = {
+    {FailedCall::CreateFile, EEXIST, ERROR_FILE_EXISTS},
+    // POSIX lets rmdir report a folder that is not empty with EEXIST as well as ENOTEMPTY.
+    {FailedCall::RemoveDirectory, EEXIST, ERROR_DIR_NOT_EMPTY},
+    {FailedCall::ListFolder, ENOENT, ERROR_PATH_NOT_FOUND},
+    // Windows refuses to end a process that has already ended.
+    {FailedCall::KillProcess, ESRCH, ERROR_ACCESS_DENIED},
+    // Kernel threads and ended processes have no executable to show; Windows refuses to read
+    // the image of a process it would not let us open.
+    {FailedCall::ReadProcessImage, ENOENT, ERROR_ACCESS_DENIED},
+};
+
 }  // namespace
 
-DWORD Win32ErrorFromErrno(int err, const std::string& hostPath, Creating creating) {
+DWORD Win32ErrorFromErrno(int err, const std::string& hostPath, FailedCall call) {
+    for (const CallSpecificError& special : kCallSpecificErrors) {
+        if (special.call == call && special.err == err) {
+            return special.error;
+        }
+    }
     switch (err) {
         case 0:
             return ERROR_SUCCESS;
@@ -37,7 +61,7 @@ DWORD Win32ErrorFromErrno(int err, const std::string& hostPath, Creating creatin
         case EROFS:
             return ERROR_WRITE_PROTECT;
         case EEXIST:
-            return creating == Creating::File ? ERROR_FILE_EXISTS : ERROR_ALREADY_EXISTS;
+            return ERROR_ALREADY_EXISTS;
         case ENOSPC:
         case EDQUOT:
         case EFBIG:
@@ -74,6 +98,8 @@ DWORD Win32ErrorFromErrno(int err, const std::string& hostPath, Creating creatin
             return ERROR_OPERATION_ABORTED;
         case ESRCH:
             return ERROR_INVALID_PARAMETER;  // OpenProcess on a pid that does not exist
+        case ENOEXEC:
+            return ERROR_BAD_EXE_FORMAT;
         case EILSEQ:
             return ERROR_NO_UNICODE_TRANSLATION;
         case EIO:
@@ -82,8 +108,8 @@ DWORD Win32ErrorFromErrno(int err, const std::string& hostPath, Creating creatin
     }
 }
 
-DWORD SetLastErrorFromErrno(int err, const std::string& hostPath, Creating creating) {
-    DWORD error = Win32ErrorFromErrno(err, hostPath, creating);
+DWORD SetLastErrorFromErrno(int err, const std::string& hostPath, FailedCall call) {
+    DWORD error = Win32ErrorFromErrno(err, hostPath, call);
     SetLastError(error);
     return error;
 }

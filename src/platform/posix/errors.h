@@ -8,17 +8,23 @@
 
 namespace qx {
 
-// How EEXIST reads: creating a file reports ERROR_FILE_EXISTS, anything else (a folder, a
-// mutex) ERROR_ALREADY_EXISTS.
-enum class Creating { Other, File };
+// The call that failed, where it gives an errno a meaning of its own.
+enum class FailedCall {
+    Other,
+    CreateFile,        // EEXIST: ERROR_FILE_EXISTS (a folder or a mutex: ERROR_ALREADY_EXISTS)
+    RemoveDirectory,   // EEXIST: the folder is not empty
+    ListFolder,        // ENOENT: the folder is missing, so the path is wrong
+    KillProcess,       // ESRCH: the process has ended
+    ReadProcessImage,  // ENOENT: /proc shows no executable for the process
+};
 
-// The Win32 error for errno value `err`. For ENOENT the path decides between
+// The Win32 error for errno value `err` from `call`. For ENOENT the path decides between
 // ERROR_FILE_NOT_FOUND (its folder exists, the last component does not) and ERROR_PATH_NOT_FOUND.
 DWORD Win32ErrorFromErrno(int err, const std::string& hostPath = std::string(),
-                          Creating creating = Creating::Other);
+                          FailedCall call = FailedCall::Other);
 
 // Translates, sets the calling thread's last error and returns it.
 DWORD SetLastErrorFromErrno(int err, const std::string& hostPath = std::string(),
-                            Creating creating = Creating::Other);
+                            FailedCall call = FailedCall::Other);
 
 }  // namespace qx

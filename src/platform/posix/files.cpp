@@ -29,8 +29,9 @@ class FileHandle : public HandleObject {
 
 bool LstatWin(LPCWSTR path, std::string* host, struct stat* info) {
     if (path == nullptr || !ToHostPath(std::wstring(path), host)) {
-        if (path == nullptr)
+        if (path == nullptr) {
             SetLastError(ERROR_PATH_NOT_FOUND);
+        }
         return false;
     }
     *host = WithoutTrailingSlashes(*host);
@@ -42,8 +43,9 @@ bool LstatWin(LPCWSTR path, std::string* host, struct stat* info) {
 }
 
 bool IsDirectoryOrLinkToOne(const std::string& host, const struct stat& info) {
-    if (S_ISDIR(info.st_mode))
+    if (S_ISDIR(info.st_mode)) {
         return true;
+    }
     struct stat target {};
     return S_ISLNK(info.st_mode) && sys::Stat(host.c_str(), &target) == 0 &&
            S_ISDIR(target.st_mode);
@@ -58,43 +60,44 @@ bool CopyData(int in, int out, uint64_t size) {
     bool anyCopied = false;
     while (left > 0) {
         ssize_t copied = sys::Copy(in, out, static_cast<size_t>(std::min(left, kChunk)));
-        if (copied == 0)
+        if (copied == 0) {
             return true;
+        }
         if (copied > 0) {
             anyCopied = true;
             left -= static_cast<uint64_t>(copied);
             continue;
         }
-        if (errno == EINTR)
-            continue;
         if (anyCopied ||
             (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EXDEV)) {
             return false;
         }
         break;
     }
-    if (left == 0)
+    if (left == 0) {
         return true;
+    }
     std::vector<char> buffer(size_t{1} << 20);
     for (;;) {
         ssize_t got = sys::Read(in, buffer.data(), buffer.size());
-        if (got == 0)
+        if (got == 0) {
             return true;
+        }
         if (got < 0) {
-            if (errno == EINTR)
-                continue;
             return false;
         }
-        if (!sys::WriteAll(out, buffer.data(), static_cast<size_t>(got)))
+        if (!sys::WriteAll(out, buffer.data(), static_cast<size_t>(got))) {
             return false;
+        }
     }
 }
 
 // Checks whether an existing target may be overwritten; false with the last error set.
 bool TargetMayBeReplaced(const std::string& target, const struct stat& source, BOOL failIfExists) {
     struct stat info {};
-    if (sys::Stat(target.c_str(), &info) != 0)
+    if (sys::Stat(target.c_str(), &info) != 0) {
         return true;  // missing (or a dangling link)
+    }
     if (failIfExists) {
         SetLastError(ERROR_FILE_EXISTS);
         return false;
@@ -115,8 +118,9 @@ bool TargetMayBeReplaced(const std::string& target, const struct stat& source, B
 // Takes a non-blocking flock on our own descriptor; false (ERROR_SHARING_VIOLATION) when
 // someone else's lock stands in the way. File systems without flock do not stop the copy.
 bool LockOrReportInUse(int fd, int operation) {
-    if (sys::Flock(fd, operation | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+    if (sys::Flock(fd, operation | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
         return true;
+    }
     SetLastError(ERROR_SHARING_VIOLATION);
     return false;
 }
@@ -124,10 +128,12 @@ bool LockOrReportInUse(int fd, int operation) {
 // Writes the source's data into the open target and gives it the source's permission bits and
 // modification time. False with errno set.
 bool FillTarget(int in, int out, const struct stat& source) {
-    if (!CopyData(in, out, static_cast<uint64_t>(source.st_size)))
+    if (!CopyData(in, out, static_cast<uint64_t>(source.st_size))) {
         return false;
-    if (sys::Fchmod(out, source.st_mode & 07777) != 0)
+    }
+    if (sys::Fchmod(out, source.st_mode & 07777) != 0) {
         return false;
+    }
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     ::futimens(out, times);  // a time that cannot be kept is no reason to fail the copy
     return true;
@@ -162,8 +168,9 @@ bool OpenFlags(DWORD access, DWORD disposition, int* flags) {
 // nothing is, shared otherwise (it keeps out an exclusive opener and lets readers in).
 int LockForShareMode(DWORD shareMode) {
     const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    if ((shareMode & all) == all)
+    if ((shareMode & all) == all) {
         return 0;
+    }
     return shareMode == 0 ? LOCK_EX : LOCK_SH;
 }
 
@@ -183,8 +190,9 @@ DWORD AttributesFromStat(const std::string& hostPath, const std::string& name,
     } else {
         attributes |= FILE_ATTRIBUTE_ARCHIVE;
     }
-    if (IsReadOnly(info))
+    if (IsReadOnly(info)) {
         attributes |= FILE_ATTRIBUTE_READONLY;
+    }
     if (!name.empty() && name[0] == '.' && name != "." && name != "..") {
         attributes |= FILE_ATTRIBUTE_HIDDEN;
     }
@@ -194,10 +202,12 @@ DWORD AttributesFromStat(const std::string& hostPath, const std::string& name,
 bool IsInUse(const std::string& hostPath, int operation) {
     // A fresh open file description: its flock conflicts with every other one, ours included.
     UniqueFd probe(sys::Open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!probe.Valid())
+    if (!probe.Valid()) {
         return false;
-    if (sys::Flock(probe.Get(), operation | LOCK_NB) == 0)
+    }
+    if (sys::Flock(probe.Get(), operation | LOCK_NB) == 0) {
         return false;
+    }
     return errno == EWOULDBLOCK;
 }
 
@@ -206,8 +216,9 @@ bool IsInUse(const std::string& hostPath, int operation) {
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     std::string host;
     struct stat info {};
-    if (!qx::LstatWin(lpFileName, &host, &info))
+    if (!qx::LstatWin(lpFileName, &host, &info)) {
         return INVALID_FILE_ATTRIBUTES;
+    }
     return qx::AttributesFromStat(host, qx::LastComponent(host), info);
 }
 
@@ -232,10 +243,12 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         return FALSE;
     }
     // Shared while we read, as Windows opens the source without write sharing.
-    if (!qx::LockOrReportInUse(in.Get(), LOCK_SH))
+    if (!qx::LockOrReportInUse(in.Get(), LOCK_SH)) {
         return FALSE;
-    if (!qx::TargetMayBeReplaced(target, sourceInfo, bFailIfExists))
+    }
+    if (!qx::TargetMayBeReplaced(target, sourceInfo, bFailIfExists)) {
         return FALSE;
+    }
 
     // Written in place like Windows (no temporary file); O_EXCL tells us whether we made it.
     // An existing target is emptied only once we hold it, so one in use keeps its data.
@@ -244,13 +257,15 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     bool created = out.Valid();
     if (!created && errno == EEXIST && !bFailIfExists) {
         out.Reset(qx::sys::Open(target.c_str(), flags));
-        if (out.Valid() && !qx::LockOrReportInUse(out.Get(), LOCK_EX))
+        if (out.Valid() && !qx::LockOrReportInUse(out.Get(), LOCK_EX)) {
             return FALSE;
-        if (out.Valid() && qx::sys::Ftruncate(out.Get(), 0) != 0)
+        }
+        if (out.Valid() && qx::sys::Ftruncate(out.Get(), 0) != 0) {
             out.Reset();
+        }
     }
     if (!out.Valid()) {
-        qx::SetLastErrorFromErrno(errno, target, qx::Creating::File);
+        qx::SetLastErrorFromErrno(errno, target, qx::FailedCall::CreateFile);
         return FALSE;
     }
     bool copied = qx::FillTarget(in.Get(), out.Get(), sourceInfo);
@@ -261,8 +276,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     }
     if (!copied) {
         // A partial file we created ourselves would pass for a good copy later: remove it.
-        if (created)
+        if (created) {
             qx::sys::Unlink(target.c_str());
+        }
         qx::SetLastErrorFromErrno(err, target);
         return FALSE;
     }
@@ -272,8 +288,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
 BOOL DeleteFileW(LPCWSTR lpFileName) {
     std::string host;
     struct stat info {};
-    if (!qx::LstatWin(lpFileName, &host, &info))
+    if (!qx::LstatWin(lpFileName, &host, &info)) {
         return FALSE;
+    }
     if (!S_ISLNK(info.st_mode)) {
         // A link is removed whatever it points at; a file only when Windows would allow it.
         if (S_ISDIR(info.st_mode) || qx::IsReadOnly(info) || qx::IsInUse(host, LOCK_EX)) {
@@ -291,8 +308,9 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
 BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
     std::string host;
     struct stat info {};
-    if (!qx::LstatWin(lpPathName, &host, &info))
+    if (!qx::LstatWin(lpPathName, &host, &info)) {
         return FALSE;
+    }
     if (!qx::IsDirectoryOrLinkToOne(host, info)) {
         SetLastError(ERROR_DIRECTORY);
         return FALSE;
@@ -309,7 +327,7 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
         return FALSE;
     }
     if (qx::sys::Rmdir(host.c_str()) != 0) {
-        qx::SetLastErrorFromErrno(errno == EEXIST ? ENOTEMPTY : errno, host);
+        qx::SetLastErrorFromErrno(errno, host, qx::FailedCall::RemoveDirectory);
         return FALSE;
     }
     return TRUE;
@@ -324,8 +342,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (!qx::ToHostPath(std::wstring(lpFileName), &host))
+    if (!qx::ToHostPath(std::wstring(lpFileName), &host)) {
         return INVALID_HANDLE_VALUE;
+    }
 
     struct stat info {};
     bool existed = qx::sys::Stat(host.c_str(), &info) == 0;
@@ -345,12 +364,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     qx::UniqueFd fd(qx::sys::Open(host.c_str(), flags & ~O_TRUNC, mode));
     if (!fd.Valid()) {
-        qx::SetLastErrorFromErrno(errno, host, qx::Creating::File);
+        qx::SetLastErrorFromErrno(errno, host, qx::FailedCall::CreateFile);
         return INVALID_HANDLE_VALUE;
     }
     int lock = qx::LockForShareMode(dwShareMode);
     if (lock != 0 && qx::sys::Flock(fd.Get(), lock | LOCK_NB) != 0) {
-        qx::SetLastErrorFromErrno(errno == EWOULDBLOCK ? EBUSY : errno, host);
+        qx::SetLastErrorFromErrno(errno, host);  // EWOULDBLOCK: a sharing violation
         return INVALID_HANDLE_VALUE;
     }
     if (truncate && qx::sys::Ftruncate(fd.Get(), 0) != 0) {
@@ -360,5 +379,5 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     // As in Windows, success says whether an existing file was opened where one could be made.
     bool mayCreate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
     SetLastError(mayCreate && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return qx::AddHandle(new qx::FileHandle(fd.Release()));
+    return qx::AddHandle(std::make_shared<qx::FileHandle>(fd.Release()));
 }

@@ -23,8 +23,9 @@ class FindHandle : public HandleObject {
 
     // Copies the next entry out; false at the end.
     bool Next(WIN32_FIND_DATAW* data) {
-        if (next_ >= entries_.size())
+        if (next_ >= entries_.size()) {
             return false;
+        }
         *data = entries_[next_++];
         return true;
     }
@@ -45,14 +46,16 @@ FILETIME ToFileTime(const struct timespec& time) {
 // An entry for `name` in `folder`; false when it vanished meanwhile or its name is too long.
 bool MakeEntry(const std::string& folder, const std::string& name, WIN32_FIND_DATAW* data) {
     std::wstring wideName = Utf8ToWide(name);
-    if (wideName.size() > MAX_PATH - 1)
+    if (wideName.size() > MAX_PATH - 1) {
         return false;  // Windows could not hold it either
+    }
     std::string path = folder.empty()         ? name
                        : folder.back() == '/' ? folder + name
                                               : folder + "/" + name;
     struct stat info {};
-    if (sys::Lstat(path.c_str(), &info) != 0)
+    if (sys::Lstat(path.c_str(), &info) != 0) {
         return false;
+    }
     *data = WIN32_FIND_DATAW{};
     data->dwFileAttributes = AttributesFromStat(path, name, info);
     data->ftCreationTime = ToFileTime(info.st_ctim);
@@ -69,20 +72,25 @@ bool MakeEntry(const std::string& folder, const std::string& name, WIN32_FIND_DA
 
 // Windows wildcards, case-insensitive: '*' any run, '?' one character; "*.*" matches all.
 bool Matches(const wchar_t* pattern, const wchar_t* name) {
-    if (*pattern == L'\0')
+    if (*pattern == L'\0') {
         return *name == L'\0';
+    }
     if (*pattern == L'*') {
         for (const wchar_t* rest = name;; ++rest) {
-            if (Matches(pattern + 1, rest))
+            if (Matches(pattern + 1, rest)) {
                 return true;
-            if (*rest == L'\0')
+            }
+            if (*rest == L'\0') {
                 return false;
+            }
         }
     }
-    if (*name == L'\0')
+    if (*name == L'\0') {
         return false;
-    if (*pattern != L'?' && std::towupper(*pattern) != std::towupper(*name))
+    }
+    if (*pattern != L'?' && std::towupper(*pattern) != std::towupper(*name)) {
         return false;
+    }
     return Matches(pattern + 1, name + 1);
 }
 
@@ -94,10 +102,12 @@ bool HasWildcard(const std::wstring& pattern) {
 bool ListedBefore(const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
     for (const wchar_t *x = a.cFileName, *y = b.cFileName;; ++x, ++y) {
         wint_t ux = std::towupper(*x), uy = std::towupper(*y);
-        if (ux != uy)
+        if (ux != uy) {
             return ux < uy;
-        if (*x == L'\0')
+        }
+        if (*x == L'\0') {
             break;
+        }
     }
     return std::wcscmp(a.cFileName, b.cFileName) < 0;
 }
@@ -106,10 +116,9 @@ bool ListedBefore(const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
 bool ListFolder(const std::string& folder, const std::wstring& pattern,
                 std::vector<WIN32_FIND_DATAW>* entries) {
     std::string opened = folder.empty() ? "." : folder;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(sys::Opendir(opened.c_str()), ::closedir);
+    UniqueDir dir(sys::Opendir(opened.c_str()));
     if (!dir) {
-        // A folder that is missing makes the whole path wrong.
-        SetLastErrorFromErrno(errno == ENOENT ? ENOTDIR : errno, opened);
+        SetLastErrorFromErrno(errno, opened, FailedCall::ListFolder);
         return false;
     }
     std::wstring wildcard = pattern == L"*.*" ? L"*" : pattern;
@@ -122,12 +131,15 @@ bool ListFolder(const std::string& folder, const std::wstring& pattern,
     }
     while (struct dirent* entry = ::readdir(dir.get())) {
         std::string name = entry->d_name;
-        if (name == "." || name == "..")
+        if (name == "." || name == "..") {
             continue;
-        if (!Matches(wildcard.c_str(), Utf8ToWide(name).c_str()))
+        }
+        if (!Matches(wildcard.c_str(), Utf8ToWide(name).c_str())) {
             continue;
-        if (MakeEntry(opened, name, &data))
+        }
+        if (MakeEntry(opened, name, &data)) {
             found.push_back(data);
+        }
     }
     std::sort(found.begin(), found.end(), ListedBefore);
     entries->insert(entries->end(), found.begin(), found.end());
@@ -143,8 +155,9 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (!qx::ToHostPath(std::wstring(lpFileName), &host))
+    if (!qx::ToHostPath(std::wstring(lpFileName), &host)) {
         return INVALID_HANDLE_VALUE;
+    }
     size_t slash = host.rfind('/');
     std::string folder = slash == std::string::npos ? "" : host.substr(0, slash == 0 ? 1 : slash);
     std::string last = slash == std::string::npos ? host : host.substr(slash + 1);
@@ -155,24 +168,26 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
     }
     std::vector<WIN32_FIND_DATAW> entries;
     if (qx::HasWildcard(pattern)) {
-        if (!qx::ListFolder(folder, pattern, &entries))
+        if (!qx::ListFolder(folder, pattern, &entries)) {
             return INVALID_HANDLE_VALUE;
+        }
     } else {
         WIN32_FIND_DATAW data;
-        if (qx::MakeEntry(folder, last, &data))
+        if (qx::MakeEntry(folder, last, &data)) {
             entries.push_back(data);
+        }
     }
     if (entries.empty()) {
         qx::SetLastErrorFromErrno(ENOENT, host);
         return INVALID_HANDLE_VALUE;
     }
-    auto* search = new qx::FindHandle(std::move(entries));
+    auto search = std::make_shared<qx::FindHandle>(std::move(entries));
     search->Next(lpFindFileData);
     return qx::AddHandle(search);
 }
 
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
-    auto* search = qx::LookUpHandleAs<qx::FindHandle>(hFindFile);
+    auto search = qx::LookUpHandleAs<qx::FindHandle>(hFindFile);
     if (search == nullptr || lpFindFileData == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -1,17 +1,21 @@
-// The handle registry: a set of live objects, so that a stale or foreign handle is refused
+// The handle registry: the live objects by handle, so that a stale or foreign handle is refused
 // instead of being dereferenced.
 #include "handles.h"
 
 #include <mutex>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace qx {
 namespace {
 
-std::mutex g_handlesLock;
-std::unordered_set<HandleObject*>& LiveHandles() {
-    static auto* live = new std::unordered_set<HandleObject*>();  // outlives static destructors
-    return *live;
+struct Registry {
+    std::mutex lock;
+    std::unordered_map<HANDLE, std::shared_ptr<HandleObject>> live;
+};
+
+Registry& Handles() {
+    static auto* registry = new Registry();  // outlives static destructors
+    return *registry;
 }
 
 }  // namespace
@@ -21,39 +25,46 @@ DWORD HandleObject::Wait(DWORD) {
     return WAIT_FAILED;
 }
 
-HANDLE AddHandle(HandleObject* object) {
-    std::lock_guard<std::mutex> lock(g_handlesLock);
-    LiveHandles().insert(object);
-    return object;
+HANDLE AddHandle(std::shared_ptr<HandleObject> object) {
+    HANDLE handle = object.get();
+    Registry& registry = Handles();
+    std::lock_guard<std::mutex> lock(registry.lock);
+    registry.live.emplace(handle, std::move(object));
+    return handle;
 }
 
-HandleObject* LookUpHandle(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_handlesLock);
-    auto* object = static_cast<HandleObject*>(handle);
-    if (LiveHandles().count(object) == 0) {
+std::shared_ptr<HandleObject> LookUpHandle(HANDLE handle) {
+    Registry& registry = Handles();
+    std::lock_guard<std::mutex> lock(registry.lock);
+    auto it = registry.live.find(handle);
+    if (it == registry.live.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return object;
+    return it->second;
 }
 
 }  // namespace qx
 
+// The object itself ends outside the lock: its destructor may close files or reap a child.
 BOOL CloseHandle(HANDLE handle) {
-    qx::HandleObject* object = nullptr;
+    std::shared_ptr<qx::HandleObject> object;
     {
-        std::lock_guard<std::mutex> lock(qx::g_handlesLock);
-        object = static_cast<qx::HandleObject*>(handle);
-        if (qx::LiveHandles().erase(object) == 0) {
+        qx::Registry& registry = qx::Handles();
+        std::lock_guard<std::mutex> lock(registry.lock);
+        auto it = registry.live.find(handle);
+        if (it == registry.live.end()) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
+        object = std::move(it->second);
+        registry.live.erase(it);
     }
-    delete object;
     return TRUE;
 }
 
+// The wait holds its own share of the object, so a CloseHandle meanwhile cannot free it.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    qx::HandleObject* object = qx::LookUpHandle(handle);
+    std::shared_ptr<qx::HandleObject> object = qx::LookUpHandle(handle);
     return object ? object->Wait(milliseconds) : WAIT_FAILED;
 }

@@ -3,6 +3,8 @@
 // alike without knowing where they were made.
 #pragma once
 
+#include <memory>
+
 #include "win32_posix.h"
 
 namespace qx {
@@ -19,16 +21,18 @@ class HandleObject {
     virtual DWORD Wait(DWORD milliseconds);
 };
 
-// Registers a new object and returns its handle; the registry owns it until CloseHandle.
-HANDLE AddHandle(HandleObject* object);
+// Registers a new object and returns its handle. The registry shares the object with whoever
+// looked it up: CloseHandle drops the registry's share, and the object ends when the last call
+// still using it (a wait on another thread) returns.
+HANDLE AddHandle(std::shared_ptr<HandleObject> object);
 
 // The object behind a handle the layer made, or null (with ERROR_INVALID_HANDLE) for anything else.
-HandleObject* LookUpHandle(HANDLE handle);
+std::shared_ptr<HandleObject> LookUpHandle(HANDLE handle);
 
 // The same, of one kind only.
 template <typename T>
-T* LookUpHandleAs(HANDLE handle) {
-    return dynamic_cast<T*>(LookUpHandle(handle));
+std::shared_ptr<T> LookUpHandleAs(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(LookUpHandle(handle));
 }
 
 }  // namespace qx

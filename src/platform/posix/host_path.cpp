@@ -27,8 +27,9 @@ void EnsureFolderExists(const std::string& folder) {
     static std::mutex lock;
     static std::set<std::string> made;
     std::lock_guard<std::mutex> guard(lock);
-    if (made.count(folder) != 0)
+    if (made.count(folder) != 0) {
         return;
+    }
     for (size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1)) {
         ::mkdir(folder.substr(0, at).c_str(), 0755);
     }
@@ -57,8 +58,9 @@ std::string JoinedWithSlashes(const std::wstring& rest) {
     out.reserve(rest.size());
     for (wchar_t c : rest) {
         if (IsSeparator(c)) {
-            if (out.empty() || out.back() != L'/')
+            if (out.empty() || out.back() != L'/') {
                 out += L'/';
+            }
         } else {
             out += c;
         }
@@ -70,16 +72,18 @@ std::string JoinedWithSlashes(const std::wstring& rest) {
 
 std::string PrefixFolder() {
     const char* prefix = std::getenv("QXWEB_PREFIX");
-    if (prefix != nullptr && *prefix != '\0')
+    if (prefix != nullptr && *prefix != '\0') {
         return prefix;
+    }
     const char* home = std::getenv("HOME");
     return std::string(home != nullptr ? home : "") + "/.qxwebhelper";
 }
 
 bool ToHostPath(const std::wstring& windowsPath, std::string* hostPath) {
     std::wstring path = windowsPath;
-    if (path.compare(0, 4, L"\\\\?\\") == 0)
+    if (path.compare(0, 4, L"\\\\?\\") == 0) {
         path.erase(0, 4);
+    }
     if (path.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
@@ -95,8 +99,9 @@ bool ToHostPath(const std::wstring& windowsPath, std::string* hostPath) {
     }
     // "C:", "C:\" and "C:a" all name places under the drive's root.
     std::string rest = JoinedWithSlashes(L"\\" + path.substr(2));
-    if (rest == "/" && !root.empty())
+    if (rest == "/" && !root.empty()) {
         rest.clear();
+    }
     *hostPath = root + rest;
     return true;
 }
@@ -112,25 +117,29 @@ bool ToHostPath(const char* windowsPath, std::string* hostPath) {
 std::wstring ToWindowsPath(const std::string& hostPath) {
     std::wstring path = Utf8ToWide(hostPath);
     for (wchar_t& c : path) {
-        if (c == L'/')
+        if (c == L'/') {
             c = L'\\';
+        }
     }
-    if (!path.empty() && path[0] == L'\\')
+    if (!path.empty() && path[0] == L'\\') {
         path.insert(0, L"Z:");
+    }
     return path;
 }
 
 std::string WithoutTrailingSlashes(const std::string& hostPath) {
     std::string path = hostPath;
-    while (path.size() > 1 && path.back() == '/')
+    while (path.size() > 1 && path.back() == '/') {
         path.pop_back();
+    }
     return path;
 }
 
 std::string LastComponent(const std::string& hostPath) {
     std::string path = WithoutTrailingSlashes(hostPath);
-    if (path == "/")
+    if (path == "/") {
         return "";
+    }
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }

@@ -15,8 +15,9 @@
 namespace qx {
 
 DWORD CopyOutOrNeeded(const std::wstring& text, LPWSTR buffer, DWORD size) {
-    if (buffer == nullptr || text.size() + 1 > size)
+    if (buffer == nullptr || text.size() + 1 > size) {
         return static_cast<DWORD>(text.size() + 1);
+    }
     std::wmemcpy(buffer, text.c_str(), text.size() + 1);
     return static_cast<DWORD>(text.size());
 }
@@ -45,8 +46,9 @@ namespace {
 std::string ReadLink(const char* path) {
     std::string target(4096, '\0');
     ssize_t length = ::readlink(path, &target[0], target.size());
-    if (length < 0)
+    if (length < 0) {
         return "";
+    }
     target.resize(static_cast<size_t>(length));
     return target;
 }
@@ -82,8 +84,9 @@ UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
 
 void Sleep(DWORD dwMilliseconds) {
     if (dwMilliseconds == INFINITE) {
-        for (;;)
+        for (;;) {
             std::this_thread::sleep_for(std::chrono::hours(24));
+        }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
@@ -111,11 +114,13 @@ HMODULE Kernel32() {
 }
 
 bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) {
-    if (a.size() != std::wcslen(b))
+    if (a.size() != std::wcslen(b)) {
         return false;
+    }
     for (size_t i = 0; i < a.size(); ++i) {
-        if (std::towlower(a[i]) != std::towlower(b[i]))
+        if (std::towlower(a[i]) != std::towlower(b[i])) {
             return false;
+        }
     }
     return true;
 }
@@ -129,8 +134,9 @@ HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
     }
     std::wstring name = lpLibFileName;
     size_t slash = name.find_last_of(L"\\/");
-    if (slash != std::wstring::npos)
+    if (slash != std::wstring::npos) {
         name.erase(0, slash + 1);
+    }
     if (EqualsIgnoringCase(name, L"kernel32.dll") || EqualsIgnoringCase(name, L"kernel32")) {
         return Kernel32();
     }
@@ -149,10 +155,12 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         if (name == "CreateToolhelp32Snapshot") {
             return AsFarProc(&CreateToolhelp32Snapshot);
         }
-        if (name == "Process32FirstW")
+        if (name == "Process32FirstW") {
             return AsFarProc(&Process32FirstW);
-        if (name == "Process32NextW")
+        }
+        if (name == "Process32NextW") {
             return AsFarProc(&Process32NextW);
+        }
     }
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;

@@ -17,8 +17,9 @@ class MutexHandle : public HandleObject {
   public:
     explicit MutexHandle(int fd) : fd_(fd) {}
     ~MutexHandle() override {
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             sys::Close(fd_);
+        }
     }
 
   private:
@@ -34,8 +35,9 @@ std::string RuntimeFolder() {
 std::string LockFileFor(const std::wstring& name) {
     std::string file = WideToUtf8(name);
     for (char& c : file) {
-        if (c == '/' || c == '\\')
+        if (c == '/' || c == '\\') {
             c = '_';
+        }
     }
     return RuntimeFolder() + "/qxweb-mutex-" + file + ".lock";
 }
@@ -46,7 +48,7 @@ std::string LockFileFor(const std::wstring& name) {
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR lpName) {
     if (lpName == nullptr || *lpName == L'\0') {
         SetLastError(ERROR_SUCCESS);
-        return qx::AddHandle(new qx::MutexHandle(-1));
+        return qx::AddHandle(std::make_shared<qx::MutexHandle>(-1));
     }
     std::string path = qx::LockFileFor(lpName);
     // O_CLOEXEC: a child the program starts must not keep the lock alive after we end.
@@ -64,11 +66,11 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR lpName) {
         }
         // Someone holds it: like Windows, the caller still gets a handle and learns from the
         // last error that the mutex already existed.
-        HANDLE handle = qx::AddHandle(new qx::MutexHandle(fd));
+        HANDLE handle = qx::AddHandle(std::make_shared<qx::MutexHandle>(fd));
         SetLastError(ERROR_ALREADY_EXISTS);
         return handle;
     }
-    HANDLE handle = qx::AddHandle(new qx::MutexHandle(fd));
+    HANDLE handle = qx::AddHandle(std::make_shared<qx::MutexHandle>(fd));
     SetLastError(ERROR_SUCCESS);
     return handle;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -21,6 +22,7 @@
 #include "handles.h"
 #include "host_path.h"
 #include "module.h"
+#include "syscalls.h"
 
 namespace qx {
 namespace {
@@ -43,8 +45,9 @@ std::string ProcPath(pid_t pid, const char* entry) {
 std::string ExecutableOf(pid_t pid) {
     std::string target(4096, '\0');
     ssize_t length = ::readlink(ProcPath(pid, "exe").c_str(), &target[0], target.size());
-    if (length < 0)
+    if (length < 0) {
         return "";
+    }
     target.resize(static_cast<size_t>(length));
     const std::string deleted = " (deleted)";
     if (target.size() > deleted.size() &&
@@ -58,8 +61,9 @@ std::string ExecutableOf(pid_t pid) {
 bool HasEnded(pid_t pid) {
     std::ifstream stat(ProcPath(pid, "stat"));
     std::string line;
-    if (!std::getline(stat, line))
+    if (!std::getline(stat, line)) {
         return true;
+    }
     size_t paren = line.rfind(')');
     return paren == std::string::npos || paren + 2 >= line.size() || line[paren + 2] == 'Z' ||
            line[paren + 2] == 'X';
@@ -69,28 +73,33 @@ class ProcessHandle : public HandleObject {
   public:
     ProcessHandle(pid_t pid, int pidfd, bool child) : pid_(pid), pidfd_(pidfd), child_(child) {}
     ~ProcessHandle() override {
-        if (child_)
+        if (child_) {
             Reap();
-        if (pidfd_ >= 0)
+        }
+        if (pidfd_ >= 0) {
             ::close(pidfd_);
+        }
     }
 
     pid_t Pid() const { return pid_; }
 
     DWORD Wait(DWORD milliseconds) override {
         bool ended = pidfd_ >= 0 ? WaitOnPidfd(milliseconds) : WaitByPolling(milliseconds);
-        if (!ended)
+        if (!ended) {
             return WAIT_TIMEOUT;
-        if (child_)
+        }
+        if (child_) {
             Reap();
+        }
         return WAIT_OBJECT_0;
     }
 
     bool Kill() {
         int result = pidfd_ >= 0 ? PidfdKill(pidfd_) : ::kill(pid_, SIGKILL);
-        if (result == 0)
+        if (result == 0) {
             return true;
-        SetLastErrorFromErrno(errno == ESRCH ? EACCES : errno);  // as Windows for an ended one
+        }
+        SetLastErrorFromErrno(errno, std::string(), FailedCall::KillProcess);
         return false;
     }
 
@@ -107,10 +116,12 @@ class ProcessHandle : public HandleObject {
             }
             pollfd entry{pidfd_, POLLIN, 0};
             int ready = ::poll(&entry, 1, timeout);
-            if (ready > 0)
+            if (ready > 0) {
                 return true;
-            if (ready < 0 && errno != EINTR)
+            }
+            if (ready < 0 && errno != EINTR) {
                 return HasEnded(pid_);
+            }
             if (ready == 0 && timeout != -1 && std::chrono::steady_clock::now() >= deadline) {
                 return false;
             }
@@ -121,8 +132,9 @@ class ProcessHandle : public HandleObject {
     bool WaitByPolling(DWORD milliseconds) {
         auto start = std::chrono::steady_clock::now();
         for (;;) {
-            if (HasEnded(pid_))
+            if (HasEnded(pid_)) {
                 return true;
+            }
             auto waited = std::chrono::steady_clock::now() - start;
             if (milliseconds != INFINITE && waited >= std::chrono::milliseconds(milliseconds)) {
                 return false;
@@ -132,18 +144,20 @@ class ProcessHandle : public HandleObject {
     }
 
     void Reap() {
-        if (reaped_)
+        if (reaped_) {
             return;
+        }
         int status = 0;
         pid_t result = ::waitpid(pid_, &status, WNOHANG);
-        if (result == pid_ || (result < 0 && errno == ECHILD))
+        if (result == pid_ || (result < 0 && errno == ECHILD)) {
             reaped_ = true;
+        }
     }
 
     pid_t pid_;
     int pidfd_;
     bool child_;
-    bool reaped_ = false;
+    std::atomic<bool> reaped_{false};  // two threads may wait on one handle
 };
 
 class SnapshotHandle : public HandleObject {
@@ -173,14 +187,16 @@ class SnapshotHandle : public HandleObject {
 // The pids in /proc, ascending.
 std::vector<pid_t> ListPids() {
     std::vector<pid_t> pids;
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
-    if (!proc)
+    UniqueDir proc(::opendir("/proc"));
+    if (!proc) {
         return pids;
+    }
     while (struct dirent* entry = ::readdir(proc.get())) {
         char* end = nullptr;
         long pid = std::strtol(entry->d_name, &end, 10);
-        if (*end == '\0' && pid > 0)
+        if (*end == '\0' && pid > 0) {
             pids.push_back(static_cast<pid_t>(pid));
+        }
     }
     std::sort(pids.begin(), pids.end());
     return pids;
@@ -190,12 +206,14 @@ std::vector<pid_t> ListPids() {
 bool DescribeProcess(pid_t pid, PROCESSENTRY32W* entry) {
     std::ifstream stat(ProcPath(pid, "stat"));
     std::string line;
-    if (!std::getline(stat, line))
+    if (!std::getline(stat, line)) {
         return false;
+    }
     size_t paren = line.rfind(')');
     size_t open = line.find('(');
-    if (paren == std::string::npos || open == std::string::npos)
+    if (paren == std::string::npos || open == std::string::npos) {
         return false;
+    }
     // After ") ": state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime
     // stime cutime cstime priority nice num_threads ...
     std::vector<std::string> fields;
@@ -208,8 +226,9 @@ bool DescribeProcess(pid_t pid, PROCESSENTRY32W* entry) {
             field += line[i];
         }
     }
-    if (fields.size() < 18)
+    if (fields.size() < 18) {
         return false;
+    }
     *entry = PROCESSENTRY32W{};
     entry->dwSize = sizeof(PROCESSENTRY32W);
     entry->th32ProcessID = static_cast<DWORD>(pid);
@@ -237,11 +256,11 @@ HANDLE MakeProcessHandle(pid_t pid, bool child) {
         SetLastErrorFromErrno(errno);  // ESRCH: no such process
         return nullptr;
     }
-    return AddHandle(new ProcessHandle(pid, pidfd, child));
+    return AddHandle(std::make_shared<ProcessHandle>(pid, pidfd, child));
 }
 
 pid_t ProcessIdOf(HANDLE process) {
-    auto* handle = LookUpHandleAs<ProcessHandle>(process);
+    auto handle = LookUpHandleAs<ProcessHandle>(process);
     if (handle == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return -1;
@@ -256,20 +275,21 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD) {
     if (dwFlags & TH32CS_SNAPPROCESS) {
         for (pid_t pid : qx::ListPids()) {
             PROCESSENTRY32W entry;
-            if (qx::DescribeProcess(pid, &entry))
+            if (qx::DescribeProcess(pid, &entry)) {
                 entries.push_back(entry);
+            }
         }
     }
-    return qx::AddHandle(new qx::SnapshotHandle(std::move(entries)));
+    return qx::AddHandle(std::make_shared<qx::SnapshotHandle>(std::move(entries)));
 }
 
 BOOL WINAPI Process32FirstW(HANDLE hSnapshot, LPPROCESSENTRY32W lppe) {
-    auto* snapshot = qx::LookUpHandleAs<qx::SnapshotHandle>(hSnapshot);
+    auto snapshot = qx::LookUpHandleAs<qx::SnapshotHandle>(hSnapshot);
     return snapshot != nullptr && snapshot->Copy(0, lppe) ? TRUE : FALSE;
 }
 
 BOOL WINAPI Process32NextW(HANDLE hSnapshot, LPPROCESSENTRY32W lppe) {
-    auto* snapshot = qx::LookUpHandleAs<qx::SnapshotHandle>(hSnapshot);
+    auto snapshot = qx::LookUpHandleAs<qx::SnapshotHandle>(hSnapshot);
     return snapshot != nullptr && snapshot->Copy(snapshot->NextIndex(), lppe) ? TRUE : FALSE;
 }
 
@@ -281,18 +301,21 @@ BOOL EnumProcesses(DWORD* lpidProcess, DWORD cb, LPDWORD lpcbNeeded) {
     std::vector<pid_t> pids = qx::ListPids();
     // Like Windows: as many as fit, and the bytes filled (a full buffer may mean more exist).
     size_t count = std::min<size_t>(pids.size(), cb / sizeof(DWORD));
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i) {
         lpidProcess[i] = static_cast<DWORD>(pids[i]);
+    }
     *lpcbNeeded = static_cast<DWORD>(count * sizeof(DWORD));
     return TRUE;
 }
 
 HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
     auto pid = static_cast<pid_t>(dwProcessId);
-    if (dwProcessId == 0 || pid < 0 || ::kill(pid, 0) != 0) {
-        // A pid that does not exist is an invalid parameter for Windows.
-        SetLastError(dwProcessId != 0 && errno == EPERM ? ERROR_ACCESS_DENIED
-                                                        : ERROR_INVALID_PARAMETER);
+    if (dwProcessId == 0 || pid < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (::kill(pid, 0) != 0) {
+        qx::SetLastErrorFromErrno(errno);  // ESRCH: a pid that does not exist
         return nullptr;
     }
     if (dwDesiredAccess & (PROCESS_QUERY_INFORMATION | PROCESS_VM_READ)) {
@@ -307,15 +330,16 @@ HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
 
 DWORD GetModuleFileNameExW(HANDLE hProcess, HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
     pid_t pid = qx::ProcessIdOf(hProcess);
-    if (pid < 0)
+    if (pid < 0) {
         return 0;
+    }
     if (hModule != nullptr || lpFilename == nullptr || nSize == 0) {
         SetLastError(hModule != nullptr ? ERROR_MOD_NOT_FOUND : ERROR_INVALID_PARAMETER);
         return 0;
     }
     std::string exe = qx::ExecutableOf(pid);
     if (exe.empty()) {
-        qx::SetLastErrorFromErrno(errno == ENOENT ? EACCES : errno);
+        qx::SetLastErrorFromErrno(errno, std::string(), qx::FailedCall::ReadProcessImage);
         return 0;
     }
     // psapi truncates to the buffer and returns the characters copied.
@@ -325,7 +349,7 @@ DWORD GetModuleFileNameExW(HANDLE hProcess, HMODULE hModule, LPWSTR lpFilename, 
 }
 
 BOOL TerminateProcess(HANDLE hProcess, UINT) {
-    auto* process = qx::LookUpHandleAs<qx::ProcessHandle>(hProcess);
+    auto process = qx::LookUpHandleAs<qx::ProcessHandle>(hProcess);
     if (process == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

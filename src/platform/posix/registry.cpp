@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cwctype>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +16,9 @@ namespace qx {
 namespace {
 
 const char* RootFolderName(HKEY key) {
-    if (key == HKEY_CLASSES_ROOT)
+    if (key == HKEY_CLASSES_ROOT) {
         return "HKEY_CLASSES_ROOT";
+    }
     return nullptr;
 }
 
@@ -38,11 +38,13 @@ std::vector<std::wstring> SplitKeyPath(const std::wstring& subKey) {
 
 bool SameKeyName(const std::string& a, const std::wstring& b) {
     std::wstring wide = Utf8ToWide(a);
-    if (wide.size() != b.size())
+    if (wide.size() != b.size()) {
         return false;
+    }
     for (size_t i = 0; i < b.size(); ++i) {
-        if (std::towupper(wide[i]) != std::towupper(b[i]))
+        if (std::towupper(wide[i]) != std::towupper(b[i])) {
             return false;
+        }
     }
     return true;
 }
@@ -55,9 +57,10 @@ bool FindChild(const std::string& folder, const std::wstring& name, std::string*
         *child = exact;
         return true;
     }
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-    if (!dir)
+    UniqueDir dir(::opendir(folder.c_str()));
+    if (!dir) {
         return false;
+    }
     while (struct dirent* entry = ::readdir(dir.get())) {
         std::string candidate = folder + "/" + entry->d_name;
         if (SameKeyName(entry->d_name, name) && ::lstat(candidate.c_str(), &info) == 0 &&
@@ -73,24 +76,28 @@ bool FindChild(const std::string& folder, const std::wstring& name, std::string*
 int RemoveTree(const std::string& folder) {
     std::vector<std::string> names;
     {
-        std::unique_ptr<DIR, int (*)(DIR*)> dir(sys::Opendir(folder.c_str()), ::closedir);
-        if (!dir)
+        UniqueDir dir(sys::Opendir(folder.c_str()));
+        if (!dir) {
             return errno;
+        }
         while (struct dirent* entry = ::readdir(dir.get())) {
             std::string name = entry->d_name;
-            if (name != "." && name != "..")
+            if (name != "." && name != "..") {
                 names.push_back(name);
+            }
         }
     }
     for (const std::string& name : names) {
         std::string path = folder + "/" + name;
         struct stat info {};
-        if (sys::Lstat(path.c_str(), &info) != 0)
+        if (sys::Lstat(path.c_str(), &info) != 0) {
             return errno;
+        }
         int err =
             S_ISDIR(info.st_mode) ? RemoveTree(path) : (sys::Unlink(path.c_str()) == 0 ? 0 : errno);
-        if (err != 0)
+        if (err != 0) {
             return err;
+        }
     }
     return sys::Rmdir(folder.c_str()) == 0 ? 0 : errno;
 }
@@ -100,12 +107,14 @@ int RemoveTree(const std::string& folder) {
 
 LONG SHDeleteKeyW(HKEY hkey, LPCWSTR pszSubKey) {
     const char* root = qx::RootFolderName(hkey);
-    if (root == nullptr)
+    if (root == nullptr) {
         return ERROR_INVALID_HANDLE;
+    }
     std::vector<std::wstring> parts = qx::SplitKeyPath(pszSubKey != nullptr ? pszSubKey : L"");
     // Deleting a whole root is not something the program does; refuse rather than empty it.
-    if (parts.empty())
+    if (parts.empty()) {
         return ERROR_INVALID_PARAMETER;
+    }
     std::string folder = qx::PrefixFolder() + "/registry/" + root;
     for (const std::wstring& part : parts) {
         // "." and ".." would leave the key's folder; no key of that name can exist here.

@@ -15,6 +15,7 @@
 #include "errors.h"
 #include "host_path.h"
 #include "process.h"
+#include "syscalls.h"
 #include "transcript.h"
 
 extern char** environ;
@@ -22,6 +23,18 @@ extern char** environ;
 namespace qx {
 namespace ui {
 namespace {
+
+// What ShellExecuteExW leaves in hInstApp: a value above 32 on success, else an SE_ERR code.
+constexpr uintptr_t kStarted = 42;
+constexpr uintptr_t kSeErrFileNotFound = 2;  // SE_ERR_FNF
+constexpr uintptr_t kSeErrAccessDenied = 5;  // SE_ERR_ACCESSDENIED
+
+uintptr_t InstanceResult(bool started, DWORD error) {
+    if (started) {
+        return kStarted;
+    }
+    return error == ERROR_ACCESS_DENIED ? kSeErrAccessDenied : kSeErrFileNotFound;
+}
 
 bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t';
@@ -129,20 +142,6 @@ bool ResolveFolder(const wchar_t* directory, std::string* folder) {
     return true;
 }
 
-DWORD SpawnErrorToWin32(int err) {
-    switch (err) {
-        case ENOEXEC:
-            return ERROR_BAD_EXE_FORMAT;
-        case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-            return ERROR_ACCESS_DENIED;
-        default:
-            return Win32ErrorFromErrno(err);
-    }
-}
-
 // Starts the child with a clean slate: no inherited descriptors beyond the standard three,
 // default signal handling and an empty signal mask.
 bool Spawn(const std::string& program, const std::vector<std::string>& args,
@@ -178,7 +177,7 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (err != 0) {
-        SetLastError(SpawnErrorToWin32(err));
+        SetLastErrorFromErrno(err);
         return false;
     }
     return true;
@@ -188,8 +187,7 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
 void ReapInBackground(pid_t pid) {
     std::thread([pid] {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        sys::RetryInterrupted([&] { return ::waitpid(pid, &status, 0); });
     }).detach();
 }
 
@@ -257,8 +255,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
     pExecInfo->hProcess = nullptr;
     const bool ok = qx::ui::Execute(*pExecInfo);
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(
-        static_cast<uintptr_t>(ok ? 42 : (error == ERROR_ACCESS_DENIED ? 5 : 2)));
+    pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(qx::ui::InstanceResult(ok, error));
     qx::ui::RecordEvent(qx::ui::JsonLine()
                             .AddString("event", "exec")
                             .AddText("file", pExecInfo->lpFile)

@@ -25,10 +25,12 @@ int DefaultOpen(const char* path, int flags, mode_t mode) {
 
 ssize_t DefaultCopy(int in, int out, size_t size) {
     ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, size, 0);
-    if (copied >= 0)
+    if (copied >= 0) {
         return copied;
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+    }
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
         return -1;
+    }
     return ::sendfile(out, in, nullptr, size);
 }
 
@@ -107,8 +109,9 @@ bool ErrnoFromName(const std::string& name, int* err) {
     }
     char* end = nullptr;
     long value = std::strtol(name.c_str(), &end, 10);
-    if (name.empty() || *end != '\0' || value <= 0)
+    if (name.empty() || *end != '\0' || value <= 0) {
         return false;
+    }
     *err = static_cast<int>(value);
     return true;
 }
@@ -118,8 +121,9 @@ std::vector<std::string> Split(const std::string& text, char separator, size_t m
     size_t start = 0;
     while (pieces.size() + 1 < maxPieces) {
         size_t at = text.find(separator, start);
-        if (at == std::string::npos)
+        if (at == std::string::npos) {
             break;
+        }
         pieces.push_back(text.substr(start, at - start));
         start = at + 1;
     }
@@ -131,8 +135,9 @@ std::vector<std::string> Split(const std::string& text, char separator, size_t m
 bool AddFaultsLocked(Faults& state, const std::string& list) {
     bool allGood = true;
     for (const std::string& item : Split(list, ',', SIZE_MAX)) {
-        if (item.empty())
+        if (item.empty()) {
             continue;
+        }
         // The substring is the rest of the item, so it may itself hold ':'.
         std::vector<std::string> parts = Split(item, ':', 4);
         Sys op{};
@@ -154,12 +159,14 @@ bool AddFaultsLocked(Faults& state, const std::string& list) {
 
 // Reads QXWEB_FAULTS once, at the first call that could fail.
 void ReadEnvironmentLocked(Faults& state) {
-    if (state.environmentRead)
+    if (state.environmentRead) {
         return;
+    }
     state.environmentRead = true;
     const char* text = std::getenv("QXWEB_FAULTS");
-    if (text != nullptr)
+    if (text != nullptr) {
         AddFaultsLocked(state, text);
+    }
 }
 
 // Counts this call against the pending faults of its kind; true (errno set) when it must fail.
@@ -171,8 +178,9 @@ bool ShouldFail(Sys op, const char* path) {
         std::lock_guard<std::mutex> guard(state.lock);
         ReadEnvironmentLocked(state);
         for (auto it = state.pending.begin(); it != state.pending.end(); ++it) {
-            if (it->op != op)
+            if (it->op != op) {
                 continue;
+            }
             if (!it->pathContains.empty() &&
                 (path == nullptr || std::strstr(path, it->pathContains.c_str()) == nullptr)) {
                 continue;
@@ -189,8 +197,9 @@ bool ShouldFail(Sys op, const char* path) {
             }
         }
     }
-    if (signal != 0)
+    if (signal != 0) {
         std::raise(signal);
+    }
     return false;
 }
 
@@ -207,10 +216,35 @@ bool ShouldFailOnFd(Sys op, int fd) {
         Faults& state = State();
         std::lock_guard<std::mutex> guard(state.lock);
         ReadEnvironmentLocked(state);
-        if (state.pending.empty())
+        if (state.pending.empty()) {
             return false;  // the common case: no map look-up
+        }
     }
     return ShouldFail(op, PathOf(fd).c_str());
+}
+
+ssize_t WritePastFaults(int fd, const void* buffer, size_t size) {
+    return sys::RetryInterrupted([&] { return ::write(fd, buffer, size); });
+}
+
+// Writes all bytes through `write`, which retries interrupted calls itself; a write that makes no
+// progress counts as a full disk.
+bool WriteAllThrough(ssize_t (*write)(int, const void*, size_t), int fd, const void* buffer,
+                     size_t size) {
+    const char* bytes = static_cast<const char*>(buffer);
+    while (size > 0) {
+        ssize_t written = write(fd, bytes, size);
+        if (written < 0) {
+            return false;
+        }
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
 }
 
 }  // namespace
@@ -261,8 +295,9 @@ bool SysFromName(const std::string& name, Sys* op) {
 namespace sys {
 
 int Open(const char* path, int flags, mode_t mode) {
-    if (ShouldFail(Sys::Open, path))
+    if (ShouldFail(Sys::Open, path)) {
         return -1;
+    }
     int fd = g_table.open(path, flags, mode);
     if (fd >= 0) {
         Faults& state = State();
@@ -289,12 +324,15 @@ int Close(int fd) {
     return g_table.close(fd);
 }
 
+// An injected EINTR is retried like a real one: the fault has fired, the next try goes through.
 ssize_t Read(int fd, void* buffer, size_t size) {
-    return ShouldFailOnFd(Sys::Read, fd) ? -1 : g_table.read(fd, buffer, size);
+    return RetryInterrupted(
+        [&] { return ShouldFailOnFd(Sys::Read, fd) ? -1 : g_table.read(fd, buffer, size); });
 }
 
 ssize_t Write(int fd, const void* buffer, size_t size) {
-    return ShouldFailOnFd(Sys::Write, fd) ? -1 : g_table.write(fd, buffer, size);
+    return RetryInterrupted(
+        [&] { return ShouldFailOnFd(Sys::Write, fd) ? -1 : g_table.write(fd, buffer, size); });
 }
 
 off_t Lseek(int fd, off_t offset, int whence) {
@@ -314,7 +352,8 @@ int Mkdir(const char* path, mode_t mode) {
 }
 
 ssize_t Copy(int in, int out, size_t size) {
-    return ShouldFailOnFd(Sys::Copy, out) ? -1 : g_table.copy(in, out, size);
+    return RetryInterrupted(
+        [&] { return ShouldFailOnFd(Sys::Copy, out) ? -1 : g_table.copy(in, out, size); });
 }
 
 int Fchmod(int fd, mode_t mode) {
@@ -346,22 +385,11 @@ DIR* Opendir(const char* path) {
 }
 
 bool WriteAll(int fd, const void* buffer, size_t size) {
-    const char* bytes = static_cast<const char*>(buffer);
-    while (size > 0) {
-        ssize_t written = Write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (written == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
+    return WriteAllThrough(Write, fd, buffer, size);
+}
+
+bool WriteAllPastFaults(int fd, const void* buffer, size_t size) {
+    return WriteAllThrough(WritePastFaults, fd, buffer, size);
 }
 
 }  // namespace sys

@@ -24,6 +24,7 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
 
 namespace qx {
@@ -84,8 +85,10 @@ bool InjectFaults(const std::string& list);
 const char* SysName(Sys op);
 bool SysFromName(const std::string& name, Sys* op);
 
-// The calls the layer makes: fault check, then the table. Same results as the system calls;
-// the descriptor calls also keep the path an fd was opened with, for path-restricted faults.
+// The calls the layer makes: fault check, then the table. Same results as the system calls,
+// except that Read, Write and Copy start again when a signal interrupts them (EINTR), so no caller
+// repeats them by hand; the descriptor calls also keep the path an fd was opened with, for
+// path-restricted faults.
 namespace sys {
 int Open(const char* path, int flags, mode_t mode = 0);
 int Close(int fd);
@@ -104,8 +107,24 @@ int Flock(int fd, int operation);
 int Ftruncate(int fd, off_t length);
 DIR* Opendir(const char* path);
 
-// Writes all of size bytes (retrying short writes and EINTR); false with errno on failure.
+// Writes all of size bytes (retrying short writes); false with errno on failure.
 bool WriteAll(int fd, const void* buffer, size_t size);
+
+// The same straight to the system, past the table and its faults. The terminal and the transcript
+// write through this: they are how a run is watched, so their lines must neither count towards
+// the Nth write a fault names nor be lost to a fault meant for the program's files.
+bool WriteAllPastFaults(int fd, const void* buffer, size_t size);
+
+// Repeats a system call outside the table (waitpid, say) while a signal interrupts it.
+template <typename Call>
+auto RetryInterrupted(Call call) -> decltype(call()) {
+    for (;;) {
+        auto result = call();
+        if (result >= 0 || errno != EINTR) {
+            return result;
+        }
+    }
+}
 }  // namespace sys
 
 // Closes a descriptor through the table when it goes out of scope.
@@ -135,5 +154,11 @@ class UniqueFd {
   private:
     int fd_;
 };
+
+// Closes a directory stream (from sys::Opendir or opendir) when it goes out of scope.
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 }  // namespace qx

@@ -1,12 +1,12 @@
 // The terminal view: when standard output is a TTY and no script drives the program, the dialog
-// is drawn in place as text and keys are read raw (termios, restored on exit and on signals);
-// message boxes ask there too.
+// is drawn in place as text and message boxes ask there. Keys come from terminal_input.h.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "terminal_input.h"
 #include "window.h"
 
 namespace qx {
@@ -18,9 +18,6 @@ bool StdoutIsTerminal();
 // Returns the index of the chosen answer, or -1 when no answer can be read.
 int AskOnTerminal(const std::wstring& caption, const std::wstring& text,
                   const std::vector<std::string>& answers);
-
-// Keys of the dialog view.
-enum class DialogKey { Enter, Quit, Escape };
 
 // Starts the dialog view: raw input, keys handed to `onKey` on the input thread (but never while a
 // box asks). False when there is no terminal to read from.

@@ -92,5 +92,5 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE lpStar
     if (lpThreadId != nullptr) {
         *lpThreadId = s_nextThreadId++;
     }
-    return qx::AddHandle(new qx::ui::ThreadHandle(state));
+    return qx::AddHandle(std::make_shared<qx::ui::ThreadHandle>(state));
 }

@@ -1,13 +1,15 @@
 // The transcript writer and the text helpers it needs (UTF-8 text and JSON escaping).
-// The file is opened with O_APPEND and each event is one write(2), flushed at once, so a run that
-// is killed still leaves every line it showed.
+// The file is opened with O_APPEND and each event is written at once, so a run that is killed
+// still leaves every line it showed. It is reached past the fault table: a run made to fail at
+// its Nth file write must fail there whatever it recorded before.
 #include "transcript.h"
-
-#include "codepage.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "codepage.h"
+#include "syscalls.h"
 
 #include <mutex>
 
@@ -27,7 +29,7 @@ class TranscriptFile {
         if (fd_ < 0) {
             return;
         }
-        WriteAll(line);
+        sys::WriteAllPastFaults(fd_, line.data(), line.size());
     }
 
   private:
@@ -47,20 +49,6 @@ class TranscriptFile {
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0) {
             dev_ = st.st_dev;
             ino_ = st.st_ino;
-        }
-    }
-
-    void WriteAll(const std::string& line) {
-        size_t done = 0;
-        while (done < line.size()) {
-            ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return;
-            }
-            done += static_cast<size_t>(n);
         }
     }
 

@@ -30,8 +30,16 @@ uintptr_t Key(HWND hwnd) {
     return reinterpret_cast<uintptr_t>(hwnd);
 }
 
-bool IsProgressBar(const Window& window) {
-    return strcasecmp(ToUtf8(window.className).c_str(), "msctls_progress32") == 0;
+// Class names compare without regard to case, as Win32 registers them.
+ControlKind KindOfClass(const std::wstring& className) {
+    const std::string name = ToUtf8(className);
+    if (strcasecmp(name.c_str(), "button") == 0) {
+        return ControlKind::Button;
+    }
+    if (strcasecmp(name.c_str(), "msctls_progress32") == 0) {
+        return ControlKind::ProgressBar;
+    }
+    return ControlKind::Text;
 }
 
 JsonLine ControlEvent(const Window& control) {
@@ -155,7 +163,7 @@ void RemoveDialogLocked(HWND dialog) {
 Window* PushButtonLocked(const Window& dialog) {
     for (HWND child : dialog.children) {
         Window* control = FindWindowLocked(child);
-        if (control != nullptr && strcasecmp(ToUtf8(control->className).c_str(), "button") == 0) {
+        if (control != nullptr && control->kind == ControlKind::Button) {
             return control;
         }
     }
@@ -196,7 +204,9 @@ LRESULT ControlMessage(HWND control, UINT msg, WPARAM wParam, LPARAM lParam) {
             window->font = reinterpret_cast<HGDIOBJ>(wParam);
             return 0;
         case PBM_SETPOS:
-            return IsProgressBar(*window) ? SetPosLocked(*window, static_cast<int>(wParam)) : 0;
+            return window->kind == ControlKind::ProgressBar
+                       ? SetPosLocked(*window, static_cast<int>(wParam))
+                       : 0;
         default:
             return 0;
     }
@@ -219,6 +229,7 @@ HWND CreateWindowExW(DWORD, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwS
     control->parent = hWndParent;
     control->id = static_cast<int>(reinterpret_cast<intptr_t>(hMenu));
     control->className = lpClassName;
+    control->kind = qx::ui::KindOfClass(control->className);
     control->text = lpWindowName ? lpWindowName : L"";
     control->visible = (dwStyle & WS_VISIBLE) != 0;
     control->enabled = (dwStyle & WS_DISABLED) == 0;

@@ -15,11 +15,16 @@
 namespace qx {
 namespace ui {
 
+// What a control is, decided once from its class name when it is made: the classes the program
+// creates ("Button", "msctls_progress32"), and text for every other one ("static").
+enum class ControlKind { Text, Button, ProgressBar };
+
 struct Window {
     HWND handle = nullptr;
     HWND parent = nullptr;  // the dialog, for a control; null for the dialog itself
     int id = 0;
     std::wstring className;
+    ControlKind kind = ControlKind::Text;
     std::wstring text;
     bool visible = false;
     bool enabled = true;
@@ -47,7 +52,7 @@ Window* FindChildLocked(const Window& dialog, int id);
 Window* OwningDialogLocked(HWND hwnd);
 // Removes the dialog and its controls.
 void RemoveDialogLocked(HWND dialog);
-// The dialog's push button: its one control of class "Button".
+// The dialog's push button: its one control of kind Button.
 Window* PushButtonLocked(const Window& dialog);
 
 // ---- Dialog thread ----

@@ -23,8 +23,9 @@ class SleepingChild {
         char sleepName[] = "sleep";
         char seconds[] = "60";
         char* argv[] = {sleepName, seconds, nullptr};
-        if (::posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0)
+        if (::posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) {
             pid_ = -1;
+        }
     }
     ~SleepingChild() {
         if (pid_ > 0) {
@@ -108,12 +109,15 @@ TEST(Processes, OpenNameTerminateAndWait) {
 
 TEST(Processes, ChildHandleReapsAndMissingPidsAreRefused) {
     pid_t pid = ::fork();
-    if (pid == 0)
+    if (pid == 0) {
         ::_exit(3);
+    }
     HANDLE child = qx::MakeProcessHandle(pid, true);
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(WaitForSingleObject(child, INFINITE), WAIT_OBJECT_0);
     EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1);  // already reaped by the handle
+    EXPECT_FALSE(TerminateProcess(child, 1));         // as Windows: it has ended
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     CloseHandle(child);
 
     EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/posix/syscalls.h"
 #include "platform/posix/transcript.h"
 #include "platform/win32.h"
 #include "ui_test_env.h"
@@ -50,6 +51,19 @@ TEST(Transcript, AReplacedFileGetsTheFollowingEvents) {
     std::remove(transcript.Path().c_str());
     qx::ui::RecordEvent(JsonLine().AddString("event", "second"));
     EXPECT_EQ(std::vector<std::string>{R"({"event":"second"})"}, transcript.Lines());
+}
+
+TEST(Transcript, ItsLinesNeitherCountAsNorFailWithTheProgramsWrites) {
+    uitest::Transcript transcript;
+    qx::InjectFault(qx::Sys::Write, 1, ENOSPC);
+    qx::ui::RecordEvent(JsonLine().AddString("event", "kept"));
+    EXPECT_EQ(std::vector<std::string>{R"({"event":"kept"})"}, transcript.Lines());
+    // The fault is still waiting for the program's first write.
+    FILE* file = fopen((transcript.Path() + ".other").c_str(), "wb");
+    ASSERT_NE(nullptr, file);
+    fputs("x", file);
+    EXPECT_EQ(EOF, fclose(file));
+    qx::ClearFaults();
 }
 
 TEST(Transcript, PrintedTextIsRecordedLineByLine) {
