@@ -12,7 +12,7 @@
 #include "fsutil/text.h"
 #include "net/http_client.h"
 #include "repair/archive/zip_file.h"
-#include "repair/install_stages.h"
+#include "repair/copy_tree.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/game_process.h"
 #include "app/integrity.h"
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "patchlist/fetch_patch_list.h"
 #include "patchlist/patch_list.h"
@@ -88,9 +89,7 @@ std::wstring ExecutableFolder() {
     wchar_t modulePath[kModulePathChars] = {};
     GetModuleFileNameW(nullptr, modulePath, kModulePathChars);
     modulePath[kModulePathChars - 1] = L'\0';
-    const std::wstring path(modulePath);
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    return FolderOf(modulePath);
 }
 
 bool EnsureDocumentsFolder() {

@@ -4,6 +4,7 @@
 #include "app/game_process.h"
 
 #include "fsutil/paths.h"
+#include "fsutil/text.h"
 #include "platform/win32.h"
 
 typedef HANDLE(WINAPI* CreateToolhelp32SnapshotFn)(DWORD, DWORD);
@@ -61,16 +62,6 @@ std::wstring FoldForCompare(const std::wstring& text) {
     return folded;
 }
 
-std::wstring DirectoryOf(const std::wstring& path) {
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 // The executable's folder marks a real client: the game's library lies beside it, or the
 // folder is one of the client's "bin" folders.
 bool LooksLikeClientFolder(const std::wstring& directory) {
@@ -98,10 +89,10 @@ bool IsGameProcess(DWORD pid, DWORD ownPid, const std::wstring& folder,
 
     if (!IsPathInFolder(path, folder))
         return false;
-    const std::wstring name = snapshotName ? *snapshotName : FileNameOf(path);
+    const std::wstring name = snapshotName ? *snapshotName : AfterLast(path, L'\\');
     if (name != kGameExeName)
         return false;
-    return LooksLikeClientFolder(DirectoryOf(path));
+    return LooksLikeClientFolder(FolderOf(path));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "repair/download_stage.h"
 
 #include "app/app_state.h"
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "net/http_client.h"
@@ -78,11 +79,6 @@ bool Transfer(const std::string& url, const std::wstring& fileName) {
     return GetHttpClient()->DownloadToFile(url, fileName);
 }
 
-std::wstring BeforeLastSlash(const std::wstring& url) {
-    const std::wstring::size_type pos = url.rfind(L'/');
-    return pos == std::wstring::npos ? url : url.substr(0, pos);
-}
-
 }  // namespace
 
 int PrepareTmpPatchFolder() {
@@ -111,7 +107,7 @@ bool DownloadPatches(std::vector<PatchEntry>& downloads) {
     if (!g_patchList.empty()) {
         const PatchEntry& newest = g_patchList.back();
         const std::wstring name = CumulativePatchName(newest.version);
-        WideToAnsi(BeforeLastSlash(newest.url) + L"/" + name, url);
+        WideToAnsi(BeforeLast(newest.url, L'/') + L"/" + name, url);
         HttpClient* client = GetHttpClient();
         if (!IsSafeFileName(name)) {
             client->cumulativePatchPresent = false;  // never probed: the later stages skip it

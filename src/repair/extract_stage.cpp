@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "patchlist/patch_list.h"

@@ -3,6 +3,7 @@
 #include "repair/install_stages.h"
 
 #include "app/app_state.h"
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "patchlist/patch_list.h"
 #include "platform/win32.h"
@@ -20,16 +21,6 @@ std::wstring DocumentsFolder() {
 
 std::wstring BackupFolder() {
     return JoinPath(TmpPatchFolder(), L"OrgPatch");
-}
-
-// Deletes a folder tree; true when nothing of it is left (also when it never existed).
-bool RemoveTree(const std::wstring& folder) {
-    return DeleteDirTree(folder.c_str()) || !PathExists(folder);
-}
-
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace
@@ -74,7 +65,7 @@ int RemoveLeftoverPatches() {
     bool failed = false;
     for (const wchar_t* sub : kPatchSubFolders) {
         // A missing folder is normal; one that survives its deletion is not.
-        if (!RemoveTree(JoinPath(documents, sub))) {
+        if (!EnsureNoDirTree(JoinPath(documents, sub))) {
             failed = true;
         }
     }
@@ -87,13 +78,13 @@ bool RestoreOriginalPatches() {
     bool failed = false;
     for (const wchar_t* sub : kPatchSubFolders) {
         const std::wstring saved = JoinPath(backup, sub);
-        if (!IsFolder(saved)) {
+        if (!IsAnyDirectory(saved)) {
             continue;  // the client had no such folder, or there is no backup to trust
         }
         const std::wstring target = JoinPath(documents, sub);
         // Copy back even over what could not be removed, and past a file that cannot be
         // overwritten, so that as much as possible returns.
-        if (!RemoveTree(target)) {
+        if (!EnsureNoDirTree(target)) {
             failed = true;
         }
         if (!CopyTreeKeepGoing(saved, target)) {

@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "app/log.h"
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "platform/win32.h"
 #include "repair/install_stages.h"
@@ -41,11 +42,6 @@ std::string ReadJournalText() {
     const size_t got = fread(buffer, 1, sizeof(buffer), file);
     fclose(file);
     return std::string(buffer, got);
-}
-
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool StartsWithAt(const std::string& text, size_t offset, const char* line) {
@@ -90,10 +86,9 @@ bool PutBackupBack() {
     const std::wstring backup = JoinPath(TmpPatchFolder(), L"OrgPatch");
     bool removed = true;
     for (const wchar_t* sub : kPatchSubFolders) {
-        if (IsFolder(JoinPath(backup, sub)))
+        if (IsAnyDirectory(JoinPath(backup, sub)))
             continue;  // RestoreOriginalPatches brings this one back
-        const std::wstring target = JoinPath(documents, sub);
-        if (!DeleteDirTree(target.c_str()) && PathExists(target))
+        if (!EnsureNoDirTree(JoinPath(documents, sub)))
             removed = false;
     }
     const bool restored = RestoreOriginalPatches();

@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
+#include "repair/copy_tree.h"
 #include "repair/install_stages.h"
 #include "support/temp_dir.h"
 
