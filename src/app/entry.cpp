@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/game_process.h"
-#include "app/integrity.h"
+#include "client/game_process.h"
+#include "client/integrity.h"
 #include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "patchlist/fetch_patch_list.h"
@@ -16,9 +15,10 @@
 #include "plugin/web_plugin.h"
 #include "repair/download_stage.h"
 #include "repair/journal.h"
-#include "ui/progress_state.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 #include "ui/repair_dialog.h"
-#include "ui/resource.h"
 
 namespace {
 

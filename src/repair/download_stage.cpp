@@ -3,7 +3,6 @@
 // it. Also prepares the empty TmpPatch folder at start-up.
 #include "repair/download_stage.h"
 
-#include "app/app_state.h"
 #include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
@@ -11,7 +10,8 @@
 #include "patchlist/patch_list.h"
 #include "patchlist/version.h"
 #include "platform/win32.h"
-#include "ui/progress_state.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
 
 namespace {
 

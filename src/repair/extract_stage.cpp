@@ -11,7 +11,7 @@
 #include "repair/archive/zip_file.h"
 #include "repair/download_stage.h"
 #include "repair/stage_folders.h"
-#include "ui/progress_state.h"
+#include "state/progress_state.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 // client's four patch folders, removing them, and putting the backup back when an install fails.
 #include "repair/install_stages.h"
 
-#include "app/app_state.h"
 #include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "patchlist/patch_list.h"
 #include "platform/win32.h"
 #include "repair/copy_tree.h"
 #include "repair/stage_folders.h"
+#include "state/app_state.h"
 
 namespace {
 

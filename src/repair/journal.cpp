@@ -5,13 +5,13 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
-#include "app/log.h"
 #include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "platform/win32.h"
 #include "repair/install_stages.h"
 #include "repair/stage_folders.h"
+#include "state/app_state.h"
+#include "state/log.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include <cwctype>
 
-#include "app/app_state.h"
 #include "fsutil/paths.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
+#include "state/app_state.h"
 
 namespace {
 

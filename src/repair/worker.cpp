@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "patchlist/patch_entry.h"
+#include "repair/copy_tree.h"
 #include "repair/download_stage.h"
 #include "repair/extract_stage.h"
-#include "repair/copy_tree.h"
 #include "repair/install_stages.h"
 #include "repair/journal.h"
-#include "ui/progress_state.h"
-#include "ui/resource.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 
 namespace {
 

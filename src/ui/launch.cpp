@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/app_state.h"
 #include "platform/win32.h"
+#include "state/app_state.h"
 
 bool LaunchGame() {
     const std::wstring game = g_exeDir + L"vazazu.exe";

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cwchar>
 
-#include "ui/progress_state.h"
-#include "ui/resource.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 // to their handlers.
 #include "ui/repair_dialog.h"
 
-#include "app/app_state.h"
-#include "app/integrity.h"
+#include "client/integrity.h"
 #include "repair/worker.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 #include "ui/launch.h"
 #include "ui/progress_messages.h"
-#include "ui/progress_state.h"
-#include "ui/resource.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "support/transcript_reader.h"
-#include "ui/progress_state.h"
 
 namespace {
 

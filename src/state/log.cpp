@@ -1,6 +1,6 @@
 // The diagnostic log "C:\QxWebHelper.txt": created (truncated) on the first entry of a run, so a
 // run that never logs leaves an earlier log alone; each entry is one line behind the time of day.
-#include "app/log.h"
+#include "state/log.h"
 
 #include <cstdarg>
 #include <cstdlib>
