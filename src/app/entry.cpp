@@ -9,6 +9,7 @@
 #include "client/integrity.h"
 #include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
+#include "layout/folders.h"
 #include "patchlist/fetch_patch_list.h"
 #include "patchlist/patch_list.h"
 #include "platform/win32.h"
@@ -29,7 +30,6 @@ const wchar_t kCaptionStartFailed[] = L"启动失败";
 
 const size_t kTokenChars = 256;
 const DWORD kCurrentDirChars = 260;
-const DWORD kModulePathChars = 512;
 
 void ShowStartupError(const wchar_t* text) {
     MessageBoxW(GetForegroundWindow(), text, kCaptionHint, MB_OK);
@@ -84,16 +84,8 @@ bool EndRunningGameClients() {
     return true;
 }
 
-// The folder of the running executable, with its trailing "\"; empty for a path without one.
-std::wstring ExecutableFolder() {
-    wchar_t modulePath[kModulePathChars] = {};
-    GetModuleFileNameW(nullptr, modulePath, kModulePathChars);
-    modulePath[kModulePathChars - 1] = L'\0';
-    return FolderOf(modulePath);
-}
-
 bool EnsureDocumentsFolder() {
-    const std::wstring documents = JoinPath(g_exeDir, L"Documents");
+    const std::wstring documents = DocumentsFolder();
     return IsDirectory(documents) || MakeDirTree(documents.c_str());
 }
 

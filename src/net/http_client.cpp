@@ -5,12 +5,11 @@
 
 #include <cstdio>
 
-#include "fsutil/paths.h"
 #include "fsutil/text.h"
+#include "layout/folders.h"
 #include "net/http_callbacks.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
-#include "state/app_state.h"
 #include "state/progress_state.h"
 
 std::string g_responseBuffer;
@@ -55,10 +54,6 @@ bool ReportTransferOutcome(CURL* handle, CURLcode result, const std::wstring& pr
         return false;
     }
     return true;
-}
-
-std::wstring TmpPatchPath(const std::wstring& fileName) {
-    return JoinPath(JoinPath(g_exeDir, L"TmpPatch"), fileName);
 }
 
 }  // namespace

@@ -7,16 +7,13 @@
 
 #include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
+#include "layout/folders.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
 #include "repair/install_stages.h"
-#include "repair/stage_folders.h"
-#include "state/app_state.h"
 #include "state/log.h"
 
 namespace {
-
-// The client's patch folders under "Documents", the same four that the backup stage copies.
-const wchar_t* const kPatchSubFolders[] = {L"pkres", L"subver", L"patch_cache", L"qatools"};
 
 const char kBackupCompleteLine[] = "backup complete\n";
 const char kRemovalBegunLine[] = "removal begun\n";
@@ -24,23 +21,24 @@ const char kRemovalBegunLine[] = "removal begun\n";
 // Writes one line with the given _wfopen mode, through to the system; false when any of it
 // failed (a full disk shows up at the flush or the close).
 bool WriteJournalLine(const wchar_t* mode, const char* line) {
-    FILE* file = _wfopen(RepairJournalPath().c_str(), mode);
-    if (!file)
+    UniqueFile file(_wfopen(RepairJournalPath().c_str(), mode));
+    if (!file) {
         return false;
+    }
     const size_t length = std::strlen(line);
-    const bool written = fwrite(line, 1, length, file) == length && fflush(file) == 0;
-    const bool closed = fclose(file) == 0;
+    const bool written = fwrite(line, 1, length, file.get()) == length && fflush(file.get()) == 0;
+    const bool closed = file.close();
     return written && closed;
 }
 
 // The start of the journal; it only ever holds two short lines.
 std::string ReadJournalText() {
-    FILE* file = _wfopen(RepairJournalPath().c_str(), L"rb");
-    if (!file)
+    const UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"rb"));
+    if (!file) {
         return std::string();
+    }
     char buffer[64];
-    const size_t got = fread(buffer, 1, sizeof(buffer), file);
-    fclose(file);
+    const size_t got = fread(buffer, 1, sizeof(buffer), file.get());
     return std::string(buffer, got);
 }
 
@@ -50,10 +48,6 @@ bool StartsWithAt(const std::string& text, size_t offset, const char* line) {
 }
 
 }  // namespace
-
-std::wstring RepairJournalPath() {
-    return JoinPath(TmpPatchFolder(), L"repair.journal");
-}
 
 bool MarkBackupComplete() {
     return WriteJournalLine(L"wb", kBackupCompleteLine);
@@ -82,10 +76,10 @@ RepairJournalState ReadRepairJournal() {
 }
 
 bool PutBackupBack() {
-    const std::wstring documents = JoinPath(g_exeDir, L"Documents");
-    const std::wstring backup = JoinPath(TmpPatchFolder(), L"OrgPatch");
+    const std::wstring documents = DocumentsFolder();
+    const std::wstring backup = OrgPatchFolder();
     bool removed = true;
-    for (const wchar_t* sub : kPatchSubFolders) {
+    for (const std::wstring& sub : PatchSubFolderNames()) {
         if (IsAnyDirectory(JoinPath(backup, sub)))
             continue;  // RestoreOriginalPatches brings this one back
         if (!EnsureNoDirTree(JoinPath(documents, sub)))

@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "fsutil/dirtree.h"
-#include "fsutil/paths.h"
+#include "layout/folders.h"
 #include "patchlist/patch_entry.h"
 #include "repair/copy_tree.h"
 #include "repair/download_stage.h"
 #include "repair/extract_stage.h"
 #include "repair/install_stages.h"
 #include "repair/journal.h"
-#include "state/app_state.h"
 #include "state/progress_state.h"
 #include "state/resource.h"
 
@@ -97,10 +96,7 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     AdvanceProgress(progress, 3);
 
     SetStatus(status, L"正在安装新补丁");
-    const std::wstring tmpFolder = JoinPath(g_exeDir, L"TmpPatch");
-    const std::wstring installSource = JoinPath(tmpFolder, L"All");
-    const std::wstring installDestination = JoinPath(g_exeDir, L"Documents");
-    if (!CopyTree(installSource, installDestination)) {
+    if (!CopyTree(AllFolder(), DocumentsFolder())) {
         FailAfterRemoval(L"拷贝patch失败");
         return false;
     }
@@ -110,7 +106,7 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     // The mark goes first: a clean-up cut short must not leave it beside a partial backup. A mark
     // that stays keeps the backup too.
     if (ClearRepairJournal())
-        DeleteDirTree(tmpFolder.c_str());
+        DeleteDirTree(TmpPatchFolder().c_str());
 
     g_actionMode = ACTION_LAUNCH;
     AdvanceProgress(progress, 1);

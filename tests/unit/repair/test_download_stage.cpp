@@ -222,6 +222,19 @@ TEST_F(DownloadStageTest, NamesThatWouldLeaveTheTemporaryFolderAreNeverUsed) {
     EXPECT_EQ(qxtest::ReadHostFile(client_.host() + "/../evil.zip"), "");
 }
 
+TEST_F(DownloadStageTest, AnArchiveNamedLikeTheRepairsOwnFoldersIsNeverFetched) {
+    // A file "OrgPatch" in TmpPatch would stand where the backup goes; "All" is the merged tree.
+    g_patchList = {Served("1.0.1", "/a/orgpatch"), Served("1.0.2", "/b/All")};
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_FALSE(DownloadPatches(downloads));
+
+    EXPECT_EQ(g_downloadDone, 2);
+    EXPECT_EQ(server_.RequestCount("/a/orgpatch"), 0);
+    EXPECT_EQ(server_.RequestCount("/b/All"), 0);
+    EXPECT_EQ(TmpPatch().count("orgpatch"), 0u);
+}
+
 TEST_F(DownloadStageTest, PreparingTheTemporaryFolderEmptiesItOrFailsOnAFileInTheWay) {
     qxtest::WriteHostFile(client_.host("TmpPatch/old/left.zip"), "old");
     EXPECT_EQ(PrepareTmpPatchFolder(), 1);
