@@ -47,14 +47,17 @@ bool AnotherCopyIsRunning() {
 // bounded conversion: a longer word fills the buffer only in part, and since it is longer than
 // the keyword it can never equal it.
 bool IsPluginRemoval(const wchar_t* cmdLine, int& mode) {
-    if (!cmdLine)
+    if (!cmdLine) {
         return false;
+    }
     wchar_t token[kTokenChars] = {};
     int number = 0;
-    if (swscanf(cmdLine, L"%255ls %d", token, &number) != 2)
+    if (swscanf(cmdLine, L"%255ls %d", token, &number) != 2) {
         return false;
-    if (wcscmp(token, kPluginKeyword) != 0)
+    }
+    if (wcscmp(token, kPluginKeyword) != 0) {
         return false;
+    }
     mode = number;
     return true;
 }
@@ -67,16 +70,19 @@ bool EndRunningGameClients() {
     const std::wstring folder(currentDir);
 
     std::vector<uint32_t> pids;
-    if (!FindGameProcessesBySnapshot(folder, pids))
+    if (!FindGameProcessesBySnapshot(folder, pids)) {
         FindGameProcessesByEnum(folder, pids);
-    if (pids.empty())
+    }
+    if (pids.empty()) {
         return true;
+    }
 
     if (MessageBoxW(
             GetForegroundWindow(),
             L"当前有游戏客户端进程正在运行中，需结束游戏进程才能使用本工具。是否立即结束进程？",
-            kCaptionHint, MB_YESNO) != IDYES)
+            kCaptionHint, MB_YESNO) != IDYES) {
         return false;
+    }
     if (TerminateGameProcesses(pids) != pids.size()) {
         MessageBoxW(GetForegroundWindow(), L"非常抱歉，结束进程失败", kCaptionStartFailed, MB_OK);
         return false;
@@ -94,16 +100,18 @@ void RunRepairStartup(HINSTANCE hInstance) {
         ShowStartupError(L"校验资源完整性失败，请重新安装客户端");
         return;
     }
-    if (!EndRunningGameClients())
+    if (!EndRunningGameClients()) {
         return;
+    }
     if (!FetchPatchList()) {
         ShowStartupError(L"获取patchList失败");
         return;
     }
     g_actionMode = ACTION_REPAIR;
     g_exeDir = ExecutableFolder();
-    if (!g_patchList.empty())
+    if (!g_patchList.empty()) {
         g_latestVersionText = g_patchList.back().version;
+    }
     // A repair that stopped after it began removing the patch folders left its backup in
     // TmpPatch: it goes back first, and TmpPatch is not emptied when it could not.
     if (!RecoverInterruptedRepair() || !PrepareTmpPatchFolder()) {

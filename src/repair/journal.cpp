@@ -55,8 +55,9 @@ bool MarkBackupComplete() {
 
 bool MarkRemovalBegun() {
     // Only on top of a whole "backup complete": the removal must never be announced without it.
-    if (ReadRepairJournal() != RepairJournalState::BackupComplete)
+    if (ReadRepairJournal() != RepairJournalState::BackupComplete) {
         return false;
+    }
     return WriteJournalLine(L"ab", kRemovalBegunLine) &&
            ReadRepairJournal() == RepairJournalState::RemovalBegun;
 }
@@ -68,10 +69,12 @@ bool ClearRepairJournal() {
 
 RepairJournalState ReadRepairJournal() {
     const std::string text = ReadJournalText();
-    if (!StartsWithAt(text, 0, kBackupCompleteLine))
+    if (!StartsWithAt(text, 0, kBackupCompleteLine)) {
         return RepairJournalState::None;
-    if (!StartsWithAt(text, std::strlen(kBackupCompleteLine), kRemovalBegunLine))
+    }
+    if (!StartsWithAt(text, std::strlen(kBackupCompleteLine), kRemovalBegunLine)) {
         return RepairJournalState::BackupComplete;
+    }
     return RepairJournalState::RemovalBegun;
 }
 
@@ -80,18 +83,21 @@ bool PutBackupBack() {
     const std::wstring backup = OrgPatchFolder();
     bool removed = true;
     for (const std::wstring& sub : PatchSubFolderNames()) {
-        if (IsAnyDirectory(JoinPath(backup, sub)))
+        if (IsAnyDirectory(JoinPath(backup, sub))) {
             continue;  // RestoreOriginalPatches brings this one back
-        if (!EnsureNoDirTree(JoinPath(documents, sub)))
+        }
+        if (!EnsureNoDirTree(JoinPath(documents, sub))) {
             removed = false;
+        }
     }
     const bool restored = RestoreOriginalPatches();
     return removed && restored;
 }
 
 bool RecoverInterruptedRepair() {
-    if (ReadRepairJournal() != RepairJournalState::RemovalBegun)
+    if (ReadRepairJournal() != RepairJournalState::RemovalBegun) {
         return true;  // Documents was never touched: TmpPatch may simply be emptied
+    }
     LogWrite(g_log, L"an earlier repair stopped after removing the patch folders: restoring them");
     if (!PutBackupBack()) {
         LogWrite(g_log, L"the patch folders could not all be restored; TmpPatch is kept");

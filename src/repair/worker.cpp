@@ -28,19 +28,22 @@ void ShowFailure(const wchar_t* text) {
 }
 
 void HideControl(int id) {
-    if (HWND control = Control(id))
+    if (HWND control = Control(id)) {
         ShowWindow(control, SW_HIDE);
+    }
 }
 
 void SetStatus(HWND status, const wchar_t* text) {
-    if (status)
+    if (status) {
         SetWindowTextW(status, text);
+    }
 }
 
 // Whole-step advance of the bar; the base moves only when the bar exists.
 void AdvanceProgress(HWND progress, int increment) {
-    if (!progress)
+    if (!progress) {
         return;
+    }
     g_progressBase += increment;
     SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(g_progressBase), 0);
 }
@@ -49,8 +52,9 @@ void AdvanceProgress(HWND progress, int increment) {
 // without them: the backup goes back before the box is shown. Its mark in the journal is cleared
 // only when the backup came back whole; otherwise the next start tries again.
 void FailAfterRemoval(const wchar_t* text) {
-    if (PutBackupBack())
+    if (PutBackupBack()) {
         ClearRepairJournal();
+    }
     ShowFailure(text);
 }
 
@@ -105,8 +109,9 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     SetStatus(status, L"正在删除临时文件");
     // The mark goes first: a clean-up cut short must not leave it beside a partial backup. A mark
     // that stays keeps the backup too.
-    if (ClearRepairJournal())
+    if (ClearRepairJournal()) {
         DeleteDirTree(TmpPatchFolder().c_str());
+    }
 
     g_actionMode = ACTION_LAUNCH;
     AdvanceProgress(progress, 1);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/owners.h"
 #include "platform/win32.h"
 #include "state/app_state.h"
 
@@ -23,7 +24,6 @@ bool LaunchGame() {
         return false;
     }
     // The game is not waited on; its process handle is only released.
-    if (info.hProcess)
-        CloseHandle(info.hProcess);
+    const UniqueHandle process(info.hProcess);
     return true;
 }
