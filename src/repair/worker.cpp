@@ -14,6 +14,7 @@
 #include "repair/extract_stage.h"
 #include "repair/install_stages.h"
 #include "repair/journal.h"
+#include "state/dialog_controls.h"
 #include "state/progress_state.h"
 #include "state/resource.h"
 
@@ -25,12 +26,6 @@ HWND Control(int id) {
 
 void ShowFailure(const wchar_t* text) {
     MessageBoxW(GetForegroundWindow(), text, L"提示", MB_OK);
-}
-
-void HideControl(int id) {
-    if (HWND control = Control(id)) {
-        ShowWindow(control, SW_HIDE);
-    }
 }
 
 void SetStatus(HWND status, const wchar_t* text) {
@@ -60,18 +55,14 @@ void FailAfterRemoval(const wchar_t* text) {
 
 // The repaired state: the button turns into the game launch, the hint replaces the progress panel.
 void ShowRepaired(HWND progress, HWND status) {
-    if (HWND action = Control(IDC_ACTION)) {
-        EnableWindow(action, TRUE);
-        SetWindowTextW(action, L"启动游戏");
-    }
+    EnableControl(g_hMainDlg, IDC_ACTION, TRUE);
+    SetControlText(g_hMainDlg, IDC_ACTION, L"启动游戏");
     if (progress && status) {
         ShowWindow(progress, SW_HIDE);
         ShowWindow(status, SW_HIDE);
     }
-    if (HWND hint = Control(IDC_HINT)) {
-        ShowWindow(hint, SW_SHOW);
-        SetWindowTextW(hint, L"修复成功！可启动游戏。");
-    }
+    ShowControl(g_hMainDlg, IDC_HINT, SW_SHOW);
+    SetControlText(g_hMainDlg, IDC_HINT, L"修复成功！可启动游戏。");
 }
 
 // The stages after the extraction; false when one failed (its box already shown).
@@ -125,8 +116,8 @@ void RunRepair() {
         ShowFailure(L"下载patch失败");
         return;
     }
-    HideControl(IDC_DOWNLOAD_COUNT);
-    HideControl(IDC_DOWNLOAD_SPEED);
+    ShowControl(g_hMainDlg, IDC_DOWNLOAD_COUNT, SW_HIDE);
+    ShowControl(g_hMainDlg, IDC_DOWNLOAD_SPEED, SW_HIDE);
 
     if (!ExtractPatches(downloads)) {
         ShowFailure(L"解压patch失败");

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cwchar>
 
+#include "state/dialog_controls.h"
 #include "state/progress_state.h"
 #include "state/resource.h"
 
@@ -13,12 +14,6 @@ namespace {
 
 const size_t kTextSize = 100;
 const int kExtractionEnd = 90;
-
-void SetControlText(HWND dialog, int id, const wchar_t* text) {
-    if (HWND control = GetDlgItem(dialog, id)) {
-        SetWindowTextW(control, text);
-    }
-}
 
 void SetBarPosition(HWND dialog, int position) {
     if (HWND bar = GetDlgItem(dialog, IDC_PROGRESS)) {

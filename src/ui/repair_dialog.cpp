@@ -7,6 +7,7 @@
 #include "platform/owners.h"
 #include "repair/worker.h"
 #include "state/app_state.h"
+#include "state/dialog_controls.h"
 #include "state/progress_state.h"
 #include "state/resource.h"
 #include "ui/launch.h"
@@ -50,24 +51,6 @@ HWND CreateControl(const ControlLayout& layout, const wchar_t* text) {
 
 HWND Control(HWND dialog, int id) {
     return GetDlgItem(dialog, id);
-}
-
-void ShowControl(HWND dialog, int id, int show) {
-    if (HWND control = Control(dialog, id)) {
-        ShowWindow(control, show);
-    }
-}
-
-void EnableControl(HWND dialog, int id, BOOL enable) {
-    if (HWND control = Control(dialog, id)) {
-        EnableWindow(control, enable);
-    }
-}
-
-void SetControlText(HWND dialog, int id, const wchar_t* text) {
-    if (HWND control = Control(dialog, id)) {
-        SetWindowTextW(control, text);
-    }
 }
 
 // One font for the process: the controls of the dialog keep using it until the end.
