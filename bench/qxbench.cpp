@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/app_state.h"
 #include "fsutil/text.h"
 #include "net/http_client.h"
 #include "repair/archive/zip_file.h"
-#include "repair/install_stages.h"
+#include "repair/copy_tree.h"
+#include "state/app_state.h"
 
 namespace {
 

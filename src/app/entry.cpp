@@ -5,19 +5,21 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/game_process.h"
-#include "app/integrity.h"
+#include "client/game_process.h"
+#include "client/integrity.h"
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
+#include "layout/folders.h"
 #include "patchlist/fetch_patch_list.h"
 #include "patchlist/patch_list.h"
 #include "platform/win32.h"
 #include "plugin/web_plugin.h"
 #include "repair/download_stage.h"
 #include "repair/journal.h"
-#include "ui/progress_state.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 #include "ui/repair_dialog.h"
-#include "ui/resource.h"
 
 namespace {
 
@@ -28,7 +30,6 @@ const wchar_t kCaptionStartFailed[] = L"启动失败";
 
 const size_t kTokenChars = 256;
 const DWORD kCurrentDirChars = 260;
-const DWORD kModulePathChars = 512;
 
 void ShowStartupError(const wchar_t* text) {
     MessageBoxW(GetForegroundWindow(), text, kCaptionHint, MB_OK);
@@ -46,14 +47,17 @@ bool AnotherCopyIsRunning() {
 // bounded conversion: a longer word fills the buffer only in part, and since it is longer than
 // the keyword it can never equal it.
 bool IsPluginRemoval(const wchar_t* cmdLine, int& mode) {
-    if (!cmdLine)
+    if (!cmdLine) {
         return false;
+    }
     wchar_t token[kTokenChars] = {};
     int number = 0;
-    if (swscanf(cmdLine, L"%255ls %d", token, &number) != 2)
+    if (swscanf(cmdLine, L"%255ls %d", token, &number) != 2) {
         return false;
-    if (wcscmp(token, kPluginKeyword) != 0)
+    }
+    if (wcscmp(token, kPluginKeyword) != 0) {
         return false;
+    }
     mode = number;
     return true;
 }
@@ -66,16 +70,19 @@ bool EndRunningGameClients() {
     const std::wstring folder(currentDir);
 
     std::vector<uint32_t> pids;
-    if (!FindGameProcessesBySnapshot(folder, pids))
+    if (!FindGameProcessesBySnapshot(folder, pids)) {
         FindGameProcessesByEnum(folder, pids);
-    if (pids.empty())
+    }
+    if (pids.empty()) {
         return true;
+    }
 
     if (MessageBoxW(
             GetForegroundWindow(),
             L"当前有游戏客户端进程正在运行中，需结束游戏进程才能使用本工具。是否立即结束进程？",
-            kCaptionHint, MB_YESNO) != IDYES)
+            kCaptionHint, MB_YESNO) != IDYES) {
         return false;
+    }
     if (TerminateGameProcesses(pids) != pids.size()) {
         MessageBoxW(GetForegroundWindow(), L"非常抱歉，结束进程失败", kCaptionStartFailed, MB_OK);
         return false;
@@ -83,18 +90,8 @@ bool EndRunningGameClients() {
     return true;
 }
 
-// The folder of the running executable, with its trailing "\"; empty for a path without one.
-std::wstring ExecutableFolder() {
-    wchar_t modulePath[kModulePathChars] = {};
-    GetModuleFileNameW(nullptr, modulePath, kModulePathChars);
-    modulePath[kModulePathChars - 1] = L'\0';
-    const std::wstring path(modulePath);
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
 bool EnsureDocumentsFolder() {
-    const std::wstring documents = JoinPath(g_exeDir, L"Documents");
+    const std::wstring documents = DocumentsFolder();
     return IsDirectory(documents) || MakeDirTree(documents.c_str());
 }
 
@@ -103,16 +100,18 @@ void RunRepairStartup(HINSTANCE hInstance) {
         ShowStartupError(L"校验资源完整性失败，请重新安装客户端");
         return;
     }
-    if (!EndRunningGameClients())
+    if (!EndRunningGameClients()) {
         return;
+    }
     if (!FetchPatchList()) {
         ShowStartupError(L"获取patchList失败");
         return;
     }
     g_actionMode = ACTION_REPAIR;
     g_exeDir = ExecutableFolder();
-    if (!g_patchList.empty())
+    if (!g_patchList.empty()) {
         g_latestVersionText = g_patchList.back().version;
+    }
     // A repair that stopped after it began removing the patch folders left its backup in
     // TmpPatch: it goes back first, and TmpPatch is not emptied when it could not.
     if (!RecoverInterruptedRepair() || !PrepareTmpPatchFolder()) {

@@ -1,10 +1,12 @@
 // Creating folder chains and deleting or recreating whole folder trees. Path lengths are bounded
 // like the Win32 buffers they fill; longer paths make the operation fail rather than truncate.
-#include "fsutil/paths.h"
+#include "fsutil/dirtree.h"
 
 #include <cwchar>
 
-#include "fsutil/find_handle.h"
+#include "fsutil/paths.h"
+#include "fsutil/text.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
 
 namespace {
@@ -32,17 +34,6 @@ bool IsDriveRoot(const wchar_t* path) {
         return false;
     }
     return length == 2 || IsSeparator(path[2]);
-}
-
-// Formats into a buffer of the given size; false when the text would not fit.
-template <typename... Args>
-bool FormatBounded(wchar_t* buffer, size_t size, const wchar_t* format, Args... args) {
-    const int written = std::swprintf(buffer, size, format, args...);
-    return written >= 0 && static_cast<size_t>(written) < size;
-}
-
-bool IsDotEntry(const wchar_t* name) {
-    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
 // A link (symbolic link or junction) is removed itself; its target is never entered.
@@ -86,6 +77,10 @@ void DeleteContents(const wchar_t* path, const wchar_t* pattern) {
 }
 
 }  // namespace
+
+bool IsDotEntry(const wchar_t* name) {
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
 
 int MakeDir(const wchar_t* path) {
     if (path == nullptr) {
@@ -145,6 +140,10 @@ bool DeleteDirTree(const wchar_t* path) {
     // After a failed entry the folder still holds something, so its removal fails too.
     DeleteContents(path, pattern);
     return RemoveDirectoryW(path) != FALSE;
+}
+
+bool EnsureNoDirTree(const std::wstring& path) {
+    return DeleteDirTree(path.c_str()) || !PathExists(path);
 }
 
 int RecreateDir(const std::wstring& path) {

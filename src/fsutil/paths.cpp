@@ -39,3 +39,13 @@ bool IsDirectory(const std::wstring& path) {
     // it.
     return GetFileAttributesW(path.c_str()) == FILE_ATTRIBUTE_DIRECTORY;
 }
+
+bool IsAnyDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}

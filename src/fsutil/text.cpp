@@ -1,5 +1,6 @@
-// Conversion between wide text and the system ANSI code page, and the splitting and trimming of
-// wide text. The patch-list parser and every narrow interface (URLs, file contents) rely on these.
+// Conversion between wide text and the system ANSI code page, and the splitting, trimming and
+// cutting of wide text. The patch-list parser and every narrow interface (URLs, file contents)
+// rely on these.
 #include "fsutil/text.h"
 
 #include <vector>
@@ -79,4 +80,14 @@ bool TrimRight(std::wstring& s) {
     }
     s.erase(end);
     return true;
+}
+
+std::wstring BeforeLast(const std::wstring& text, wchar_t separator) {
+    const size_t pos = text.rfind(separator);
+    return pos == std::wstring::npos ? text : text.substr(0, pos);
+}
+
+std::wstring AfterLast(const std::wstring& text, wchar_t separator) {
+    const size_t pos = text.rfind(separator);
+    return pos == std::wstring::npos ? text : text.substr(pos + 1);
 }

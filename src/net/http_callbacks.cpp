@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/log.h"
 #include "net/http_client.h"
 #include "platform/win32.h"
-#include "ui/progress_state.h"
+#include "state/log.h"
+#include "state/progress_state.h"
 
 namespace {
 

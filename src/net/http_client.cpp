@@ -4,14 +4,13 @@
 #include "net/http_client.h"
 
 #include <cstdio>
-#include <memory>
 
-#include "app/app_state.h"
-#include "fsutil/paths.h"
 #include "fsutil/text.h"
+#include "layout/folders.h"
 #include "net/http_callbacks.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
-#include "ui/progress_state.h"
+#include "state/progress_state.h"
 
 std::string g_responseBuffer;
 
@@ -24,11 +23,6 @@ const wchar_t kNoHandleText[] = L"获取PatchList libcurl库初始化失败";
 const wchar_t kNetworkErrorText[] = L"网络异常，错误信息：";
 const wchar_t kFetchPrefix[] = L"获取PatchList";
 const wchar_t kDownloadPrefix[] = L"下载Patch";
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
 void ShowBox(const std::wstring& text) {
     MessageBoxW(GetForegroundWindow(), text.c_str(), kCaption, MB_OK);
@@ -60,10 +54,6 @@ bool ReportTransferOutcome(CURL* handle, CURLcode result, const std::wstring& pr
         return false;
     }
     return true;
-}
-
-std::wstring TmpPatchPath(const std::wstring& fileName) {
-    return JoinPath(JoinPath(g_exeDir, L"TmpPatch"), fileName);
 }
 
 }  // namespace

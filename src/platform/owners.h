@@ -8,19 +8,23 @@
 
 #include "platform/win32.h"
 
-// Holds one value of Traits::Value and closes it with Traits::Close unless it is invalid.
+// Holds one value of Traits::Value and closes it with Traits::Close unless it is invalid. Close is
+// usually static; a Traits whose Close needs state (a close call chosen at run time, as tests
+// substitute one) is handed to the constructor and travels with the value.
 template <typename Traits>
-class UniqueResource {
+class UniqueResource : private Traits {
   public:
     using Value = typename Traits::Value;
 
     UniqueResource() = default;
-    explicit UniqueResource(Value value) : value_(value) {}
+    explicit UniqueResource(Value value, const Traits& traits = Traits())
+        : Traits(traits), value_(value) {}
     ~UniqueResource() { reset(); }
-    UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
+    UniqueResource(UniqueResource&& other) noexcept : Traits(other), value_(other.release()) {}
     UniqueResource& operator=(UniqueResource&& other) noexcept {
         if (this != &other) {
             reset(other.release());
+            Traits::operator=(other);
         }
         return *this;
     }

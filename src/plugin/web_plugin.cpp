@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "fsutil/paths.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
 
 namespace {
@@ -47,12 +49,9 @@ std::wstring ControlFilePath() {
 
 // An exclusive open succeeds only when no browser holds the file.
 bool CanOpenExclusively(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    return true;
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
 }
 
 enum class Outcome { kGoOn, kStop };
@@ -60,14 +59,16 @@ enum class Outcome { kGoOn, kStop };
 // Waits, with the user's help, until the control file is free. Shows the gave-up box itself.
 Outcome WaitUntilFileIsFree(const std::wstring& path) {
     for (int attempt = 0;; ++attempt) {
-        if (CanOpenExclusively(path))
+        if (CanOpenExclusively(path)) {
             return Outcome::kGoOn;
+        }
         if (attempt >= kMaxAttempts - 1) {
             ShowBox(kTextGaveUp, kCaptionWarning);
             return Outcome::kStop;
         }
-        if (!AskRetryInUse(attempt))
+        if (!AskRetryInUse(attempt)) {
             return Outcome::kStop;
+        }
         Sleep(kProbeRetryPauseMs);
     }
 }
@@ -86,34 +87,41 @@ Outcome Unregister(const std::wstring& path) {
         ShowBox(kTextUnregisterFailed, kCaptionWarning);
         return Outcome::kStop;
     }
-    WaitForSingleObject(info.hProcess, INFINITE);
-    CloseHandle(info.hProcess);
+    const UniqueHandle regsvr32(info.hProcess);
+    WaitForSingleObject(regsvr32.get(), INFINITE);
     return Outcome::kGoOn;
 }
 
 // Shows the box that ends the removal when the file could not be deleted.
 void ReportDeleteFailure(DeleteResult result) {
-    if (result == DeleteResult::kNotFound)
+    if (result == DeleteResult::kNotFound) {
         ShowBox(kTextNotInstalled, kCaptionWarning);
-    if (result == DeleteResult::kGaveUp)
+    }
+    if (result == DeleteResult::kGaveUp) {
         ShowBox(kTextGaveUp, kCaptionWarning);
+    }
 }
 
 }  // namespace
 
 DeleteResult DeleteControlFile(const std::wstring& path, DeleteFileFn deleteFile) {
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        if (deleteFile(path.c_str()))
+        if (deleteFile(path.c_str())) {
             return DeleteResult::kDeleted;
+        }
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND)
+        if (error == ERROR_FILE_NOT_FOUND) {
             return DeleteResult::kNotFound;
-        if (error != ERROR_ACCESS_DENIED)
+        }
+        if (error != ERROR_ACCESS_DENIED) {
             continue;  // transient: try again at once
-        if (attempt >= kMaxAttempts - 1)
+        }
+        if (attempt >= kMaxAttempts - 1) {
             return DeleteResult::kGaveUp;
-        if (!AskRetryInUse(attempt))
+        }
+        if (!AskRetryInUse(attempt)) {
             return DeleteResult::kCancelled;
+        }
         Sleep(kDeleteRetryPauseMs);
     }
     // Every attempt failed: the file is still there, so this is no success.
@@ -122,14 +130,16 @@ DeleteResult DeleteControlFile(const std::wstring& path, DeleteFileFn deleteFile
 
 bool RemoveWebPlugin(int mode) {
     const std::wstring path = ControlFilePath();
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!PathExists(path)) {
         ShowBox(kTextNotInstalled, kCaptionWarning);
         return false;
     }
-    if (WaitUntilFileIsFree(path) == Outcome::kStop)
+    if (WaitUntilFileIsFree(path) == Outcome::kStop) {
         return false;
-    if (mode == 1 && Unregister(path) == Outcome::kStop)
+    }
+    if (mode == 1 && Unregister(path) == Outcome::kStop) {
         return false;
+    }
 
     const DeleteResult deleted = DeleteControlFile(path, DeleteFileW);
     if (deleted != DeleteResult::kDeleted) {
@@ -141,8 +151,9 @@ bool RemoveWebPlugin(int mode) {
         ShowBox(kTextGaveUp, kCaptionWarning);
         return false;
     }
-    if (GetFileAttributesW(kDownloadRecord) != INVALID_FILE_ATTRIBUTES)
+    if (PathExists(kDownloadRecord)) {
         DeleteFileW(kDownloadRecord);
+    }
     ShowBox(kTextSuccess, kCaptionProduct);
     return true;
 }

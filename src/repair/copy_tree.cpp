@@ -1,13 +1,14 @@
 // CopyTree: the recursive folder copy that the merge, backup, restore and install steps use.
 // Every file is copied with CopyFileW, overwriting; the first file that cannot be copied fails it.
-#include <cwchar>
+#include "repair/copy_tree.h"
+
 #include <string>
 
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
-#include "fsutil/find_handle.h"
+#include "fsutil/text.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
-#include "repair/copy_tree.h"
-#include "repair/install_stages.h"
 
 namespace {
 
@@ -15,18 +16,8 @@ namespace {
 constexpr std::size_t kPatternBufferSize = 260;
 constexpr std::size_t kSourcePathBufferSize = 520;
 
-// swprintf's result for a buffer of the given size: glibc reports a cut text as -1, MinGW as the
-// length it would have had, so both count as "does not fit".
-bool FitsBuffer(int written, std::size_t size) {
-    return written >= 0 && static_cast<std::size_t>(written) < size;
-}
-
-bool IsDotEntry(const wchar_t* name) {
-    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
-}
-
 void EnsureFolder(const std::wstring& dst) {
-    if (!dst.empty() && GetFileAttributesW(dst.c_str()) == FILE_ATTRIBUTE_DIRECTORY) {
+    if (IsDirectory(dst)) {
         return;
     }
     // A folder that cannot be made shows up as the first failing file copy into it.
@@ -35,9 +26,7 @@ void EnsureFolder(const std::wstring& dst) {
 
 bool CopyOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t* name) {
     wchar_t source[kSourcePathBufferSize];
-    const int written =
-        std::swprintf(source, kSourcePathBufferSize, L"%ls\\%ls", src.c_str(), name);
-    if (!FitsBuffer(written, kSourcePathBufferSize)) {
+    if (!FormatBounded(source, kSourcePathBufferSize, L"%ls\\%ls", src.c_str(), name)) {
         return false;
     }
     return CopyFileW(source, JoinPath(dst, name).c_str(), FALSE) != FALSE;
@@ -47,8 +36,7 @@ bool CopyOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t
 // copies everything it can and reports the failure at the end.
 bool CopyTreeWalk(const std::wstring& src, const std::wstring& dst, bool keepGoing) {
     wchar_t pattern[kPatternBufferSize];
-    const int written = std::swprintf(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str());
-    if (!FitsBuffer(written, kPatternBufferSize)) {
+    if (!FormatBounded(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str())) {
         return false;
     }
     WIN32_FIND_DATAW found;

@@ -3,14 +3,16 @@
 // it. Also prepares the empty TmpPatch folder at start-up.
 #include "repair/download_stage.h"
 
-#include "app/app_state.h"
-#include "fsutil/paths.h"
+#include "fsutil/dirtree.h"
 #include "fsutil/text.h"
+#include "layout/folders.h"
+#include "layout/patch_names.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "patchlist/version.h"
 #include "platform/win32.h"
-#include "ui/progress_state.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
 
 namespace {
 
@@ -60,38 +62,22 @@ void AnnounceDownloads(const std::vector<PatchEntry>& downloads) {
     PostMessageW(g_hMainDlg, WM_DOWNLOAD_STARTED, 0, 0);
 }
 
-// The file name comes from the server's patch list and is joined to TmpPatch: a name that could
-// leave that folder or name no file at all is never used.
-bool IsSafeFileName(const std::wstring& name) {
-    if (name.empty() || name == L"." || name == L"..")
-        return false;
-    return name.find_first_of(L"\\/:") == std::wstring::npos &&
-           name.find(L'\0') == std::wstring::npos;
-}
-
 // Announces one transfer to the dialog and performs it; false when it failed.
 bool Transfer(const std::string& url, const std::wstring& fileName) {
     ++g_downloadDone;
     PostMessageW(g_hMainDlg, WM_DOWNLOAD_COUNT, 0, 0);
-    if (!IsSafeFileName(fileName))
+    // The file name comes from the server's patch list and is joined to TmpPatch.
+    if (!IsPlainTmpName(fileName))
         return false;
     return GetHttpClient()->DownloadToFile(url, fileName);
-}
-
-std::wstring BeforeLastSlash(const std::wstring& url) {
-    const std::wstring::size_type pos = url.rfind(L'/');
-    return pos == std::wstring::npos ? url : url.substr(0, pos);
 }
 
 }  // namespace
 
 int PrepareTmpPatchFolder() {
-    const std::wstring folder = JoinPath(g_exeDir, L"TmpPatch");
-    if (IsDirectory(folder))
-        DeleteDirTree(folder.c_str());
-    if (!MakeDirTree(folder.c_str()))
+    if (!RecreateDir(TmpPatchFolder()))
         return 0;
-    return MakeDirTree(JoinPath(folder, L"All").c_str()) ? 1 : 0;
+    return MakeDirTree(AllFolder().c_str()) ? 1 : 0;
 }
 
 bool DownloadPatches(std::vector<PatchEntry>& downloads) {
@@ -111,9 +97,9 @@ bool DownloadPatches(std::vector<PatchEntry>& downloads) {
     if (!g_patchList.empty()) {
         const PatchEntry& newest = g_patchList.back();
         const std::wstring name = CumulativePatchName(newest.version);
-        WideToAnsi(BeforeLastSlash(newest.url) + L"/" + name, url);
+        WideToAnsi(BeforeLast(newest.url, L'/') + L"/" + name, url);
         HttpClient* client = GetHttpClient();
-        if (!IsSafeFileName(name)) {
+        if (!IsPlainTmpName(name)) {
             client->cumulativePatchPresent = false;  // never probed: the later stages skip it
         } else if (client->ProbeRemoteFile(url, name)) {
             ++transfers;

@@ -4,26 +4,29 @@
 
 #include <string>
 
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
+#include "layout/folders.h"
+#include "layout/patch_names.h"
 #include "patchlist/patch_list.h"
 #include "repair/archive/zip_file.h"
-#include "repair/download_stage.h"
-#include "repair/stage_folders.h"
-#include "ui/progress_state.h"
+#include "repair/cumulative_patch.h"
+#include "state/progress_state.h"
 
 namespace {
 
-// Unpacks the archive of the temporary folder named archiveName into its freshly emptied folder
-// folderName. Names that are not one plain name (they come from the network) are refused before
-// any folder is touched. An archive that should be there but is missing, or a folder that cannot
-// be made, fails the archive: a patch must never be dropped silently while the repair goes on.
-bool ExtractOneArchive(const std::wstring& archiveName, const std::wstring& folderName) {
+// Unpacks the archive of the temporary folder named archiveName into its freshly emptied
+// extraction folder, named folderName in the temporary folder. Names that are not one plain name
+// (they come from the network) are refused before any folder is touched. An archive that should
+// be there but is missing, or a folder that cannot be made, fails the archive: a patch must never
+// be dropped silently while the repair goes on.
+bool ExtractOneArchive(const std::wstring& archiveName, const std::wstring& folderName,
+                       const std::wstring& folder) {
     if (!IsPlainTmpName(archiveName) || !IsPlainTmpName(folderName)) {
         return false;
     }
-    const std::wstring archive = JoinPath(TmpPatchFolder(), archiveName);
-    const std::wstring folder = JoinPath(TmpPatchFolder(), folderName);
+    const std::wstring archive = TmpPatchPath(archiveName);
     if (!RecreateDir(folder)) {
         return false;
     }
@@ -60,14 +63,16 @@ bool ExtractPatches(const std::vector<PatchEntry>& downloads) {
     // Oldest chosen release first: the list holds the newest first.
     for (auto entry = downloads.rbegin(); entry != downloads.rend(); ++entry) {
         ++attempted;
-        if (!ExtractOneArchive(ArchiveFileName(entry->url), entry->version)) {
+        if (!ExtractOneArchive(ArchiveFileName(entry->url), entry->version,
+                               ExtractionFolder(entry->version))) {
             failed = true;
         }
     }
     if (CumulativePatchExpected()) {
         const std::wstring& newest = g_patchList.back().version;
         ++attempted;
-        if (!ExtractOneArchive(CumulativePatchName(newest), CumulativeFolderName(newest))) {
+        if (!ExtractOneArchive(CumulativePatchName(newest), CumulativeFolderName(newest),
+                               CumulativeFolder(newest))) {
             failed = true;
         }
     }

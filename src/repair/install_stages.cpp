@@ -2,55 +2,31 @@
 // client's four patch folders, removing them, and putting the backup back when an install fails.
 #include "repair/install_stages.h"
 
-#include "app/app_state.h"
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
+#include "layout/folders.h"
+#include "layout/patch_names.h"
 #include "patchlist/patch_list.h"
-#include "platform/win32.h"
 #include "repair/copy_tree.h"
-#include "repair/stage_folders.h"
-
-namespace {
-
-// The client's patch folders under "Documents", in the order every stage handles them.
-const wchar_t* const kPatchSubFolders[] = {L"pkres", L"subver", L"patch_cache", L"qatools"};
-
-std::wstring DocumentsFolder() {
-    return JoinPath(g_exeDir, L"Documents");
-}
-
-std::wstring BackupFolder() {
-    return JoinPath(TmpPatchFolder(), L"OrgPatch");
-}
-
-// Deletes a folder tree; true when nothing of it is left (also when it never existed).
-bool RemoveTree(const std::wstring& folder) {
-    return DeleteDirTree(folder.c_str()) || !PathExists(folder);
-}
-
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-}  // namespace
+#include "repair/cumulative_patch.h"
 
 bool MergeTempPatches(const std::vector<PatchEntry>& downloads) {
-    const std::wstring tmp = TmpPatchFolder();
-    const std::wstring all = JoinPath(tmp, L"All");
+    const std::wstring all = AllFolder();
     int copies = 0;
     bool failed = false;
     // Oldest first, so that newer files overwrite older ones: the list holds the newest first.
     for (auto entry = downloads.rbegin(); entry != downloads.rend(); ++entry) {
         ++copies;
         // A version that is not one plain name would copy from outside the temporary folder.
-        if (!IsPlainTmpName(entry->version) || !CopyTree(JoinPath(tmp, entry->version), all)) {
+        if (!IsPlainTmpName(entry->version) || !CopyTree(ExtractionFolder(entry->version), all)) {
             failed = true;
         }
     }
     if (CumulativePatchExpected()) {
-        const std::wstring name = CumulativeFolderName(g_patchList.back().version);
+        const std::wstring& newest = g_patchList.back().version;
         ++copies;
-        if (!IsPlainTmpName(name) || !CopyTree(JoinPath(tmp, name), all)) {
+        if (!IsPlainTmpName(CumulativeFolderName(newest)) ||
+            !CopyTree(CumulativeFolder(newest), all)) {
             failed = true;
         }
     }
@@ -59,9 +35,9 @@ bool MergeTempPatches(const std::vector<PatchEntry>& downloads) {
 
 bool BackupOriginalPatches() {
     const std::wstring documents = DocumentsFolder();
-    const std::wstring backup = BackupFolder();
+    const std::wstring backup = OrgPatchFolder();
     bool failed = false;
-    for (const wchar_t* sub : kPatchSubFolders) {
+    for (const std::wstring& sub : PatchSubFolderNames()) {
         if (!CopyTree(JoinPath(documents, sub), JoinPath(backup, sub))) {
             failed = true;
         }
@@ -72,9 +48,9 @@ bool BackupOriginalPatches() {
 int RemoveLeftoverPatches() {
     const std::wstring documents = DocumentsFolder();
     bool failed = false;
-    for (const wchar_t* sub : kPatchSubFolders) {
+    for (const std::wstring& sub : PatchSubFolderNames()) {
         // A missing folder is normal; one that survives its deletion is not.
-        if (!RemoveTree(JoinPath(documents, sub))) {
+        if (!EnsureNoDirTree(JoinPath(documents, sub))) {
             failed = true;
         }
     }
@@ -83,17 +59,17 @@ int RemoveLeftoverPatches() {
 
 bool RestoreOriginalPatches() {
     const std::wstring documents = DocumentsFolder();
-    const std::wstring backup = BackupFolder();
+    const std::wstring backup = OrgPatchFolder();
     bool failed = false;
-    for (const wchar_t* sub : kPatchSubFolders) {
+    for (const std::wstring& sub : PatchSubFolderNames()) {
         const std::wstring saved = JoinPath(backup, sub);
-        if (!IsFolder(saved)) {
+        if (!IsAnyDirectory(saved)) {
             continue;  // the client had no such folder, or there is no backup to trust
         }
         const std::wstring target = JoinPath(documents, sub);
         // Copy back even over what could not be removed, and past a file that cannot be
         // overwritten, so that as much as possible returns.
-        if (!RemoveTree(target)) {
+        if (!EnsureNoDirTree(target)) {
             failed = true;
         }
         if (!CopyTreeKeepGoing(saved, target)) {

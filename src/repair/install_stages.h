@@ -6,7 +6,6 @@
 
 #include "patchlist/patch_entry.h"
 
-int CopyTree(const std::wstring& src, const std::wstring& dst);
 bool MergeTempPatches(const std::vector<PatchEntry>& downloads);
 bool BackupOriginalPatches();
 int RemoveLeftoverPatches();

@@ -5,17 +5,15 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
-#include "app/log.h"
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
+#include "layout/folders.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
 #include "repair/install_stages.h"
-#include "repair/stage_folders.h"
+#include "state/log.h"
 
 namespace {
-
-// The client's patch folders under "Documents", the same four that the backup stage copies.
-const wchar_t* const kPatchSubFolders[] = {L"pkres", L"subver", L"patch_cache", L"qatools"};
 
 const char kBackupCompleteLine[] = "backup complete\n";
 const char kRemovalBegunLine[] = "removal begun\n";
@@ -23,29 +21,25 @@ const char kRemovalBegunLine[] = "removal begun\n";
 // Writes one line with the given _wfopen mode, through to the system; false when any of it
 // failed (a full disk shows up at the flush or the close).
 bool WriteJournalLine(const wchar_t* mode, const char* line) {
-    FILE* file = _wfopen(RepairJournalPath().c_str(), mode);
-    if (!file)
+    UniqueFile file(_wfopen(RepairJournalPath().c_str(), mode));
+    if (!file) {
         return false;
+    }
     const size_t length = std::strlen(line);
-    const bool written = fwrite(line, 1, length, file) == length && fflush(file) == 0;
-    const bool closed = fclose(file) == 0;
+    const bool written = fwrite(line, 1, length, file.get()) == length && fflush(file.get()) == 0;
+    const bool closed = file.close();
     return written && closed;
 }
 
 // The start of the journal; it only ever holds two short lines.
 std::string ReadJournalText() {
-    FILE* file = _wfopen(RepairJournalPath().c_str(), L"rb");
-    if (!file)
+    const UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"rb"));
+    if (!file) {
         return std::string();
+    }
     char buffer[64];
-    const size_t got = fread(buffer, 1, sizeof(buffer), file);
-    fclose(file);
+    const size_t got = fread(buffer, 1, sizeof(buffer), file.get());
     return std::string(buffer, got);
-}
-
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool StartsWithAt(const std::string& text, size_t offset, const char* line) {
@@ -55,18 +49,15 @@ bool StartsWithAt(const std::string& text, size_t offset, const char* line) {
 
 }  // namespace
 
-std::wstring RepairJournalPath() {
-    return JoinPath(TmpPatchFolder(), L"repair.journal");
-}
-
 bool MarkBackupComplete() {
     return WriteJournalLine(L"wb", kBackupCompleteLine);
 }
 
 bool MarkRemovalBegun() {
     // Only on top of a whole "backup complete": the removal must never be announced without it.
-    if (ReadRepairJournal() != RepairJournalState::BackupComplete)
+    if (ReadRepairJournal() != RepairJournalState::BackupComplete) {
         return false;
+    }
     return WriteJournalLine(L"ab", kRemovalBegunLine) &&
            ReadRepairJournal() == RepairJournalState::RemovalBegun;
 }
@@ -78,31 +69,35 @@ bool ClearRepairJournal() {
 
 RepairJournalState ReadRepairJournal() {
     const std::string text = ReadJournalText();
-    if (!StartsWithAt(text, 0, kBackupCompleteLine))
+    if (!StartsWithAt(text, 0, kBackupCompleteLine)) {
         return RepairJournalState::None;
-    if (!StartsWithAt(text, std::strlen(kBackupCompleteLine), kRemovalBegunLine))
+    }
+    if (!StartsWithAt(text, std::strlen(kBackupCompleteLine), kRemovalBegunLine)) {
         return RepairJournalState::BackupComplete;
+    }
     return RepairJournalState::RemovalBegun;
 }
 
 bool PutBackupBack() {
-    const std::wstring documents = JoinPath(g_exeDir, L"Documents");
-    const std::wstring backup = JoinPath(TmpPatchFolder(), L"OrgPatch");
+    const std::wstring documents = DocumentsFolder();
+    const std::wstring backup = OrgPatchFolder();
     bool removed = true;
-    for (const wchar_t* sub : kPatchSubFolders) {
-        if (IsFolder(JoinPath(backup, sub)))
+    for (const std::wstring& sub : PatchSubFolderNames()) {
+        if (IsAnyDirectory(JoinPath(backup, sub))) {
             continue;  // RestoreOriginalPatches brings this one back
-        const std::wstring target = JoinPath(documents, sub);
-        if (!DeleteDirTree(target.c_str()) && PathExists(target))
+        }
+        if (!EnsureNoDirTree(JoinPath(documents, sub))) {
             removed = false;
+        }
     }
     const bool restored = RestoreOriginalPatches();
     return removed && restored;
 }
 
 bool RecoverInterruptedRepair() {
-    if (ReadRepairJournal() != RepairJournalState::RemovalBegun)
+    if (ReadRepairJournal() != RepairJournalState::RemovalBegun) {
         return true;  // Documents was never touched: TmpPatch may simply be emptied
+    }
     LogWrite(g_log, L"an earlier repair stopped after removing the patch folders: restoring them");
     if (!PutBackupBack()) {
         LogWrite(g_log, L"the patch folders could not all be restored; TmpPatch is kept");

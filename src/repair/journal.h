@@ -11,9 +11,6 @@ enum class RepairJournalState {
     RemovalBegun     // Documents may have lost its patch folders: the backup must go back
 };
 
-// TmpPatch\repair.journal.
-std::wstring RepairJournalPath();
-
 // Starts a new journal saying that the backup is complete. Written only after the backup
 // succeeded; false when it could not be written whole.
 bool MarkBackupComplete();

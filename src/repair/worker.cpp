@@ -6,15 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "fsutil/paths.h"
+#include "fsutil/dirtree.h"
+#include "layout/folders.h"
 #include "patchlist/patch_entry.h"
+#include "repair/copy_tree.h"
 #include "repair/download_stage.h"
 #include "repair/extract_stage.h"
 #include "repair/install_stages.h"
 #include "repair/journal.h"
-#include "ui/progress_state.h"
-#include "ui/resource.h"
+#include "state/dialog_controls.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 
 namespace {
 
@@ -26,20 +28,17 @@ void ShowFailure(const wchar_t* text) {
     MessageBoxW(GetForegroundWindow(), text, L"提示", MB_OK);
 }
 
-void HideControl(int id) {
-    if (HWND control = Control(id))
-        ShowWindow(control, SW_HIDE);
-}
-
 void SetStatus(HWND status, const wchar_t* text) {
-    if (status)
+    if (status) {
         SetWindowTextW(status, text);
+    }
 }
 
 // Whole-step advance of the bar; the base moves only when the bar exists.
 void AdvanceProgress(HWND progress, int increment) {
-    if (!progress)
+    if (!progress) {
         return;
+    }
     g_progressBase += increment;
     SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(g_progressBase), 0);
 }
@@ -48,25 +47,22 @@ void AdvanceProgress(HWND progress, int increment) {
 // without them: the backup goes back before the box is shown. Its mark in the journal is cleared
 // only when the backup came back whole; otherwise the next start tries again.
 void FailAfterRemoval(const wchar_t* text) {
-    if (PutBackupBack())
+    if (PutBackupBack()) {
         ClearRepairJournal();
+    }
     ShowFailure(text);
 }
 
 // The repaired state: the button turns into the game launch, the hint replaces the progress panel.
 void ShowRepaired(HWND progress, HWND status) {
-    if (HWND action = Control(IDC_ACTION)) {
-        EnableWindow(action, TRUE);
-        SetWindowTextW(action, L"启动游戏");
-    }
+    EnableControl(g_hMainDlg, IDC_ACTION, TRUE);
+    SetControlText(g_hMainDlg, IDC_ACTION, L"启动游戏");
     if (progress && status) {
         ShowWindow(progress, SW_HIDE);
         ShowWindow(status, SW_HIDE);
     }
-    if (HWND hint = Control(IDC_HINT)) {
-        ShowWindow(hint, SW_SHOW);
-        SetWindowTextW(hint, L"修复成功！可启动游戏。");
-    }
+    ShowControl(g_hMainDlg, IDC_HINT, SW_SHOW);
+    SetControlText(g_hMainDlg, IDC_HINT, L"修复成功！可启动游戏。");
 }
 
 // The stages after the extraction; false when one failed (its box already shown).
@@ -95,10 +91,7 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     AdvanceProgress(progress, 3);
 
     SetStatus(status, L"正在安装新补丁");
-    const std::wstring tmpFolder = JoinPath(g_exeDir, L"TmpPatch");
-    const std::wstring installSource = JoinPath(tmpFolder, L"All");
-    const std::wstring installDestination = JoinPath(g_exeDir, L"Documents");
-    if (!CopyTree(installSource, installDestination)) {
+    if (!CopyTree(AllFolder(), DocumentsFolder())) {
         FailAfterRemoval(L"拷贝patch失败");
         return false;
     }
@@ -107,8 +100,9 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     SetStatus(status, L"正在删除临时文件");
     // The mark goes first: a clean-up cut short must not leave it beside a partial backup. A mark
     // that stays keeps the backup too.
-    if (ClearRepairJournal())
-        DeleteDirTree(tmpFolder.c_str());
+    if (ClearRepairJournal()) {
+        DeleteDirTree(TmpPatchFolder().c_str());
+    }
 
     g_actionMode = ACTION_LAUNCH;
     AdvanceProgress(progress, 1);
@@ -122,8 +116,8 @@ void RunRepair() {
         ShowFailure(L"下载patch失败");
         return;
     }
-    HideControl(IDC_DOWNLOAD_COUNT);
-    HideControl(IDC_DOWNLOAD_SPEED);
+    ShowControl(g_hMainDlg, IDC_DOWNLOAD_COUNT, SW_HIDE);
+    ShowControl(g_hMainDlg, IDC_DOWNLOAD_SPEED, SW_HIDE);
 
     if (!ExtractPatches(downloads)) {
         ShowFailure(L"解压patch失败");

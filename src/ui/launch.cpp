@@ -4,8 +4,9 @@
 
 #include <string>
 
-#include "app/app_state.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
+#include "state/app_state.h"
 
 bool LaunchGame() {
     const std::wstring game = g_exeDir + L"vazazu.exe";
@@ -23,7 +24,6 @@ bool LaunchGame() {
         return false;
     }
     // The game is not waited on; its process handle is only released.
-    if (info.hProcess)
-        CloseHandle(info.hProcess);
+    const UniqueHandle process(info.hProcess);
     return true;
 }

@@ -6,22 +6,19 @@
 #include <cmath>
 #include <cwchar>
 
-#include "ui/progress_state.h"
-#include "ui/resource.h"
+#include "state/dialog_controls.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 
 namespace {
 
 const size_t kTextSize = 100;
 const int kExtractionEnd = 90;
 
-void SetControlText(HWND dialog, int id, const wchar_t* text) {
-    if (HWND control = GetDlgItem(dialog, id))
-        SetWindowTextW(control, text);
-}
-
 void SetBarPosition(HWND dialog, int position) {
-    if (HWND bar = GetDlgItem(dialog, IDC_PROGRESS))
+    if (HWND bar = GetDlgItem(dialog, IDC_PROGRESS)) {
         SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    }
 }
 
 // Moves the bar within the current file or archive. Its 100 % is folded into the base once;
@@ -43,11 +40,13 @@ void StepProgress(HWND dialog, uint32_t percent, float scale, bool& doneLatch) {
 
 void UpdateSpeedLabel(HWND dialog, uint32_t percent) {
     const uint32_t bytes = g_speedBytes;
-    if (bytes == g_shownSpeedBytes)
+    if (bytes == g_shownSpeedBytes) {
         return;
+    }
     wchar_t text[kTextSize] = {};
-    if (percent < 100)
+    if (percent < 100) {
         FormatSpeedText(bytes, text, kTextSize);
+    }
     SetControlText(dialog, IDC_DOWNLOAD_SPEED, text);
     g_shownSpeedBytes = bytes;
 }

@@ -3,13 +3,15 @@
 // to their handlers.
 #include "ui/repair_dialog.h"
 
-#include "app/app_state.h"
-#include "app/integrity.h"
+#include "client/integrity.h"
+#include "platform/owners.h"
 #include "repair/worker.h"
+#include "state/app_state.h"
+#include "state/dialog_controls.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 #include "ui/launch.h"
 #include "ui/progress_messages.h"
-#include "ui/progress_state.h"
-#include "ui/resource.h"
 
 namespace {
 
@@ -51,21 +53,6 @@ HWND Control(HWND dialog, int id) {
     return GetDlgItem(dialog, id);
 }
 
-void ShowControl(HWND dialog, int id, int show) {
-    if (HWND control = Control(dialog, id))
-        ShowWindow(control, show);
-}
-
-void EnableControl(HWND dialog, int id, BOOL enable) {
-    if (HWND control = Control(dialog, id))
-        EnableWindow(control, enable);
-}
-
-void SetControlText(HWND dialog, int id, const wchar_t* text) {
-    if (HWND control = Control(dialog, id))
-        SetWindowTextW(control, text);
-}
-
 // One font for the process: the controls of the dialog keep using it until the end.
 HFONT DialogFont() {
     static const HFONT font = CreateFontW(
@@ -75,8 +62,9 @@ HFONT DialogFont() {
 }
 
 void ApplyFont(HWND dialog, int id, HFONT font) {
-    if (HWND control = Control(dialog, id))
+    if (HWND control = Control(dialog, id)) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+    }
 }
 
 void ApplyFonts() {
@@ -84,8 +72,9 @@ void ApplyFonts() {
     ApplyFont(g_hMainDlg, IDC_LATEST_VERSION, font);
     SetControlText(g_hMainDlg, IDC_LATEST_VERSION, g_latestVersionText.c_str());
     for (int id : {IDC_LATEST_VERSION_LABEL, IDC_STATUS, IDC_HINT, IDC_ACTION, IDC_DOWNLOAD_COUNT,
-                   IDC_DOWNLOAD_SPEED})
+                   IDC_DOWNLOAD_SPEED}) {
         ApplyFont(g_hMainDlg, id, font);
+    }
 }
 
 // Shows the progress panel instead of the hint and starts the worker. The thread is never
@@ -102,9 +91,8 @@ void StartRepair(HWND dialog) {
     ShowControl(dialog, IDC_HINT, SW_HIDE);
     EnableControl(dialog, IDC_ACTION, FALSE);
 
-    HANDLE worker = CreateThread(nullptr, 0, RepairWorker, nullptr, 0, nullptr);
+    const UniqueHandle worker(CreateThread(nullptr, 0, RepairWorker, nullptr, 0, nullptr));
     if (worker) {
-        CloseHandle(worker);
         return;
     }
     // No worker will ever enable the button again: offer the repair once more.
@@ -117,8 +105,9 @@ void StartRepair(HWND dialog) {
 }
 
 INT_PTR OnCommand(HWND dialog, WPARAM wParam) {
-    if (LOWORD(wParam) != IDC_ACTION)
+    if (LOWORD(wParam) != IDC_ACTION) {
         return 0;
+    }
     if (g_actionMode == ACTION_LAUNCH) {
         LaunchGame();
         EndDialog(dialog, 0);
@@ -143,8 +132,9 @@ INT_PTR OnCtlColorStatic(HWND dialog, WPARAM wParam, LPARAM lParam) {
     SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
     HWND control = reinterpret_cast<HWND>(lParam);
     for (int id : {IDC_STATUS, IDC_HINT, IDC_DOWNLOAD_COUNT, IDC_DOWNLOAD_SPEED}) {
-        if (control && control == Control(dialog, id))
+        if (control && control == Control(dialog, id)) {
             return reinterpret_cast<INT_PTR>(g_bkBrush);
+        }
     }
     return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
 }

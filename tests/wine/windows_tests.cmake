@@ -15,7 +15,7 @@ endforeach()
 add_library(qx_test_support STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/support/temp_dir.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/support/host_system.cpp)
-target_link_libraries(qx_test_support PUBLIC qx_base gtest)
+target_link_libraries(qx_test_support PUBLIC qx_state gtest)
 target_include_directories(qx_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
 # ctest runs the programs through Wine when it is there.
@@ -32,5 +32,5 @@ function(qx_windows_unit_tests area)
   set_tests_properties(test_${area} PROPERTIES TIMEOUT 300)
 endfunction()
 
-qx_windows_unit_tests(fsutil qx_base)
+qx_windows_unit_tests(fsutil qx_fsutil)
 qx_windows_unit_tests(winapi qx_platform)

@@ -61,7 +61,7 @@ build_program() {
 }
 
 # The test programs need the posix thread model (the tests' helpers may use std::thread), so
-# they have a build folder of their own; only the small base library is built twice.
+# they have a build folder of their own; only the small fsutil and state libraries are built twice.
 build_tests() {
     cmake -S "$ROOT" -B "$BUILD/tests" \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "support/host_system.h"
@@ -83,23 +84,25 @@ TEST_F(FolderTest, ExistenceTestsTellPlainFoldersFromEverythingElse) {
     struct Case {
         std::wstring path;
         bool exists;
-        bool directory;
+        bool directory;     // a plain one
+        bool anyDirectory;  // of any kind
     };
     std::vector<Case> cases = {
-        {Win(L"plain"), true, true},
-        {Win(L".hidden"), true, false},
-        {Win(L"file.txt"), true, false},
-        {Win(L"missing"), false, false},
-        {L"", false, false},
+        {Win(L"plain"), true, true, true},
+        {Win(L".hidden"), true, false, true},
+        {Win(L"file.txt"), true, false, false},
+        {Win(L"missing"), false, false, false},
+        {L"", false, false, false},
     };
     if (qxtest::FolderReadOnlyIgnored() == nullptr)
-        cases.push_back({Win(L"locked"), true, false});
+        cases.push_back({Win(L"locked"), true, false, true});
     // Where the system makes no links (Wine), the other cases still hold.
     if (qxtest::MakeSymlink(Host("plain").string(), Host("link").string(), true))
-        cases.push_back({Win(L"link"), true, false});
+        cases.push_back({Win(L"link"), true, false, true});
     for (const Case& c : cases) {
         EXPECT_EQ(PathExists(c.path), c.exists) << testing::PrintToString(c.path);
         EXPECT_EQ(IsDirectory(c.path), c.directory) << testing::PrintToString(c.path);
+        EXPECT_EQ(IsAnyDirectory(c.path), c.anyDirectory) << testing::PrintToString(c.path);
     }
     MakeWritable(Host("locked"));
 }

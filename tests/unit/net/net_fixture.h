@@ -14,14 +14,14 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
-#include "app/log.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "platform/posix/script.h"
+#include "state/app_state.h"
+#include "state/log.h"
+#include "state/progress_state.h"
 #include "support/test_server.h"
 #include "support/transcript_reader.h"
-#include "ui/progress_state.h"
 
 namespace qxtest {
 

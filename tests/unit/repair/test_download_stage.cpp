@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "support/transcript_reader.h"
-#include "ui/progress_state.h"
 
 namespace {
 
@@ -220,6 +220,19 @@ TEST_F(DownloadStageTest, NamesThatWouldLeaveTheTemporaryFolderAreNeverUsed) {
     EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}, {"p.zip", "..\\..\\evil.9;"}}));
     EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
     EXPECT_EQ(qxtest::ReadHostFile(client_.host() + "/../evil.zip"), "");
+}
+
+TEST_F(DownloadStageTest, AnArchiveNamedLikeTheRepairsOwnFoldersIsNeverFetched) {
+    // A file "OrgPatch" in TmpPatch would stand where the backup goes; "All" is the merged tree.
+    g_patchList = {Served("1.0.1", "/a/orgpatch"), Served("1.0.2", "/b/All")};
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_FALSE(DownloadPatches(downloads));
+
+    EXPECT_EQ(g_downloadDone, 2);
+    EXPECT_EQ(server_.RequestCount("/a/orgpatch"), 0);
+    EXPECT_EQ(server_.RequestCount("/b/All"), 0);
+    EXPECT_EQ(TmpPatch().count("orgpatch"), 0u);
 }
 
 TEST_F(DownloadStageTest, PreparingTheTemporaryFolderEmptiesItOrFailsOnAFileInTheWay) {

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/extract_stage.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
 #include "support/dialog_run.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
-#include "ui/progress_state.h"
 
 namespace {
 

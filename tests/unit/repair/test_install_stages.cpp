@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
+#include "repair/copy_tree.h"
 #include "repair/install_stages.h"
+#include "state/app_state.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
 #include "platform/posix/syscalls.h"
 #include "repair/download_stage.h"
 #include "repair/journal.h"
+#include "state/app_state.h"
 #include "support/temp_dir.h"
 
 namespace {

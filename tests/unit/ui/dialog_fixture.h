@@ -6,13 +6,13 @@
 
 #include <string>
 
-#include "app/app_state.h"
 #include "patchlist/patch_list.h"
+#include "state/app_state.h"
+#include "state/progress_state.h"
+#include "state/resource.h"
 #include "support/dialog_run.h"
 #include "support/temp_dir.h"
-#include "ui/progress_state.h"
 #include "ui/repair_dialog.h"
-#include "ui/resource.h"
 
 class DialogTest : public ::testing::Test {
   protected:

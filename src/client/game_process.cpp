@@ -1,9 +1,11 @@
 // Finding the game clients that run from the client folder, so that start-up can end them before
 // their files are replaced. Two listings: the Toolhelp snapshot (looked up at run time, since it
 // may be missing) and the process-status functions as the fallback.
-#include "app/game_process.h"
+#include "client/game_process.h"
 
 #include "fsutil/paths.h"
+#include "fsutil/text.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
 
 typedef HANDLE(WINAPI* CreateToolhelp32SnapshotFn)(DWORD, DWORD);
@@ -25,23 +27,17 @@ const DWORD kEnumPathChars = 260;
 const DWORD kMaxEnumProcesses = 4096;
 const DWORD kTerminateWaitMs = 500;
 
-// A handle closed when it goes out of scope; `invalid` is the value that means "none".
-class ScopedHandle {
-  public:
-    ScopedHandle(HANDLE handle, HANDLE invalid) : handle_(handle), invalid_(invalid) {}
-    ~ScopedHandle() {
-        if (Valid())
-            CloseHandle(handle_);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    bool Valid() const { return handle_ != invalid_; }
-    HANDLE Get() const { return handle_; }
+// A process handle of the termination loop, closed through the loop's own close call on every way
+// out of an iteration.
+struct ControlledProcessTraits {
+    using Value = HANDLE;
+    const ProcessControl* ops = nullptr;
 
-  private:
-    HANDLE handle_;
-    HANDLE invalid_;
+    static Value Invalid() { return nullptr; }
+    static bool IsValid(Value process) { return process != nullptr; }
+    bool Close(Value process) const { return ops->closeHandle(process) != FALSE; }
 };
+using ControlledProcess = UniqueResource<ControlledProcessTraits>;
 
 // GetProcAddress gives a generic function pointer; the detour through void(*)() states that
 // the conversion to the real signature is intended.
@@ -53,22 +49,14 @@ Fn ProcAs(FARPROC proc) {
 std::wstring FoldForCompare(const std::wstring& text) {
     std::wstring folded = text;
     for (wchar_t& c : folded) {
-        if (c >= L'A' && c <= L'Z')
+        if (c >= L'A' && c <= L'Z') {
             c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c == L'/')
+        }
+        if (c == L'/') {
             c = L'\\';
+        }
     }
     return folded;
-}
-
-std::wstring DirectoryOf(const std::wstring& path) {
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 // The executable's folder marks a real client: the game's library lies beside it, or the
@@ -82,26 +70,32 @@ bool LooksLikeClientFolder(const std::wstring& directory) {
 // when the name is to be taken from the path.
 bool IsGameProcess(DWORD pid, DWORD ownPid, const std::wstring& folder,
                    const std::wstring* snapshotName, DWORD pathChars) {
-    if (pid == ownPid)
+    if (pid == ownPid) {
         return false;
-    ScopedHandle process(OpenProcess(kInspectAccess, FALSE, pid), nullptr);
-    if (!process.Valid())
+    }
+    const UniqueHandle process(OpenProcess(kInspectAccess, FALSE, pid));
+    if (!process.valid()) {
         return false;
+    }
 
     std::wstring path(pathChars, L'\0');
-    const DWORD length = GetModuleFileNameExW(process.Get(), nullptr, &path[0], pathChars);
-    if (length == 0)
+    const DWORD length = GetModuleFileNameExW(process.get(), nullptr, &path[0], pathChars);
+    if (length == 0) {
         return false;
+    }
     path.resize(wcsnlen(path.c_str(), pathChars));
-    if (path.empty())
+    if (path.empty()) {
         return false;
+    }
 
-    if (!IsPathInFolder(path, folder))
+    if (!IsPathInFolder(path, folder)) {
         return false;
-    const std::wstring name = snapshotName ? *snapshotName : FileNameOf(path);
-    if (name != kGameExeName)
+    }
+    const std::wstring name = snapshotName ? *snapshotName : AfterLast(path, L'\\');
+    if (name != kGameExeName) {
         return false;
-    return LooksLikeClientFolder(DirectoryOf(path));
+    }
+    return LooksLikeClientFolder(FolderOf(path));
 }
 
 }  // namespace
@@ -126,33 +120,39 @@ bool LoadToolhelpFunctions() {
 bool IsPathInFolder(const std::wstring& path, const std::wstring& folder) {
     const std::wstring foldedPath = FoldForCompare(path);
     std::wstring foldedFolder = FoldForCompare(folder);
-    if (foldedFolder.empty() || foldedFolder.back() != L'\\')
+    if (foldedFolder.empty() || foldedFolder.back() != L'\\') {
         foldedFolder += L'\\';
-    if (foldedFolder.size() >= 2 && foldedFolder.compare(foldedFolder.size() - 2, 2, L"\\\\") == 0)
+    }
+    if (foldedFolder.size() >= 2 &&
+        foldedFolder.compare(foldedFolder.size() - 2, 2, L"\\\\") == 0) {
         foldedFolder.pop_back();
+    }
     return foldedPath.compare(0, foldedFolder.size(), foldedFolder) == 0;
 }
 
 bool FindGameProcessesBySnapshot(const std::wstring& folder, std::vector<uint32_t>& pids) {
-    if (!LoadToolhelpFunctions())
+    if (!LoadToolhelpFunctions()) {
         return false;
+    }
     pids.clear();
     const DWORD ownPid = GetCurrentProcessId();
 
-    ScopedHandle snapshot(g_pfnCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0),
-                          INVALID_HANDLE_VALUE);
-    if (!snapshot.Valid())
+    const UniqueHandle snapshot(g_pfnCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) {
         return false;
+    }
 
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    if (!g_pfnProcess32FirstW(snapshot.Get(), &entry))
+    if (!g_pfnProcess32FirstW(snapshot.get(), &entry)) {
         return false;
+    }
     do {
         const std::wstring exeName(entry.szExeFile, wcsnlen(entry.szExeFile, MAX_PATH));
-        if (IsGameProcess(entry.th32ProcessID, ownPid, folder, &exeName, kSnapshotPathChars))
+        if (IsGameProcess(entry.th32ProcessID, ownPid, folder, &exeName, kSnapshotPathChars)) {
             pids.push_back(entry.th32ProcessID);
-    } while (g_pfnProcess32NextW(snapshot.Get(), &entry));
+        }
+    } while (g_pfnProcess32NextW(snapshot.get(), &entry));
     return true;
 }
 
@@ -162,12 +162,15 @@ bool FindGameProcessesByEnum(const std::wstring& folder, std::vector<uint32_t>& 
 
     std::vector<DWORD> ids(kMaxEnumProcesses);
     DWORD bytesReturned = 0;
-    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytesReturned))
+    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)),
+                       &bytesReturned)) {
         return false;
+    }
     const size_t count = bytesReturned / sizeof(DWORD);
     for (size_t i = 0; i < count && i < ids.size(); ++i) {
-        if (IsGameProcess(ids[i], ownPid, folder, nullptr, kEnumPathChars))
+        if (IsGameProcess(ids[i], ownPid, folder, nullptr, kEnumPathChars)) {
             pids.push_back(ids[i]);
+        }
     }
     return true;
 }
@@ -181,23 +184,23 @@ const ProcessControl& SystemProcessControl() {
 size_t TerminateGameProcesses(const std::vector<uint32_t>& pids, const ProcessControl& ops) {
     size_t ended = 0;
     for (uint32_t pid : pids) {
-        HANDLE process = ops.openProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-        if (!process)
+        const ControlledProcess process(
+            ops.openProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid),
+            ControlledProcessTraits{&ops});
+        if (!process) {
             continue;  // gone or not ours: counted as not ended, the next is tried
+        }
         // A process that refuses to end, or outlives the wait, stops the loop: the later ones
         // are left running.
-        if (!ops.terminateProcess(process, 0)) {
-            ops.closeHandle(process);
+        if (!ops.terminateProcess(process.get(), 0)) {
             break;
         }
-        const DWORD waited = ops.waitForSingleObject(process, kTerminateWaitMs);
+        const DWORD waited = ops.waitForSingleObject(process.get(), kTerminateWaitMs);
         printf("terminate process wait for project failed, dw = %d\n", static_cast<int>(waited));
         if (waited != WAIT_OBJECT_0) {
-            ops.closeHandle(process);
             break;
         }
         ++ended;
-        ops.closeHandle(process);
     }
     return ended;
 }

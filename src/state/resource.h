@@ -1,4 +1,5 @@
-// Resource and control ids, shared by the resource script and the code.
+// Resource and control ids, shared by the resource script, the dialog and the repair worker that
+// updates the dialog's controls.
 #pragma once
 
 #define IDD_REPAIR 102

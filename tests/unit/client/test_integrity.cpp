@@ -6,9 +6,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/integrity.h"
+#include "client/integrity.h"
 #include "patchlist/patch_list.h"
+#include "state/app_state.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;

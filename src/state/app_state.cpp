@@ -1,5 +1,5 @@
 // Definitions of the process-wide start-up values.
-#include "app/app_state.h"
+#include "state/app_state.h"
 
 std::wstring g_localVersion;
 std::wstring g_exeDir;

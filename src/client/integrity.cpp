@@ -1,23 +1,24 @@
 // Checks of the installed client before any repair work: are its main files present, and is its
 // local version (read from the local version file) older than the newest patch-list version.
-#include "app/integrity.h"
+#include "client/integrity.h"
 
 #include <cstring>
-#include <memory>
 #include <string>
 
-#include "app/app_state.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "patchlist/patch_list.h"
 #include "patchlist/version.h"
+#include "platform/owners.h"
 #include "platform/win32.h"
+#include "state/app_state.h"
 
 namespace {
 
 const wchar_t kLocalVersionFile[] = L"findownload.dat";
 
-// The client's main files; the last three count only while the local version file is absent.
+// The client's main files, present when anything of that name exists (a folder too); the last
+// three count only while the local version file is absent.
 const wchar_t* const kRequiredFiles[] = {
     L"vazazu.dll", L"vazazu.exe", L"HashRes\\Json.npk", L"HashRes\\res.npk", L"HashRes\\script.npk",
 };
@@ -27,19 +28,9 @@ constexpr size_t kFilesWithoutVersionFile = sizeof(kRequiredFiles) / sizeof(kReq
 // The version text is at most this many bytes, up to the first zero byte.
 constexpr size_t kLocalVersionBytes = 256;
 
-// Present means GetFileAttributesW answers at all: a folder of that name counts too.
-bool ClientPathPresent(const std::wstring& path) {
-    return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 // Reads the local version file's text; false when it cannot be opened.
 bool ReadLocalVersionText(const std::wstring& path, std::string& text) {
-    FilePtr file(_wfopen(path.c_str(), L"rb"));
+    UniqueFile file(_wfopen(path.c_str(), L"rb"));
     if (!file) {
         return false;
     }
@@ -56,10 +47,10 @@ bool ReadLocalVersionText(const std::wstring& path, std::string& text) {
 }  // namespace
 
 bool CheckResourceIntegrity() {
-    const bool hasVersionFile = ClientPathPresent(JoinPath(g_exeDir, kLocalVersionFile));
+    const bool hasVersionFile = PathExists(JoinPath(g_exeDir, kLocalVersionFile));
     const size_t count = hasVersionFile ? kFilesWithVersionFile : kFilesWithoutVersionFile;
     for (size_t i = 0; i < count; ++i) {
-        if (!ClientPathPresent(JoinPath(g_exeDir, kRequiredFiles[i]))) {
+        if (!PathExists(JoinPath(g_exeDir, kRequiredFiles[i]))) {
             return false;
         }
     }
@@ -68,7 +59,7 @@ bool CheckResourceIntegrity() {
 
 bool NeedsRepair() {
     const std::wstring path = JoinPath(g_exeDir, kLocalVersionFile);
-    if (!ClientPathPresent(path)) {
+    if (!PathExists(path)) {
         return true;
     }
     std::string text;

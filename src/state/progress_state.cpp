@@ -1,5 +1,5 @@
 // Definitions of the shared progress state.
-#include "ui/progress_state.h"
+#include "state/progress_state.h"
 
 HWND g_hMainDlg = nullptr;
 int32_t g_actionMode = -1;

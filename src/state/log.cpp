@@ -1,6 +1,6 @@
 // The diagnostic log "C:\QxWebHelper.txt": created (truncated) on the first entry of a run, so a
 // run that never logs leaves an earlier log alone; each entry is one line behind the time of day.
-#include "app/log.h"
+#include "state/log.h"
 
 #include <cstdarg>
 #include <cstdlib>
@@ -29,8 +29,9 @@ std::wstring FormatWide(const wchar_t* format, va_list args) {
         // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): copy is set by va_copy above
         int written = vswprintf(buffer.data(), buffer.size(), format, copy);
         va_end(copy);
-        if (written >= 0 && static_cast<size_t>(written) < buffer.size())
+        if (written >= 0 && static_cast<size_t>(written) < buffer.size()) {
             return std::wstring(buffer.data(), static_cast<size_t>(written));
+        }
         buffer.resize(buffer.size() * 4);
     }
     return std::wstring();
@@ -50,18 +51,18 @@ void WriteTimePrefix(FILE* file) {
 void LogOpen() {
     // Built once and kept for the whole run; LogClose only closes the stream.
     static Log log;
-    log.file = _wfopen(kLogPath, L"w");
+    log.file.reset(_wfopen(kLogPath, L"w"));
     if (log.file) {
-        for (int i = 0; i < 4; ++i)
-            fputs(kBannerLine, log.file);
+        for (int i = 0; i < 4; ++i) {
+            fputs(kBannerLine, log.file.get());
+        }
     }
     g_log = &log;
 }
 
 void LogClose() {
-    if (g_log && g_log->file) {
-        fclose(g_log->file);
-        g_log->file = nullptr;
+    if (g_log) {
+        g_log->file.reset();
     }
 }
 
@@ -72,10 +73,12 @@ int LogWrite(Log* log, const wchar_t* format, ...) {
         LogOpen();
         atexit(LogClose);
     }
-    if (!log)
+    if (!log) {
         log = g_log;
-    if (!log->file)
+    }
+    if (!log->file) {
         return -1;
+    }
 
     va_list args;
     va_start(args, format);
@@ -84,9 +87,10 @@ int LogWrite(Log* log, const wchar_t* format, ...) {
     std::string narrow;
     WideToAnsi(message, narrow);
 
-    WriteTimePrefix(log->file);
-    fwrite(narrow.data(), 1, narrow.size(), log->file);
-    fputs("\n", log->file);
-    fflush(log->file);
+    FILE* file = log->file.get();
+    WriteTimePrefix(file);
+    fwrite(narrow.data(), 1, narrow.size(), file);
+    fputs("\n", file);
+    fflush(file);
     return 0;
 }

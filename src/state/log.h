@@ -1,10 +1,10 @@
 // The diagnostic log "C:\QxWebHelper.txt": opened on first use, one time-stamped line per entry.
 #pragma once
 
-#include <cstdio>
+#include "platform/owners.h"
 
 struct Log {
-    FILE* file = nullptr;
+    UniqueFile file;
 };
 
 extern Log* g_log;

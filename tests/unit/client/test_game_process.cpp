@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/game_process.h"
+#include "client/game_process.h"
 
 extern char** environ;
 

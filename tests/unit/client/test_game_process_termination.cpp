@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/game_process.h"
+#include "client/game_process.h"
 
 namespace {
 

@@ -1,0 +1,21 @@
+// The repair dialog's controls updated by id; each call looks the control up afresh, since the
+// worker may run before the dialog has made all of them.
+#include "state/dialog_controls.h"
+
+void ShowControl(HWND dialog, int id, int show) {
+    if (HWND control = GetDlgItem(dialog, id)) {
+        ShowWindow(control, show);
+    }
+}
+
+void EnableControl(HWND dialog, int id, BOOL enable) {
+    if (HWND control = GetDlgItem(dialog, id)) {
+        EnableWindow(control, enable);
+    }
+}
+
+void SetControlText(HWND dialog, int id, const wchar_t* text) {
+    if (HWND control = GetDlgItem(dialog, id)) {
+        SetWindowTextW(control, text);
+    }
+}

@@ -1,0 +1,9 @@
+// Updating the repair dialog's controls by id, from the dialog's own handlers and from the repair
+// worker, which drives the panel while it runs. A control that does not exist is passed over.
+#pragma once
+
+#include "platform/win32.h"
+
+void ShowControl(HWND dialog, int id, int show);
+void EnableControl(HWND dialog, int id, BOOL enable);
+void SetControlText(HWND dialog, int id, const wchar_t* text);
