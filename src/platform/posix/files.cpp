@@ -222,6 +222,33 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     return qx::AttributesFromStat(host, qx::LastComponent(host), info);
 }
 
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+    std::string host;
+    if (lpFileName == nullptr || !qx::ToHostPath(std::wstring(lpFileName), &host)) {
+        if (lpFileName == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+        }
+        return FALSE;
+    }
+    // Through a descriptor, so that the change goes through the system-call table like every
+    // other change to a file.
+    qx::UniqueFd fd(qx::sys::Open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!fd.Valid() || qx::sys::Fstat(fd.Get(), &info) != 0) {
+        qx::SetLastErrorFromErrno(errno, host);
+        return FALSE;
+    }
+    const mode_t writeBits = S_IWUSR | S_IWGRP | S_IWOTH;
+    const mode_t mode = (dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                            ? (info.st_mode & 07777 & ~writeBits)
+                            : ((info.st_mode & 07777) | S_IWUSR);
+    if (qx::sys::Fchmod(fd.Get(), mode) != 0) {
+        qx::SetLastErrorFromErrno(errno, host);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
     std::string source, target;
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {

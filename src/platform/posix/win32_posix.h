@@ -200,6 +200,9 @@ typedef struct _WIN32_FIND_DATAW {
 } WIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
+// Only FILE_ATTRIBUTE_READONLY is kept (as the owner write bit, of the file or folder a link
+// leads to); FILE_ATTRIBUTE_NORMAL or any set without it makes the item writable again.
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
 HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);

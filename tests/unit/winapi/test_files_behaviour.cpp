@@ -142,6 +142,23 @@ TEST_F(FileCalls, DeleteFileRemovesPlainFilesOnly) {
     SetReadOnly("locked.txt", false);
 }
 
+// Clearing the read-only attribute is what lets the program empty its own temporary folder.
+TEST_F(FileCalls, SetFileAttributesTurnsReadOnlyOnAndOff) {
+    if (const char* gap = qxtest::ReadOnlyFileWritable())
+        GTEST_SKIP() << gap;
+    Write("file.txt", "f");
+
+    EXPECT_TRUE(SetFileAttributesW(Win("file.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Attributes("file.txt"), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(DeleteFileW(Win("file.txt").c_str()));
+
+    EXPECT_TRUE(SetFileAttributesW(Win("file.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(Attributes("file.txt") & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_TRUE(DeleteFileW(Win("file.txt").c_str()));
+    EXPECT_FALSE(SetFileAttributesW(Win("file.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(FileCalls, RemoveDirectoryRemovesEmptyFoldersOnly) {
     MakeFolder("empty");
     MakeFolder("full/child");
