@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "platform/owners.h"
@@ -36,27 +37,67 @@ bool IsDriveRoot(const wchar_t* path) {
     return length == 2 || IsSeparator(path[2]);
 }
 
-// A link (symbolic link or junction) is removed itself; its target is never entered.
-bool RemoveLink(const wchar_t* path, DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        return RemoveDirectoryW(path) != FALSE;
+// How a tree is deleted: the tool's own folders lose their read-only attributes first; the first
+// failing call is recorded when the caller asks for it.
+struct DeleteOptions {
+    bool clearReadOnly;
+    FileFailure* failure;
+};
+
+bool DeleteTree(const wchar_t* path, const DeleteOptions& options);
+
+bool ClearReadOnly(const wchar_t* path, DWORD attributes, const DeleteOptions& options) {
+    if (!options.clearReadOnly || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        return true;
     }
-    return DeleteFileW(path) != FALSE;
+    // The attributes a program may set, without read-only; none left is "normal".
+    const DWORD kept =
+        attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (SetFileAttributesW(path, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) == FALSE) {
+        NoteFailure(options.failure, L"SetFileAttributesW", path);
+        return false;
+    }
+    return true;
 }
 
-bool DeleteEntry(const wchar_t* path, DWORD attributes) {
+bool RemoveFolder(const wchar_t* path, const DeleteOptions& options) {
+    if (RemoveDirectoryW(path) == FALSE) {
+        NoteFailure(options.failure, L"RemoveDirectoryW", path);
+        return false;
+    }
+    return true;
+}
+
+bool DeleteOneFile(const wchar_t* path, const DeleteOptions& options) {
+    if (DeleteFileW(path) == FALSE) {
+        NoteFailure(options.failure, L"DeleteFileW", path);
+        return false;
+    }
+    return true;
+}
+
+// A link (symbolic link or junction) is removed itself; its target is never entered, and its
+// attributes are never changed, since they would be the target's.
+bool RemoveLink(const wchar_t* path, DWORD attributes, const DeleteOptions& options) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return RemoveFolder(path, options);
+    }
+    return DeleteOneFile(path, options);
+}
+
+bool DeleteEntry(const wchar_t* path, DWORD attributes, const DeleteOptions& options) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return RemoveLink(path, attributes);
+        return RemoveLink(path, attributes, options);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        return DeleteDirTree(path);
+        return DeleteTree(path, options);
     }
-    return DeleteFileW(path) != FALSE;
+    return ClearReadOnly(path, attributes, options) && DeleteOneFile(path, options);
 }
 
 // Deletes the entries that the search pattern lists inside the folder; stops at the first entry
 // that cannot be deleted.
-void DeleteContents(const wchar_t* path, const wchar_t* pattern) {
+void DeleteContents(const wchar_t* path, const wchar_t* pattern, const DeleteOptions& options) {
     WIN32_FIND_DATAW data;
     FindHandle search(FindFirstFileW(pattern, &data));
     if (!search.valid()) {
@@ -68,12 +109,37 @@ void DeleteContents(const wchar_t* path, const wchar_t* pattern) {
         }
         wchar_t child[kChildPathChars];
         if (!FormatBounded(child, kChildPathChars, L"%ls\\%ls", path, data.cFileName)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            NoteFailure(options.failure, L"DeleteFileW", JoinPath(path, data.cFileName));
             return;
         }
-        if (!DeleteEntry(child, data.dwFileAttributes)) {
+        if (!DeleteEntry(child, data.dwFileAttributes, options)) {
             return;
         }
     } while (FindNextFileW(search.get(), &data));
+}
+
+bool DeleteTree(const wchar_t* path, const DeleteOptions& options) {
+    if (path == nullptr) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A linked folder: remove the link only. A link to a file is not a folder: false.
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveFolder(path, options);
+    }
+    wchar_t pattern[kSearchPatternChars];
+    if (!FormatBounded(pattern, kSearchPatternChars, L"%ls\\*.*", path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        NoteFailure(options.failure, L"FindFirstFileW", path);
+        return false;
+    }
+    // After a failed entry the folder still holds something, so its removal fails too.
+    DeleteContents(path, pattern, options);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !ClearReadOnly(path, attributes, options)) {
+        return false;
+    }
+    return RemoveFolder(path, options);
 }
 
 }  // namespace
@@ -125,25 +191,26 @@ bool MakeDirTree(const wchar_t* path) {
 }
 
 bool DeleteDirTree(const wchar_t* path) {
-    if (path == nullptr) {
-        return false;
-    }
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        // A linked folder: remove the link only. A link to a file is not a folder: false.
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryW(path) != FALSE;
-    }
-    wchar_t pattern[kSearchPatternChars];
-    if (!FormatBounded(pattern, kSearchPatternChars, L"%ls\\*.*", path)) {
-        return false;
-    }
-    // After a failed entry the folder still holds something, so its removal fails too.
-    DeleteContents(path, pattern);
-    return RemoveDirectoryW(path) != FALSE;
+    return DeleteTree(path, DeleteOptions{false, nullptr});
 }
 
-bool EnsureNoDirTree(const std::wstring& path) {
-    return DeleteDirTree(path.c_str()) || !PathExists(path);
+bool DeleteDirTree(const wchar_t* path, FileFailure* failure) {
+    return DeleteTree(path, DeleteOptions{false, failure});
+}
+
+bool EnsureNoDirTree(const std::wstring& path, FileFailure* failure) {
+    if (!PathExists(path)) {
+        return true;
+    }
+    return DeleteTree(path.c_str(), DeleteOptions{false, failure}) || !PathExists(path);
+}
+
+bool RemoveOwnItem(const std::wstring& path, FileFailure* failure) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    return DeleteEntry(path.c_str(), attributes, DeleteOptions{true, failure}) || !PathExists(path);
 }
 
 int RecreateDir(const std::wstring& path) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+struct FileFailure;
+
 // Creates one folder; non-zero when it exists afterwards (a drive root always counts).
 int MakeDir(const wchar_t* path);
 // Creates every missing folder of the chain; false when one could not be made.
@@ -11,8 +13,14 @@ bool MakeDirTree(const wchar_t* path);
 // Deletes a folder with everything below it; a link is removed itself, never followed. False
 // when the folder is still there (or never was).
 bool DeleteDirTree(const wchar_t* path);
+// The same, recording the first call that failed in `failure` (when given).
+bool DeleteDirTree(const wchar_t* path, FileFailure* failure);
 // Deletes the folder tree at the path; true when nothing is left there, also when nothing was.
-bool EnsureNoDirTree(const std::wstring& path);
+bool EnsureNoDirTree(const std::wstring& path, FileFailure* failure = nullptr);
+// Deletes the file, link or folder tree at the path, clearing the read-only attribute of every
+// file and folder first; true when nothing is left there. Only for the tool's own folders
+// (TmpPatch): the client's read-only files are never overridden.
+bool RemoveOwnItem(const std::wstring& path, FileFailure* failure = nullptr);
 // Deletes the folder when it is one, then creates it empty; non-zero when it exists afterwards.
 int RecreateDir(const std::wstring& path);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fsutil/dirtree.h"
+#include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "support/host_system.h"
@@ -185,7 +186,11 @@ TEST_F(FolderTest, DeleteDirTreeStopsAtAReadOnlyFileAndKeepsItsAncestors) {
     WriteFile(Host("tree/top.txt"), "t");
     MakeReadOnly(Host("tree/sub/locked.txt"));
 
-    EXPECT_FALSE(DeleteDirTree(Win(L"tree").c_str()));
+    FileFailure failure;
+    EXPECT_FALSE(DeleteDirTree(Win(L"tree").c_str(), &failure));
+    EXPECT_EQ(failure.call, L"DeleteFileW");
+    EXPECT_EQ(failure.path, Win(L"tree\\sub\\locked.txt"));
+    EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
     const Tree left = Snapshot(Host());
     EXPECT_TRUE(left.count("tree/"));
     EXPECT_TRUE(left.count("tree/sub/"));
@@ -219,6 +224,38 @@ TEST_F(FolderTest, DeleteDirTreeOnALinkRemovesOnlyTheLink) {
 
     EXPECT_TRUE(DeleteDirTree(Win(L"link").c_str()));
     EXPECT_EQ(Snapshot(Host()), (Tree{"target/", "target/precious.txt"}));
+}
+
+// The tool's own folder goes whole, read-only items included; what its links lead to keeps its
+// content and its read-only attribute.
+TEST_F(FolderTest, RemoveOwnItemClearsReadOnlyButNeverThroughALink) {
+    WriteFile(Host("own/locked.txt"), "l");
+    WriteFile(Host("own/sealed/inner.txt"), "i");
+    WriteFile(Host("outside/dir/precious.txt"), "p");
+    WriteFile(Host("outside/kept.txt"), "k");
+    MakeReadOnly(Host("own/locked.txt"));
+    MakeReadOnly(Host("own/sealed/inner.txt"));
+    MakeReadOnly(Host("own/sealed"));
+    MakeReadOnly(Host("outside/dir/precious.txt"));
+    MakeReadOnly(Host("outside/kept.txt"));
+    const bool linked =
+        qxtest::MakeSymlink(Host("outside/dir").string(), Host("own/dir-link").string(), true) &&
+        qxtest::MakeSymlink(Host("outside/kept.txt").string(), Host("own/file-link").string(),
+                            false);
+
+    EXPECT_TRUE(RemoveOwnItem(Win(L"own")));
+    EXPECT_TRUE(RemoveOwnItem(Win(L"own")));  // nothing left is no failure
+    EXPECT_EQ(Snapshot(Host()),
+              (Tree{"outside/", "outside/dir/", "outside/dir/precious.txt", "outside/kept.txt"}));
+    if (linked) {
+        EXPECT_NE(GetFileAttributesW(Win(L"outside\\kept.txt").c_str()) & FILE_ATTRIBUTE_READONLY,
+                  0u);
+        EXPECT_NE(GetFileAttributesW(Win(L"outside\\dir\\precious.txt").c_str()) &
+                      FILE_ATTRIBUTE_READONLY,
+                  0u);
+    }
+    MakeWritable(Host("outside/dir/precious.txt"));
+    MakeWritable(Host("outside/kept.txt"));
 }
 
 TEST_F(FolderTest, DeleteDirTreeRejectsPathsLongerThanItsBuffers) {
