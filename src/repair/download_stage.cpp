@@ -10,6 +10,7 @@
 #include "patchlist/patch_list.h"
 #include "patchlist/version.h"
 #include "platform/win32.h"
+#include "repair/archive_hash.h"
 #include "ui/progress_state.h"
 
 namespace {
@@ -69,13 +70,14 @@ bool IsSafeFileName(const std::wstring& name) {
            name.find(L'\0') == std::wstring::npos;
 }
 
-// Announces one transfer to the dialog and performs it; false when it failed.
-bool Transfer(const std::string& url, const std::wstring& fileName) {
+// Announces one transfer to the dialog and performs it, checking the archive against its hash
+// line when the list has one; false when it failed.
+bool Transfer(const std::string& url, const std::wstring& fileName, const ArchiveHashes& hashes) {
     ++g_downloadDone;
     PostMessageW(g_hMainDlg, WM_DOWNLOAD_COUNT, 0, 0);
     if (!IsSafeFileName(fileName))
         return false;
-    return GetHttpClient()->DownloadToFile(url, fileName);
+    return DownloadChecked(url, fileName, hashes);
 }
 
 std::wstring BeforeLastSlash(const std::wstring& url) {
@@ -97,6 +99,7 @@ int PrepareTmpPatchFolder() {
 bool DownloadPatches(std::vector<PatchEntry>& downloads) {
     SelectDownloads(downloads);
     AnnounceDownloads(downloads);
+    const ArchiveHashes hashes = ReadArchiveHashes();
 
     int transfers = 0;
     bool failed = false;
@@ -104,7 +107,7 @@ bool DownloadPatches(std::vector<PatchEntry>& downloads) {
     for (auto it = downloads.rbegin(); it != downloads.rend(); ++it) {
         WideToAnsi(it->url, url);
         ++transfers;
-        if (!Transfer(url, ArchiveFileName(it->url)))
+        if (!Transfer(url, ArchiveFileName(it->url), hashes))
             failed = true;
     }
 
@@ -117,7 +120,7 @@ bool DownloadPatches(std::vector<PatchEntry>& downloads) {
             client->cumulativePatchPresent = false;  // never probed: the later stages skip it
         } else if (client->ProbeRemoteFile(url, name)) {
             ++transfers;
-            if (!Transfer(url, name))
+            if (!Transfer(url, name, hashes))
                 failed = true;
         }
     }
