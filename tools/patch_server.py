@@ -38,6 +38,7 @@ import json
 import os
 import posixpath
 import re
+import select
 import shutil
 import signal
 import socket
@@ -246,12 +247,26 @@ class PatchHandler(http.server.BaseHTTPRequestHandler):
         position = start
         if "stall" in rule and start <= stall_at < cut_at:
             position = self.send_range(f, position, stall_at, rule)
-            time.sleep(float(rule["stall"]))
+            if not self.stall(float(rule["stall"])):
+                self.close_connection = True
+                return
         self.send_range(f, position, cut_at, rule)
         if cut_at < end:
             self.close_connection = True
             if "reset" in rule:
                 self.reset_connection()
+
+    def stall(self, seconds):
+        """Waits, sending nothing; False as soon as the client has closed the connection."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], 0.1)
+            try:
+                if readable and self.connection.recv(1, socket.MSG_PEEK) == b"":
+                    return False
+            except (ValueError, OSError):  # a TLS socket cannot peek: wait it out
+                time.sleep(0.1)
+        return True
 
     def send_range(self, f, start, end, rule):
         if end <= start:

@@ -79,10 +79,14 @@ long ResponseStatus(CURL* handle) {
     return status;
 }
 
+// Whether the request went out: on a connection made for it or on one kept from before (whose
+// connect time is 0).
 bool WasConnected(CURL* handle) {
     curl_off_t connectTime = 0;
+    curl_off_t pretransferTime = 0;
     curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connectTime);
-    return connectTime > 0;
+    curl_easy_getinfo(handle, CURLINFO_PRETRANSFER_TIME_T, &pretransferTime);
+    return connectTime > 0 || pretransferTime > 0 || ResponseStatus(handle) != 0;
 }
 
 // One transfer across its attempts.
