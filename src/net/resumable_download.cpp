@@ -89,6 +89,16 @@ bool WasConnected(CURL* handle) {
     return connectTime > 0 || pretransferTime > 0 || ResponseStatus(handle) != 0;
 }
 
+void SetCallbacks(CURL* handle, curl_write_callback onHeader, curl_write_callback onWrite,
+                  curl_xferinfo_callback onProgress, void* data) {
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, data);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onWrite);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, data);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, data);
+}
+
 // One transfer across its attempts.
 class ResumableDownload {
   public:
@@ -243,12 +253,7 @@ CURLcode ResumableDownload::Close(CURLcode result) {
 }
 
 CURLcode ResumableDownload::Run() {
-    curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(handle_, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, OnWrite);
-    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
+    SetCallbacks(handle_, OnHeader, OnWrite, OnProgress, this);
 
     CURLcode result = CURLE_OK;
     int64_t mostHeld = 0;
@@ -274,12 +279,7 @@ CURLcode ResumableDownload::Run() {
     }
 
     // The next operations on the handle (the probe) find the options the download stage set.
-    curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, nullptr);
-    curl_easy_setopt(handle_, CURLOPT_HEADERDATA, nullptr);
-    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, FileWriteCallback);
-    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, nullptr);
-    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, TransferInfoCallback);
-    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, nullptr);
+    SetCallbacks(handle_, nullptr, FileWriteCallback, TransferInfoCallback, nullptr);
     return Close(result);
 }
 
