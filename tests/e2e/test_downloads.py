@@ -9,7 +9,7 @@ import unittest
 
 import qxweb
 from download_case import (ARCHIVE_NAME, ARCHIVE_PATH, DOWNLOAD_ERROR, bar_positions,
-                           documents_after, free_port, log_text, patch_files, range_start,
+                           documents_after, free_port, https_env, log_text, patch_files, range_start,
                            ranges, repair, serve_list, serve_patch, sha256_line, write_archive)
 from qxweb import PatchServer
 from repair_case import (DOWNLOAD_FAILED, OLD_DOCUMENTS, REPAIRED_HINT, IDC_HINT, documents,
@@ -216,7 +216,7 @@ class Https(unittest.TestCase):
     def test_an_https_archive_is_continued_after_a_cut(self):
         self.secure.set_rule(ARCHIVE_PATH, {"sequence": [{"cut": 0.4}]})
         client = make_client(self)
-        result = repair(client, {"QXWEB_CA_FILE": self.certificates.ca})
+        result = repair(client, https_env(self.certificates.ca))
         self.assertEqual([], result.boxes())
         self.assertEqual(documents_after(self.files), documents(client))
         self.assertEqual([None, "bytes=%d-" % int(0.4 * len(self.archive))],
@@ -224,7 +224,7 @@ class Https(unittest.TestCase):
 
     def test_an_unknown_authority_is_refused_without_retrying(self):
         client = make_client(self)
-        result = repair(client)
+        result = repair(client, https_env())
         boxes = result.boxes()
         self.assertEqual(2, len(boxes), boxes)
         self.assertTrue(boxes[0][1].startswith(DOWNLOAD_ERROR), boxes)

@@ -12,8 +12,8 @@ import tempfile
 import unittest
 
 import qxweb
-from download_case import (ARCHIVE_NAME, documents_after, free_port, patch_files, serve_list,
-                           sha256_line, write_archive)
+from download_case import (ARCHIVE_NAME, documents_after, free_port, https_env, patch_files,
+                           serve_list, sha256_line, write_archive)
 from qxweb import wait_until
 from repair_case import IDC_HINT, REPAIRED_HINT, documents, make_client
 from tls_certificates import TestCertificates
@@ -139,7 +139,7 @@ class RealWebServer(unittest.TestCase):
         serve_list(self.nginx, self.nginx.url(SLOW_PATH, https),
                    [sha256_line(ARCHIVE_NAME, self.archive)])
         client = make_client(self)
-        env = {"QXWEB_CA_FILE": self.certificates.ca} if https else {}
+        env = https_env(self.certificates.ca) if https else {}
         run = qxweb.start(client, answers=[], dialog=["press"],
                           env=dict({"QXWEB_RETRY_PAUSE_MS": "50"}, **env))
         partial = client.file("TmpPatch", ARCHIVE_NAME)
