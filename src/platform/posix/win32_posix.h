@@ -413,6 +413,31 @@ BOOL EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint);
 BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom);
 int SetBkMode(HDC hdc, int mode);
 
+// ---- CNG hashing (bcrypt.h): a SHA-256 digest fed in pieces, over OpenSSL's libcrypto -------
+
+typedef LONG NTSTATUS;
+typedef unsigned char UCHAR;
+typedef UCHAR* PUCHAR;
+typedef void* BCRYPT_HANDLE;
+typedef BCRYPT_HANDLE BCRYPT_ALG_HANDLE;
+typedef BCRYPT_HANDLE BCRYPT_HASH_HANDLE;
+
+#define BCRYPT_SHA256_ALGORITHM L"SHA256"
+#define BCRYPT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
+
+// Only BCRYPT_SHA256_ALGORITHM, the default implementation (null) and flags 0. A hash object
+// buffer may be given or, as from Windows 7 on, left null with size 0.
+NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* phAlgorithm, LPCWSTR pszAlgId,
+                                     LPCWSTR pszImplementation, ULONG dwFlags);
+NTSTATUS BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE hAlgorithm, ULONG dwFlags);
+NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE hAlgorithm, BCRYPT_HASH_HANDLE* phHash,
+                          PUCHAR pbHashObject, ULONG cbHashObject, PUCHAR pbSecret, ULONG cbSecret,
+                          ULONG dwFlags);
+NTSTATUS BCryptHashData(BCRYPT_HASH_HANDLE hHash, PUCHAR pbInput, ULONG cbInput, ULONG dwFlags);
+// cbOutput must be the digest's size (32).
+NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hHash, PUCHAR pbOutput, ULONG cbOutput, ULONG dwFlags);
+NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hHash);
+
 // ---- The Microsoft C runtime names the program uses -------------------------------------------
 
 FILE* _wfopen(const wchar_t* filename, const wchar_t* mode);
