@@ -126,8 +126,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 // True when two paths of one file are one name in one folder rather than two hard links.
 bool SameName(const std::string& a, const std::string& b) {
-    struct stat folderA {
-    }, folderB{};
+    struct stat folderA {};
+    struct stat folderB {};
     return LastComponent(a) == LastComponent(b) && ::stat(ParentFolder(a).c_str(), &folderA) == 0 &&
            ::stat(ParentFolder(b).c_str(), &folderB) == 0 && SameFile(folderA, folderB);
 }
