@@ -5,9 +5,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
-  libcurl4-openssl-dev libminizip-dev zlib1g-dev
+  libcurl4-openssl-dev libssl-dev libminizip-dev zlib1g-dev
   libgtest-dev libgmock-dev googletest
   python3 curl unzip
+  openssl nginx-light
 )
 
 export DEBIAN_FRONTEND=noninteractive

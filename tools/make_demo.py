@@ -15,6 +15,8 @@ import shutil
 import stat
 import zipfile
 
+from archive_hashes import hash_lines
+
 LOCAL_VERSION = "1.0.0"
 
 # version -> {archive path: content}. Directory entries are added for every parent folder.
@@ -108,6 +110,8 @@ def make_server(root, host):
     newest = list(RELEASES)[-1]
     cumulative = "patch%s.1.qx.all.win32" % newest.rsplit(".", 1)[0]
     write_zip(os.path.join(patches, cumulative), CUMULATIVE)
+    # The publisher's hashes: the program checks each archive before it unpacks it.
+    lines[2:2] = hash_lines(patches)
     with open(os.path.join(root, "qx_patchlist_win32"), "w", newline="\r\n") as f:
         f.write("\n".join(lines) + "\n")
 

@@ -33,14 +33,24 @@ size_t WriteToFileIfEnabled(char* data, size_t size, size_t count, void* userDat
     return fwrite(data, size, count, static_cast<FILE*>(userData));
 }
 
-// Byte counts reach us as doubles; anything beyond the 32-bit counters saturates instead of
-// overflowing (a conversion of an out-of-range double to int is undefined).
-int32_t SaturatedInt32(double value) {
-    if (!(value > 0.0))
+// Byte counts reach us as doubles; a count beyond the 64-bit counter saturates instead of
+// overflowing (a conversion of an out-of-range double to an integer is undefined).
+int64_t SaturatedInt64(double value) {
+    if (!(value > 0.0)) {
         return 0;
-    if (value >= static_cast<double>(INT32_MAX))
-        return INT32_MAX;
-    return static_cast<int32_t>(value);
+    }
+    if (value >= static_cast<double>(INT64_MAX)) {  // 2^63 once converted
+        return INT64_MAX;
+    }
+    return static_cast<int64_t>(value);
+}
+
+// The growth between two reports; the label's counter is 32 bits wide.
+uint32_t SaturatedDelta(int64_t delta) {
+    if (delta <= 0) {
+        return 0;
+    }
+    return delta >= static_cast<int64_t>(UINT32_MAX) ? UINT32_MAX : static_cast<uint32_t>(delta);
 }
 
 int PercentOf(double now, double total) {
@@ -82,16 +92,15 @@ int DownloadProgressCallback(void* /*userData*/, double totalDown, double nowDow
         return 0;  // size not known yet
 
     int percent = PercentOf(nowDown, totalDown);
-    int32_t now = SaturatedInt32(nowDown);
+    const int64_t now = SaturatedInt64(nowDown);
     if (g_prevDlNow == 0) {
         g_prevDlNow = now;
         g_speedBytes = 0;
     } else if (now == g_prevDlNow) {
         g_speedBytes = 0;
     } else {
-        // 64-bit difference: never negative, never overflowing.
-        int64_t delta = static_cast<int64_t>(now) - static_cast<int64_t>(g_prevDlNow);
-        g_speedBytes = delta > 0 ? static_cast<uint32_t>(delta) : 0u;
+        // Both counts are at most INT64_MAX and not negative: the difference cannot overflow.
+        g_speedBytes = SaturatedDelta(now - g_prevDlNow);
         g_prevDlNow = now;
     }
     PostMessageW(g_hMainDlg, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent), 0);

@@ -7,7 +7,9 @@
 
 #include "fsutil/text.h"
 #include "layout/folders.h"
+#include "net/connection_options.h"
 #include "net/http_callbacks.h"
+#include "net/resumable_download.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
 #include "state/progress_state.h"
@@ -41,11 +43,12 @@ long ResponseStatus(CURL* handle) {
     return status;
 }
 
-// A transfer that libcurl completed but whose status is not 2xx is a failure too; a non-2xx
+// A transfer that libcurl completed but whose status is not 2xx is a failure too; an error
 // status also explains a write error (FileWriteCallback refuses error pages), so it goes first.
+// A redirect whose target failed is told by libcurl's text.
 bool ReportTransferOutcome(CURL* handle, CURLcode result, const std::wstring& prefix) {
     long status = ResponseStatus(handle);
-    if (status != 0 && !IsSuccessStatus(status)) {
+    if (status != 0 && !IsSuccessStatus(status) && (status >= 400 || result == CURLE_OK)) {
         ShowHttpStatusError(prefix, status);
         return false;
     }
@@ -63,6 +66,9 @@ HttpClient* GetHttpClient() {
         g_httpClient = new HttpClient();  // lives as long as the process
         curl_global_init(CURL_GLOBAL_ALL);
         g_httpClient->curlHandle = curl_easy_init();
+        if (g_httpClient->curlHandle) {
+            SetConnectionOptions(g_httpClient->curlHandle);
+        }
     }
     return g_httpClient;
 }
@@ -71,6 +77,10 @@ void ShowNetworkError(const std::wstring& prefix, CURLcode code) {
     std::wstring description;
     AnsiToWide(curl_easy_strerror(code), description);
     ShowBox(prefix + kNetworkErrorText + description);
+}
+
+void ShowDownloadError(const std::wstring& description) {
+    ShowBox(kDownloadPrefix + (kNetworkErrorText + description));
 }
 
 bool HttpClient::FetchToMemory(const std::string& url, std::wstring& out) {
@@ -118,11 +128,8 @@ bool HttpClient::DownloadToFile(const std::string& url, const std::wstring& file
     curl_easy_setopt(curlHandle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, 5L);
-    CURLcode result = curl_easy_perform(curlHandle);
-
-    // Closing flushes the stream's last buffer; a failure there has lost data like a failed write.
-    if (fclose(file.release()) != 0 && result == CURLE_OK)
-        result = CURLE_WRITE_ERROR;
+    // Retries and continues a failed body; only the last attempt's failure is reported.
+    const CURLcode result = PerformResumableDownload(curlHandle, path, file.release());
     return ReportTransferOutcome(curlHandle, result, kDownloadPrefix);
 }
 

@@ -21,5 +21,7 @@ class HttpClient {
 HttpClient* GetHttpClient();
 
 void ShowNetworkError(const std::wstring& prefix, CURLcode code);
+// The network error box of a patch download, with a description of the program's own.
+void ShowDownloadError(const std::wstring& description);
 
 extern std::string g_responseBuffer;

@@ -20,7 +20,8 @@ bool UserWantsRetry() {
 }  // namespace
 
 const char* PatchListUrl() {
-    static const std::string url = std::string("http://") + QXWEB_PATCHLIST_HOST PATCH_LIST_PATH;
+    static const std::string url =
+        std::string(QXWEB_PATCHLIST_SCHEME "://") + QXWEB_PATCHLIST_HOST PATCH_LIST_PATH;
     return url.c_str();
 }
 

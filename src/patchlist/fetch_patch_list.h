@@ -3,7 +3,8 @@
 
 #define PATCH_LIST_PATH "/qx_patchlist_win32"
 
-// The full address: http:// + the build's patch-list host + PATCH_LIST_PATH.
+// The full address: the build's scheme (http unless built for https) + "://" + the build's
+// patch-list host + PATCH_LIST_PATH.
 const char* PatchListUrl();
 
 bool FetchPatchList();

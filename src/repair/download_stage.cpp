@@ -11,6 +11,7 @@
 #include "patchlist/patch_list.h"
 #include "patchlist/version.h"
 #include "platform/win32.h"
+#include "repair/archive_hash.h"
 #include "state/app_state.h"
 #include "state/progress_state.h"
 
@@ -62,14 +63,15 @@ void AnnounceDownloads(const std::vector<PatchEntry>& downloads) {
     PostMessageW(g_hMainDlg, WM_DOWNLOAD_STARTED, 0, 0);
 }
 
-// Announces one transfer to the dialog and performs it; false when it failed.
-bool Transfer(const std::string& url, const std::wstring& fileName) {
+// Announces one transfer to the dialog and performs it, checking the archive against its hash
+// line when the list has one; false when it failed.
+bool Transfer(const std::string& url, const std::wstring& fileName, const ArchiveHashes& hashes) {
     ++g_downloadDone;
     PostMessageW(g_hMainDlg, WM_DOWNLOAD_COUNT, 0, 0);
     // The file name comes from the server's patch list and is joined to TmpPatch.
     if (!IsPlainTmpName(fileName))
         return false;
-    return GetHttpClient()->DownloadToFile(url, fileName);
+    return DownloadChecked(url, fileName, hashes);
 }
 
 }  // namespace
@@ -83,6 +85,7 @@ int PrepareTmpPatchFolder() {
 bool DownloadPatches(std::vector<PatchEntry>& downloads) {
     SelectDownloads(downloads);
     AnnounceDownloads(downloads);
+    const ArchiveHashes hashes = ReadArchiveHashes();
 
     int transfers = 0;
     bool failed = false;
@@ -90,7 +93,7 @@ bool DownloadPatches(std::vector<PatchEntry>& downloads) {
     for (auto it = downloads.rbegin(); it != downloads.rend(); ++it) {
         WideToAnsi(it->url, url);
         ++transfers;
-        if (!Transfer(url, ArchiveFileName(it->url)))
+        if (!Transfer(url, ArchiveFileName(it->url), hashes))
             failed = true;
     }
 
@@ -103,7 +106,7 @@ bool DownloadPatches(std::vector<PatchEntry>& downloads) {
             client->cumulativePatchPresent = false;  // never probed: the later stages skip it
         } else if (client->ProbeRemoteFile(url, name)) {
             ++transfers;
-            if (!Transfer(url, name))
+            if (!Transfer(url, name, hashes))
                 failed = true;
         }
     }

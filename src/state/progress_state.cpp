@@ -14,4 +14,4 @@ bool g_downloadDoneLatch = false;
 bool g_extractDoneLatch = false;
 uint32_t g_speedBytes = 0;
 uint32_t g_shownSpeedBytes = 0;
-int32_t g_prevDlNow = 0;
+int64_t g_prevDlNow = 0;

@@ -29,4 +29,5 @@ extern bool g_downloadDoneLatch;
 extern bool g_extractDoneLatch;
 extern uint32_t g_speedBytes;
 extern uint32_t g_shownSpeedBytes;
-extern int32_t g_prevDlNow;
+// 64 bits: a transfer's byte count passes 2 GiB, and a saturated count would freeze the speed at 0.
+extern int64_t g_prevDlNow;

@@ -314,21 +314,25 @@ def wait_until(condition, timeout=30, what="a condition"):
 
 class PatchServer:
     """tools/patch_server.py on the fixed port of the build's patch-list host, serving a root
-    folder of its own. Use as a context manager, or call stop()."""
+    folder of its own. Use as a context manager, or call stop(). tls=(certificate, key) serves
+    HTTPS instead."""
 
-    def __init__(self, root=None, port=None):
+    def __init__(self, root=None, port=None, tls=None):
         self.state = tempfile.mkdtemp(prefix="qxweb-server-")
         self.root = root or os.path.join(self.state, "root")
         os.makedirs(self.root, exist_ok=True)
         self.port = test_port() if port is None else port
+        self.scheme = "https" if tls else "http"
         self.rules_path = os.path.join(self.state, "rules.json")
         self.counts_path = os.path.join(self.state, "counts.json")
+        self.log_path = os.path.join(self.state, "requests.jsonl")
         self.rules = {}
         self._write_rules()
+        tls_args = ["--cert", tls[0], "--key", tls[1]] if tls else []
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(TOOLS_DIR, "patch_server.py"), "--root", self.root,
              "--port", str(self.port), "--rules", self.rules_path, "--counts", self.counts_path,
-             "--quiet"],
+             "--log", self.log_path, "--quiet"] + tls_args,
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         wait_until(self._listening, what="the patch server on port %d" % self.port)
 
@@ -339,7 +343,16 @@ class PatchServer:
             return s.connect_ex(("127.0.0.1", self.port)) == 0
 
     def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
+        return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
+
+    def requests(self, path=None):
+        """The requests served so far (of one URL path when given), in order: dicts with method,
+        path, range, if_range, status and sent (body bytes)."""
+        if not os.path.exists(self.log_path):
+            return []
+        with open(self.log_path, encoding="utf-8") as f:
+            records = [json.loads(line) for line in f if line.strip()]
+        return [r for r in records if path is None or r["path"] == path]
 
     def put(self, relpath, content):
         """A file under the root; relpath uses "/" ("/" in front is allowed)."""

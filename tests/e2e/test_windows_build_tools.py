@@ -17,7 +17,9 @@ MAKE_ICON = os.path.join(TOOLS, "windows", "make_icon.py")
 CHECK_EXE = os.path.join(TOOLS, "windows", "check_exe.sh")
 HOST = "x86_64-w64-mingw32"
 
-PROGRAM = "#include <zlib.h>\n#include <stdio.h>\nint main(void) { puts(zlibVersion()); return 0; }\n"
+# TLS names the libcurl TLS backend whose version text the check looks for.
+PROGRAM = ("#include <zlib.h>\n#include <stdio.h>\n"
+           "int main(void) { puts(zlibVersion()); puts(TLS); return 0; }\n")
 MANIFEST = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
             '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>\n')
 RESOURCES = {
@@ -103,12 +105,13 @@ class ExeCheck(unittest.TestCase):
         with open(os.path.join(self.folder, name), "w", encoding="utf-8") as out:
             out.write(text)
 
-    def build(self, resources, static=True):
-        """A small program with the named resources; its path."""
+    def build(self, resources, static=True, tls="libcurl/7.88.1 Schannel"):
+        """A small program with the named resources and a libcurl version text; its path."""
         self.write("app.rc", "".join(RESOURCES[name] for name in resources))
         subprocess.run([HOST + "-windres", "app.rc", "-O", "coff", "-o", "app.res.o"],
                        check=True, cwd=self.folder)
-        command = [HOST + "-gcc", "main.c", "app.res.o", "-o", "app.exe", "-lz"]
+        command = [HOST + "-gcc", '-DTLS="%s"' % tls, "main.c", "app.res.o", "-o", "app.exe",
+                   "-lz"]
         subprocess.run(command + (["-static"] if static else []), check=True, cwd=self.folder)
         return os.path.join(self.folder, "app.exe")
 
@@ -123,6 +126,11 @@ class ExeCheck(unittest.TestCase):
         result = self.check(self.build(RESOURCES, static=False))
         self.assertEqual(1, result.returncode)
         self.assertIn("zlib1.dll", result.stderr)
+
+    def test_program_without_schannel_fails(self):
+        result = self.check(self.build(RESOURCES, tls="libcurl/7.88.1"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("Schannel", result.stderr)
 
     def test_program_missing_a_resource_fails(self):
         for missing, message in (("icon", "group icon"), ("dialog", "dialog template 102"),

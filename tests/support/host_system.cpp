@@ -80,6 +80,14 @@ const char* FileInUseEmptiedByFailedReplace() {
                               : nullptr;
 }
 
+const char* ReadOnlyFileReplacedByMove() {
+    return RunningUnderWine() ? "Wine replaces a read-only file by a move" : nullptr;
+}
+
+const char* FolderWithOpenFileMovable() {
+    return RunningUnderWine() ? "Wine moves a folder while a file below it is open" : nullptr;
+}
+
 const char* LongPathsNotWalkable() {
     return "std::filesystem of MinGW does not walk paths longer than MAX_PATH";
 }
@@ -111,6 +119,14 @@ const char* ReadOnlyFileWritable() {
 }
 
 const char* FileInUseEmptiedByFailedReplace() {
+    return nullptr;
+}
+
+const char* ReadOnlyFileReplacedByMove() {
+    return nullptr;
+}
+
+const char* FolderWithOpenFileMovable() {
     return nullptr;
 }
 

@@ -25,6 +25,10 @@ const char* FolderReadOnlyIgnored();
 const char* ReadOnlyFileWritable();
 // Wine empties a file held without sharing when CreateFileW or CopyFileW replace it and fail.
 const char* FileInUseEmptiedByFailedReplace();
+// Wine replaces a read-only file when a move replaces it.
+const char* ReadOnlyFileReplacedByMove();
+// Wine moves a folder while a file below it is open without sharing.
+const char* FolderWithOpenFileMovable();
 // std::filesystem of MinGW cannot walk folders whose paths exceed MAX_PATH.
 const char* LongPathsNotWalkable();
 

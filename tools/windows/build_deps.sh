@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows dependencies of QxWebHelper once, into a cache folder outside the source tree:
-# a static HTTP-only libcurl and a static minizip, both for x86_64-w64-mingw32, from Debian's own
-# source packages. A finished cache is left as it is, so running this again costs nothing.
+# a static libcurl for HTTP and HTTPS over the system's TLS (Schannel) and a static minizip, both
+# for x86_64-w64-mingw32, from Debian's own source packages. A finished cache is left as it is, so
+# running this again costs nothing.
 #
 #   QXWEB_WIN_DEPS   the cache folder (default: $HOME/.cache/qxweb-win-deps)
 #   QXWEB_JOBS       parallel make jobs (default: 2)
@@ -12,7 +13,7 @@ readonly JOBS="${QXWEB_JOBS:-2}"
 readonly HOST=x86_64-w64-mingw32
 readonly SYSROOT=/usr/$HOST
 # Bump when the recipe changes, so that an older cache is rebuilt instead of reused.
-readonly RECIPE=1
+readonly RECIPE=2
 readonly STAMP="$DEPS/.complete-$RECIPE"
 readonly TOOL_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
                         dpkg-dev make pkg-config cmake python3)
@@ -77,11 +78,12 @@ build_curl() {
     build="$DEPS/build/curl"
     rm -rf "$build" && mkdir -p "$build"
     log "configuring libcurl ($src)"
-    # HTTP only: no TLS, no compression, no IDN/PSL, no HTTP/2, no other protocol. Win32 threads
+    # HTTP and HTTPS only, TLS by the system (Schannel, which verifies against the Windows
+    # certificate store): no compression, no IDN/PSL, no HTTP/2, no other protocol. Win32 threads
     # for the resolver, so nothing links against winpthread.
     (cd "$build" && "$src/configure" -q --host="$HOST" --prefix="$DEPS" \
         --disable-shared --enable-static --disable-pthreads --enable-threaded-resolver \
-        --without-ssl --without-zlib --without-brotli --without-zstd --without-libidn2 \
+        --with-schannel --without-zlib --without-brotli --without-zstd --without-libidn2 \
         --without-libpsl --without-nghttp2 --without-nghttp3 --without-ngtcp2 --without-quiche \
         --without-msh3 --without-libssh2 --without-libssh --without-wolfssh --without-librtmp \
         --without-libgsasl --without-hyper --without-winidn --without-gssapi \
@@ -89,7 +91,7 @@ build_curl() {
         --disable-ldap --disable-ldaps --disable-rtsp --disable-dict --disable-telnet \
         --disable-tftp --disable-pop3 --disable-imap --disable-smb --disable-smtp \
         --disable-gopher --disable-mqtt --disable-ftp --disable-file --disable-ntlm-wb \
-        --disable-crypto-auth --disable-sspi --disable-unix-sockets --disable-manual \
+        --disable-crypto-auth --disable-unix-sockets --disable-manual \
         --disable-alt-svc --disable-hsts --disable-cookies \
         CFLAGS='-O2' >"$build/configure.out")
     log "building libcurl"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks a cross-built qxwebhelper.exe: it imports only DLLs that every Windows system ships
-# (static C++ runtime, static libcurl/zlib/minizip), and it carries its resources: the icon, the
-# dialog template 102, the version record and the manifest.
+# (static C++ runtime, static libcurl/zlib/minizip), its libcurl speaks HTTPS through the system's
+# Schannel, and it carries its resources: the icon, the dialog template 102, the version record
+# and the manifest.
 #
 #   check_exe.sh PATH/TO/qxwebhelper.exe
 set -euo pipefail
 
 readonly HOST=x86_64-w64-mingw32
-readonly SYSTEM_DLLS='^(kernel32|user32|gdi32|shell32|shlwapi|psapi|comctl32|ws2_32|advapi32|bcrypt|crypt32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$'
+readonly SYSTEM_DLLS='^(kernel32|user32|gdi32|shell32|shlwapi|psapi|comctl32|ws2_32|advapi32|bcrypt|crypt32|secur32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$'
 
 fail() { printf 'check_exe: %s\n' "$*" >&2; exit 1; }
 
@@ -17,6 +18,11 @@ check_imports() {
         printf '%s\n' "${dll,,}" | grep -Eq "$SYSTEM_DLLS" || foreign+=("$dll")
     done < <($HOST-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
     [ "${#foreign[@]}" -eq 0 ] || fail "$exe needs DLLs that Windows does not ship: ${foreign[*]}"
+}
+
+# libcurl names its TLS backend in its version text ("libcurl/7.88.1 Schannel").
+check_tls() {
+    grep -aq 'Schannel' "$1" || fail "$1 cannot speak HTTPS: its libcurl was built without Schannel"
 }
 
 check_resources() {
@@ -33,8 +39,9 @@ main() {
     [ "$#" -eq 1 ] || fail "usage: check_exe.sh PATH/TO/qxwebhelper.exe"
     [ -f "$1" ] || fail "$1: no such file"
     check_imports "$1"
+    check_tls "$1"
     check_resources "$1"
-    printf 'check_exe: %s imports only system DLLs and carries its resources\n' "$1"
+    printf 'check_exe: %s: system DLLs only, HTTPS over Schannel, resources present\n' "$1"
 }
 
 main "$@"

@@ -10,14 +10,8 @@ namespace {
 
 // True when the folder that would hold the path's last component exists.
 bool ParentFolderExists(const std::string& hostPath) {
-    std::string path = WithoutTrailingSlashes(hostPath);
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return true;  // relative name: the current folder
-    }
-    std::string parent = slash == 0 ? "/" : path.substr(0, slash);
     struct stat info {};
-    return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return ::stat(ParentFolder(hostPath).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 struct CallSpecificError {

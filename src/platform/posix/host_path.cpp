@@ -144,4 +144,13 @@ std::string LastComponent(const std::string& hostPath) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string ParentFolder(const std::string& hostPath) {
+    std::string path = WithoutTrailingSlashes(hostPath);
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace qx

@@ -26,6 +26,9 @@ std::wstring ToWindowsPath(const std::string& hostPath);
 // The last component of a host path, ignoring trailing slashes ("" for "/").
 std::string LastComponent(const std::string& hostPath);
 
+// The folder that holds the path's last component: "." for a bare name, "/" for "/a" and "/".
+std::string ParentFolder(const std::string& hostPath);
+
 // The path without trailing slashes ("/" stays "/").
 std::string WithoutTrailingSlashes(const std::string& hostPath);
 

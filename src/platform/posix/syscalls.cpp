@@ -34,16 +34,35 @@ ssize_t DefaultCopy(int in, int out, size_t size) {
     return ::sendfile(out, in, nullptr, size);
 }
 
+// File systems without RENAME_NOREPLACE (some network and FUSE ones) answer EINVAL; there the
+// check for an existing target comes first, which leaves a short window in which a target made
+// meanwhile would be replaced.
+int DefaultRename(const char* from, const char* to, unsigned int flags) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags) == 0) {
+        return 0;
+    }
+    if ((flags & RENAME_NOREPLACE) == 0 || (errno != EINVAL && errno != ENOSYS)) {
+        return -1;
+    }
+    struct stat info {};
+    if (::lstat(to, &info) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from, to);
+}
+
 const SyscallTable kDefaultTable = {
-    DefaultOpen, ::close,  ::read, ::write, ::lseek, ::unlink, ::rmdir,     ::mkdir,
-    DefaultCopy, ::fchmod, ::stat, ::lstat, ::fstat, ::flock,  ::ftruncate, ::opendir,
+    DefaultOpen, ::close, ::read,      ::write,       ::lseek,   ::unlink,
+    ::rmdir,     ::mkdir, DefaultCopy, DefaultRename, ::fchmod,  ::stat,
+    ::lstat,     ::fstat, ::flock,     ::ftruncate,   ::opendir,
 };
 
 SyscallTable g_table = kDefaultTable;
 
-const char* const kNames[] = {"open",  "close", "read",      "write",  "lseek", "unlink",
-                              "rmdir", "mkdir", "copy",      "fchmod", "stat",  "lstat",
-                              "fstat", "flock", "ftruncate", "opendir"};
+const char* const kNames[] = {"open",  "close", "read",  "write",     "lseek",  "unlink",
+                              "rmdir", "mkdir", "copy",  "rename",    "fchmod", "stat",
+                              "lstat", "fstat", "flock", "ftruncate", "opendir"};
 static_assert(sizeof(kNames) / sizeof(kNames[0]) == static_cast<size_t>(Sys::Count),
               "one name per system call");
 
@@ -169,9 +188,14 @@ void ReadEnvironmentLocked(Faults& state) {
     }
 }
 
+bool Contains(const char* path, const std::string& part) {
+    return path != nullptr && std::strstr(path, part.c_str()) != nullptr;
+}
+
 // Counts this call against the pending faults of its kind; true (errno set) when it must fail.
-// A signal fault is raised outside the lock and lets the call go ahead.
-bool ShouldFail(Sys op, const char* path) {
+// A call with two paths (rename) matches a fault's substring through either. A signal fault is
+// raised outside the lock and lets the call go ahead.
+bool ShouldFail(Sys op, const char* path, const char* otherPath = nullptr) {
     int signal = 0;
     {
         Faults& state = State();
@@ -181,8 +205,8 @@ bool ShouldFail(Sys op, const char* path) {
             if (it->op != op) {
                 continue;
             }
-            if (!it->pathContains.empty() &&
-                (path == nullptr || std::strstr(path, it->pathContains.c_str()) == nullptr)) {
+            if (!it->pathContains.empty() && !Contains(path, it->pathContains) &&
+                !Contains(otherPath, it->pathContains)) {
                 continue;
             }
             if (--it->remaining == 0) {
@@ -354,6 +378,10 @@ int Mkdir(const char* path, mode_t mode) {
 ssize_t Copy(int in, int out, size_t size) {
     return RetryInterrupted(
         [&] { return ShouldFailOnFd(Sys::Copy, out) ? -1 : g_table.copy(in, out, size); });
+}
+
+int Rename(const char* from, const char* to, unsigned int flags) {
+    return ShouldFail(Sys::Rename, from, to) ? -1 : g_table.rename(from, to, flags);
 }
 
 int Fchmod(int fd, mode_t mode) {

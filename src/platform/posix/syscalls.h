@@ -10,13 +10,14 @@
 //   In a run of the real program, the environment variable QXWEB_FAULTS holds the same as a
 //   comma-separated list of  op:nth:errno-name[:substring], e.g.
 //               QXWEB_FAULTS=write:5:ENOSPC,unlink:1:EACCES,copy:2:ENOSPC:Documents
-//   op is one of open close read write lseek unlink rmdir mkdir copy fchmod stat lstat fstat
-//   flock ftruncate opendir; errno-name is a name such as ENOSPC or a number, or SIGSTOP / SIGKILL
-//   to stop or end the process at that call instead (a test's stand-in for a crash there).
+//   op is one of open close read write lseek unlink rmdir mkdir copy rename fchmod stat lstat
+//   fstat flock ftruncate opendir; errno-name is a name such as ENOSPC or a number, or SIGSTOP /
+//   SIGKILL to stop or end the process at that call instead (a test's stand-in for a crash there).
 // A fault fires once, on the nth matching call counted from when it was set, and makes that
 // call fail with the errno without reaching the system. With a substring, only calls whose path
 // contains it count: the path given to open/unlink/..., for calls on a descriptor the path it was
-// opened with through this table, and for copy the path of the target.
+// opened with through this table, for copy the path of the target, and for rename either of its
+// two paths.
 #pragma once
 
 #include <dirent.h>
@@ -39,6 +40,7 @@ enum class Sys {
     Rmdir,
     Mkdir,
     Copy,
+    Rename,
     Fchmod,
     Stat,
     Lstat,
@@ -61,6 +63,9 @@ struct SyscallTable {
     // Copies up to size bytes from in's position to out's position inside the kernel
     // (copy_file_range, else sendfile); the byte count, 0 at the end of in, or -1 with errno.
     ssize_t (*copy)(int in, int out, size_t size);
+    // Renames `from` to `to` like renameat2; `flags` is 0 or RENAME_NOREPLACE (kept even where
+    // the file system lacks it, by a check before a plain rename). 0, or -1 with errno.
+    int (*rename)(const char* from, const char* to, unsigned int flags);
     int (*fchmod)(int fd, mode_t mode);
     int (*stat)(const char* path, struct stat* info);
     int (*lstat)(const char* path, struct stat* info);
@@ -99,6 +104,7 @@ int Unlink(const char* path);
 int Rmdir(const char* path);
 int Mkdir(const char* path, mode_t mode);
 ssize_t Copy(int in, int out, size_t size);
+int Rename(const char* from, const char* to, unsigned int flags);
 int Fchmod(int fd, mode_t mode);
 int Stat(const char* path, struct stat* info);
 int Lstat(const char* path, struct stat* info);

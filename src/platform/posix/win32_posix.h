@@ -216,6 +216,36 @@ DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 
+// ---- Moving files and the system's error texts --------------------------------------------
+
+// MoveFileExW renames within one file system; MOVEFILE_WRITE_THROUGH changes nothing there.
+// MOVEFILE_COPY_ALLOWED and MOVEFILE_DELAY_UNTIL_REBOOT fail with ERROR_INVALID_PARAMETER.
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+
+// FormatMessageW serves FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS into the
+// caller's buffer: Windows' English text of each error the layer can set, ending in "\r\n".
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+#define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
+#define SUBLANG_DEFAULT 0x01
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+#define PRIMARYLANGID(lgid) ((WORD)(lgid)&0x3ff)
+#define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
+
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
+DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
+
 // ---- Code pages ---------------------------------------------------------------------------
 
 #define CP_ACP 0
@@ -415,6 +445,31 @@ HDC BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint);
 BOOL EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint);
 BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom);
 int SetBkMode(HDC hdc, int mode);
+
+// ---- CNG hashing (bcrypt.h): a SHA-256 digest fed in pieces, over OpenSSL's libcrypto -------
+
+typedef LONG NTSTATUS;
+typedef unsigned char UCHAR;
+typedef UCHAR* PUCHAR;
+typedef void* BCRYPT_HANDLE;
+typedef BCRYPT_HANDLE BCRYPT_ALG_HANDLE;
+typedef BCRYPT_HANDLE BCRYPT_HASH_HANDLE;
+
+#define BCRYPT_SHA256_ALGORITHM L"SHA256"
+#define BCRYPT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
+
+// Only BCRYPT_SHA256_ALGORITHM, the default implementation (null) and flags 0. A hash object
+// buffer may be given or, as from Windows 7 on, left null with size 0.
+NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* phAlgorithm, LPCWSTR pszAlgId,
+                                     LPCWSTR pszImplementation, ULONG dwFlags);
+NTSTATUS BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE hAlgorithm, ULONG dwFlags);
+NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE hAlgorithm, BCRYPT_HASH_HANDLE* phHash,
+                          PUCHAR pbHashObject, ULONG cbHashObject, PUCHAR pbSecret, ULONG cbSecret,
+                          ULONG dwFlags);
+NTSTATUS BCryptHashData(BCRYPT_HASH_HANDLE hHash, PUCHAR pbInput, ULONG cbInput, ULONG dwFlags);
+// cbOutput must be the digest's size (32).
+NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hHash, PUCHAR pbOutput, ULONG cbOutput, ULONG dwFlags);
+NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hHash);
 
 // ---- The Microsoft C runtime names the program uses -------------------------------------------
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cctype>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +34,7 @@ class NetTest : public ::testing::Test {
         std::filesystem::create_directories(scratch_ + "/prefix/drive_c");
         setenv("QXWEB_PREFIX", (scratch_ + "/prefix").c_str(), 1);
         setenv("QXWEB_TRANSCRIPT", TranscriptPath().c_str(), 1);
+        setenv("QXWEB_RETRY_PAUSE_MS", "10", 1);
         SetAnswers("");
         g_exeDir = WindowsPath(scratch_ + "/client/");
         ResetProcessState();
@@ -45,6 +45,7 @@ class NetTest : public ::testing::Test {
         unsetenv("QXWEB_ANSWERS");
         unsetenv("QXWEB_TRANSCRIPT");
         unsetenv("QXWEB_PREFIX");
+        unsetenv("QXWEB_RETRY_PAUSE_MS");
         std::error_code ignored;
         std::filesystem::remove_all(scratch_, ignored);
     }

@@ -28,7 +28,8 @@ class FetchPatchListTest : public NetTest {
 };
 
 TEST(PatchListUrlTest, IsThePatchListPathOnTheBuildsHost) {
-    EXPECT_EQ(std::string(PatchListUrl()), "http://" QX_PATCHLIST_HOST "/qx_patchlist_win32");
+    EXPECT_EQ(std::string(PatchListUrl()),
+              QX_PATCHLIST_SCHEME "://" QX_PATCHLIST_HOST "/qx_patchlist_win32");
 }
 
 TEST_F(FetchPatchListTest, ThreeFailuresAskThreeTimesThenGiveUp) {

@@ -11,7 +11,7 @@ namespace {
 using TransferCallbacksTest = NetTest;
 
 struct Sample {
-    int32_t prevDlNow;
+    int64_t prevDlNow;
     uint32_t speedBytes;
     bool operator==(const Sample& o) const {
         return prevDlNow == o.prevDlNow && speedBytes == o.speedBytes;
@@ -37,16 +37,19 @@ TEST_F(TransferCallbacksTest, SpeedIsTheGrowthBetweenReports) {
     EXPECT_EQ(Report(1000.0, 1000.0), (Sample{1000, 600}));
 }
 
-TEST_F(TransferCallbacksTest, CountersStayDefinedForHugeAndShrinkingCounts) {
-    // Beyond the 32-bit counter the count saturates instead of wrapping.
-    EXPECT_EQ(Report(6e9, 1000.0), (Sample{1000, 0}));
-    EXPECT_EQ(Report(6e9, 5e9), (Sample{INT32_MAX, static_cast<uint32_t>(INT32_MAX) - 1000u}));
-    EXPECT_EQ(Report(6e9, 5.5e9), (Sample{INT32_MAX, 0}));
+// Past 2 GiB the speed keeps being the growth between reports (a 32-bit count froze it at 0).
+TEST_F(TransferCallbacksTest, SpeedPastTwoGibibytesAndCountersStayDefined) {
+    const double twoGiB = 2147483648.0;
+    EXPECT_EQ(Report(6e9, twoGiB - 1000.0), (Sample{2147482648, 0}));
+    EXPECT_EQ(Report(6e9, twoGiB + 500000.0), (Sample{2147983648, 501000}));
+    EXPECT_EQ(Report(6e9, 5e9), (Sample{5000000000, 2852016352u}));
+    // A growth beyond the 32-bit speed counter saturates instead of wrapping.
+    EXPECT_EQ(Report(1e19, 1e10), (Sample{10000000000, UINT32_MAX}));
     // A smaller count than before (a new transfer that nobody reset for) is no negative speed.
     g_prevDlNow = 500;
     EXPECT_EQ(Report(1000.0, 200.0), (Sample{200, 0}));
-    // Percent of a tiny total, far outside int, is clamped rather than undefined.
-    EXPECT_EQ(Report(0.2, 1e12), (Sample{INT32_MAX, static_cast<uint32_t>(INT32_MAX) - 200u}));
+    // Counts and percentages far outside the integers are clamped rather than undefined.
+    EXPECT_EQ(Report(0.2, 1e30), (Sample{INT64_MAX, UINT32_MAX}));
 }
 
 TEST_F(TransferCallbacksTest, FileWritesAreRefusedAndLoggedUntilEnabled) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "state/app_state.h"
+#include "state/log.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
@@ -49,13 +51,30 @@ class DownloadStageTest : public ::testing::Test {
         g_downloadDone = 0;
         g_downloadScale = 0.0f;
         GetHttpClient()->cumulativePatchPresent = false;
+        g_patchListHeaders.clear();
         setenv("QXWEB_ANSWERS", "", 1);
         setenv("QXWEB_TRANSCRIPT", transcript().c_str(), 1);
+        setenv("QXWEB_RETRY_PAUSE_MS", "10", 1);
+        setenv("QXWEB_PREFIX", scratch_.host().c_str(), 1);
+        qxtest::WriteHostFile(scratch_.host("drive_c/.keep"), "");
+        LogClose();
+        g_log = nullptr;
         ASSERT_EQ(PrepareTmpPatchFolder(), 1);
     }
     void TearDown() override {
+        LogClose();
+        g_log = nullptr;
         unsetenv("QXWEB_ANSWERS");
         unsetenv("QXWEB_TRANSCRIPT");
+        unsetenv("QXWEB_RETRY_PAUSE_MS");
+        unsetenv("QXWEB_PREFIX");
+    }
+
+    std::string Log() const {
+        return qxtest::ReadHostFile(scratch_.host("drive_c/QxWebHelper.txt"));
+    }
+    std::vector<qxtest::Box> Boxes() const {
+        return qxtest::BoxesOf(qxtest::ReadTranscript(transcript()));
     }
 
     std::string transcript() const { return scratch_.host("transcript.jsonl"); }
@@ -245,6 +264,97 @@ TEST_F(DownloadStageTest, PreparingTheTemporaryFolderEmptiesItOrFailsOnAFileInTh
     g_exeDir = other.win() + L"\\";
     EXPECT_EQ(PrepareTmpPatchFolder(), 0);
     EXPECT_EQ(qxtest::ReadHostFile(other.host("TmpPatch")), "a file");
+}
+
+}  // namespace
+
+namespace {
+
+const char kDigestOfA[] =
+    "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb";  // "a"
+const char kDigestOfB[] =
+    "3e23e8160039594a33894f6564e1b1348bbd7a0088d42c4acb73eeaed59c009d";  // "b"
+
+// The archive is checked before it goes on: a hash line that matches lets it pass, one that does
+// not gets it downloaded once more, and a second mismatch fails the stage.
+TEST_F(DownloadStageTest, AnArchiveWithAHashLineIsCheckedAndFetchedOnceMoreOnAMismatch) {
+    Put("/1.0.1/ok.zip", "a");
+    Put("/1.0.2/bad.zip", "b");
+    Put("/1.0.3/fixed.zip", "b");
+    Put("/good.zip", "a");
+    // fixed.zip is damaged on its first transfer: the server then serves the right bytes.
+    server_.SetRule("/1.0.3/fixed.zip", R"({"sequence": [{"replace_with": "good.zip"}]})");
+    g_patchList = {Entry("1.0.1", Wide(server_.Url("/1.0.1/ok.zip"))),
+                   Entry("1.0.2", Wide(server_.Url("/1.0.2/bad.zip"))),
+                   Entry("1.0.3", Wide(server_.Url("/1.0.3/fixed.zip")))};
+    g_patchListHeaders[L"sha256:ok.zip"] = Wide(kDigestOfA);
+    g_patchListHeaders[L"sha256:bad.zip"] = Wide(kDigestOfA);
+    std::string upper = kDigestOfA;
+    for (char& c : upper) {
+        c = static_cast<char>(toupper(c));
+    }
+    g_patchListHeaders[L"sha256:fixed.zip"] = Wide(upper);
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_FALSE(DownloadPatches(downloads));
+
+    const Tree tmp = TmpPatch();
+    EXPECT_EQ(tmp.at("ok.zip"), "a");
+    EXPECT_EQ(tmp.at("fixed.zip"), "a");
+    EXPECT_EQ(tmp.count("bad.zip"), 0u);  // never left for the extraction
+    EXPECT_EQ(server_.RequestCount("/1.0.1/ok.zip"), 1);
+    EXPECT_EQ(server_.RequestCount("/1.0.2/bad.zip"), 2);
+    EXPECT_EQ(server_.RequestCount("/1.0.3/fixed.zip"), 2);
+    EXPECT_EQ(
+        Boxes(),
+        (std::vector<qxtest::Box>{{"提示", "下载Patch网络异常，错误信息：SHA-256 mismatch"}}));
+    const std::string log = Log();
+    const std::string mismatch =
+        std::string("TmpPatch\\bad.zip: ") + kDigestOfB + ", expected " + kDigestOfA;
+    EXPECT_NE(log.find(mismatch), std::string::npos) << log;
+}
+
+// Without a well-formed line the archive goes on unchecked, as before, and the log says why when
+// the list carries hash lines at all.
+TEST_F(DownloadStageTest, AMissingOrMalformedHashLineLeavesTheArchiveUncheckedAndIsLogged) {
+    g_patchList = {Served("1.0.1", "/1.0.1/short.zip"), Served("1.0.2", "/1.0.2/nonhex.zip"),
+                   Served("1.0.3", "/1.0.3/none.zip")};
+    g_patchListHeaders[L"sha256:short.zip"] = std::wstring(63, L'a');
+    g_patchListHeaders[L"sha256:nonhex.zip"] = std::wstring(63, L'a') + L"g";
+    g_patchListHeaders[L"sha256:"] = Wide(kDigestOfB);               // no name
+    g_patchListHeaders[L"sha256:elsewhere.zip"] = Wide(kDigestOfB);  // not one of these
+    g_patchListHeaders[L"title"] = L"not a hash line";
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_TRUE(DownloadPatches(downloads));
+
+    const Tree tmp = TmpPatch();
+    EXPECT_EQ(tmp.at("short.zip"), "1.0.1;");
+    EXPECT_EQ(tmp.at("nonhex.zip"), "1.0.2;");
+    EXPECT_EQ(tmp.at("none.zip"), "1.0.3;");
+    const std::string log = Log();
+    for (const char* expected : {"malformed hash line ignored: #sha256:short.zip aaaa",
+                                 "malformed hash line ignored: #sha256:nonhex.zip aaaa",
+                                 "malformed hash line ignored: #sha256: 3e23",
+                                 "no SHA-256 line for short.zip: not checked",
+                                 "no SHA-256 line for nonhex.zip: not checked",
+                                 "no SHA-256 line for none.zip: not checked"}) {
+        EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
+    }
+    EXPECT_EQ(log.find("title"), std::string::npos);
+}
+
+// An older publisher's list has no hash lines: nothing is checked and nothing is logged, so the
+// log file of an earlier run stays as it was.
+TEST_F(DownloadStageTest, AListWithoutHashLinesLogsNothing) {
+    g_patchList = {Served("1.0.1", "/1.0.1/none.zip")};
+    g_patchListHeaders[L"title"] = L"not a hash line";
+
+    std::vector<PatchEntry> downloads;
+    EXPECT_TRUE(DownloadPatches(downloads));
+
+    EXPECT_EQ(TmpPatch().at("none.zip"), "1.0.1;");
+    EXPECT_EQ(Log(), "");
 }
 
 }  // namespace

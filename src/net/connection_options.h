@@ -1,0 +1,8 @@
+// The options every transfer on the client's one handle shares: which schemes it may use and
+// follow redirects to, how long a connection may take to be made, and which authorities it trusts.
+#pragma once
+
+#include <curl/curl.h>
+
+// Set once on the new handle; libcurl keeps them for every later transfer.
+void SetConnectionOptions(CURL* handle);

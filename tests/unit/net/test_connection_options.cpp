@@ -1,0 +1,121 @@
+// What every transfer shares: redirects followed up to five hops and only to http and https, and
+// a connection that must be made within 15 seconds.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "net/http_client.h"
+#include "net_fixture.h"
+
+namespace qxtest {
+namespace {
+
+const std::string kFetchError = "获取PatchList网络异常，错误信息：";
+const std::string kDownloadError = "下载Patch网络异常，错误信息：";
+
+class ConnectionOptionsTest : public NetTest {
+  protected:
+    // /hop1 -> /hop2 -> ... -> /hopN -> target, with a different redirect status at each hop.
+    std::string Chain(int hops, const std::string& target) {
+        const char* statuses[] = {"301", "302", "303", "307", "308"};
+        const std::string prefix = "/c" + std::to_string(++chains_) + "/hop";
+        for (int i = 1; i <= hops; ++i) {
+            const std::string next = i == hops ? target : prefix + std::to_string(i + 1);
+            server_.SetRule(
+                prefix + std::to_string(i),
+                R"({"redirect": ")" + next + R"(", "redirect_status": )" + statuses[i % 5] + "}");
+        }
+        return server_.Url(prefix + "1");
+    }
+
+    TestServer server_;
+    int chains_ = 0;
+};
+
+TEST_F(ConnectionOptionsTest, RedirectsAreFollowedUpToFiveHops) {
+    server_.PutFile("list", "1.0.0 a.zip 1 x");
+    std::wstring out;
+    EXPECT_TRUE(GetHttpClient()->FetchToMemory(Chain(1, "/list"), out));
+    EXPECT_EQ(out, L"1.0.0 a.zip 1 x");
+    EXPECT_TRUE(GetHttpClient()->FetchToMemory(Chain(5, server_.Url("/list")), out));
+    EXPECT_TRUE(Boxes().empty());
+
+    EXPECT_FALSE(GetHttpClient()->FetchToMemory(Chain(6, "/list"), out));
+    EXPECT_EQ(server_.RequestCount("/list"), 2);
+    EXPECT_EQ(Boxes(), (std::vector<Box>{Box{
+                           "提示", kFetchError + curl_easy_strerror(CURLE_TOO_MANY_REDIRECTS)}}));
+}
+
+TEST_F(ConnectionOptionsTest, ArchivesAndTheProbeFollowRedirectsToTheFinalAnswer) {
+    GetHttpClient()->writeEnabled = true;
+    server_.PutFile("cdn/a.zip", "archive");
+    EXPECT_TRUE(GetHttpClient()->DownloadToFile(Chain(2, "/cdn/a.zip"), L"a.zip"));
+    EXPECT_EQ(ReadFile(TmpPatchFile("a.zip")), "archive");
+
+    EXPECT_TRUE(GetHttpClient()->ProbeRemoteFile(Chain(1, "/cdn/a.zip"), L"p"));
+    EXPECT_FALSE(GetHttpClient()->ProbeRemoteFile(Chain(1, "/cdn/missing.zip"), L"p"));
+    EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
+    EXPECT_TRUE(Boxes().empty());
+}
+
+// Neither a redirect nor an address in the list may reach a local file or another protocol;
+// such a failure is not retried.
+TEST_F(ConnectionOptionsTest, OtherSchemesAreRefused) {
+    WriteFile(scratch_ + "/secret", "local file");
+    const std::string file = "file://" + scratch_ + "/secret";
+    const std::string unsupported = kDownloadError + curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_FALSE(GetHttpClient()->DownloadToFile(Chain(1, file), L"a.zip"));
+    EXPECT_FALSE(GetHttpClient()->DownloadToFile(Chain(1, "ftp://127.0.0.1:1/a.zip"), L"a.zip"));
+    EXPECT_FALSE(GetHttpClient()->DownloadToFile(file, L"a.zip"));
+    EXPECT_EQ(ReadFile(TmpPatchFile("a.zip")), "");
+    EXPECT_EQ(server_.RequestCount("/c1/hop1"), 1);
+    EXPECT_EQ(Boxes(), (std::vector<Box>{Box{"提示", unsupported}, Box{"提示", unsupported},
+                                         Box{"提示", unsupported}}));
+}
+
+// A listening socket whose backlog is full: the kernel answers no further connection, as a dead
+// host does. Runs about fifteen seconds.
+TEST_F(ConnectionOptionsTest, AHostThatNeverAnswersFailsAfterTheConnectionTimeOut) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(filler);
+    }
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/qx_patchlist_win32";
+
+    const auto start = std::chrono::steady_clock::now();
+    std::wstring out;
+    EXPECT_FALSE(GetHttpClient()->FetchToMemory(url, out));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stdout, "connection to a host that never answers failed after %.1f s\n", seconds);
+    EXPECT_GT(seconds, 10.0);
+    EXPECT_LT(seconds, 40.0);
+    EXPECT_EQ(Boxes(), (std::vector<Box>{Box{
+                           "提示", kFetchError + curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)}}));
+    for (int filler : fillers) {
+        close(filler);
+    }
+    close(listener);
+}
+
+}  // namespace
+}  // namespace qxtest
