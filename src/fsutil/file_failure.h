@@ -19,3 +19,9 @@ struct FileFailure {
 // failure is the cause, the later ones are mostly its consequences.
 void NoteFailure(FileFailure* failure, const wchar_t* call, const std::wstring& path,
                  const std::wstring& target = std::wstring());
+// The same for a C runtime call that reports through errno (_wmkdir, _wfopen): the error is the
+// Win32 code that stands for it.
+void NoteCrtFailure(FileFailure* failure, const wchar_t* call, const std::wstring& path, int err,
+                    const std::wstring& target = std::wstring());
+// The system's text for an error code, without its line end; empty when the system has none.
+std::wstring SystemErrorText(DWORD error);

@@ -1,12 +1,16 @@
 // The diagnostic log "C:\QxWebHelper.txt": created (truncated) on the first entry of a run, so a
 // run that never logs leaves an earlier log alone; each entry is one line behind the time of day.
+// The opening, each entry and the closing at exit hold one lock, so the worker thread and the main
+// thread never open it twice or mix their lines.
 #include "state/log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fsutil/file_failure.h"
 #include "fsutil/text.h"
 #include "platform/win32.h"
 
@@ -37,13 +41,54 @@ std::wstring FormatWide(const wchar_t* format, va_list args) {
     return std::wstring();
 }
 
-void WriteTimePrefix(FILE* file) {
+std::string TimePrefix() {
     __time64_t now = _time64(nullptr);
     const struct tm* local = _localtime64(&now);
-    int hour = local ? local->tm_hour : 0;
-    int minute = local ? local->tm_min : 0;
-    int second = local ? local->tm_sec : 0;
-    fprintf(file, "[%02d:%02d.%02d] ", hour, minute, second);
+    char prefix[32];
+    std::snprintf(prefix, sizeof(prefix), "[%02d:%02d.%02d] ", local ? local->tm_hour : 0,
+                  local ? local->tm_min : 0, local ? local->tm_sec : 0);
+    return prefix;
+}
+
+// A lock of the standard library's atomics: the Windows build's thread model has no std::mutex.
+// Entries are short and rare, so a waiter simply gives up its time slice.
+std::atomic_flag g_logBusy = ATOMIC_FLAG_INIT;
+
+class LogLock {
+  public:
+    LogLock() {
+        while (g_logBusy.test_and_set(std::memory_order_acquire)) {
+            Sleep(0);
+        }
+    }
+    ~LogLock() { g_logBusy.clear(std::memory_order_release); }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+};
+
+// Builds the log on the first entry of the process; called under the lock.
+void OpenOnFirstUse() {
+    if (!g_log) {
+        LogOpen();
+        atexit(LogClose);
+    }
+}
+
+// "CopyFileW <from> -> <to>: error 5: <text>", without the text when the system has none.
+std::wstring DescribeFailure(const FileFailure& failure) {
+    if (!failure.Recorded()) {
+        return L"no file operation failed";
+    }
+    std::wstring text = failure.call + L" " + failure.path;
+    if (!failure.target.empty()) {
+        text += L" -> " + failure.target;
+    }
+    text += L": error " + std::to_wstring(failure.error);
+    const std::wstring reason = SystemErrorText(failure.error);
+    if (!reason.empty()) {
+        text += L": " + reason;
+    }
+    return text;
 }
 
 }  // namespace
@@ -61,36 +106,37 @@ void LogOpen() {
 }
 
 void LogClose() {
+    LogLock lock;
     if (g_log) {
         g_log->file.reset();
     }
 }
 
 // The message is formatted wide and written narrow (system code page): one stream never mixes
-// narrow and wide output, which the C runtimes do not all allow.
+// narrow and wide output, which the C runtimes do not all allow. The line goes out in one write.
 int LogWrite(Log* log, const wchar_t* format, ...) {
-    if (!g_log) {
-        LogOpen();
-        atexit(LogClose);
-    }
+    va_list args;
+    va_start(args, format);
+    const std::wstring message = FormatWide(format, args);
+    va_end(args);
+    std::string line;
+    WideToAnsi(message, line);
+
+    LogLock lock;
+    OpenOnFirstUse();
     if (!log) {
         log = g_log;
     }
     if (!log->file) {
         return -1;
     }
-
-    va_list args;
-    va_start(args, format);
-    std::wstring message = FormatWide(format, args);
-    va_end(args);
-    std::string narrow;
-    WideToAnsi(message, narrow);
-
+    line = TimePrefix() + line + "\n";
     FILE* file = log->file.get();
-    WriteTimePrefix(file);
-    fwrite(narrow.data(), 1, narrow.size(), file);
-    fputs("\n", file);
+    fwrite(line.data(), 1, line.size(), file);
     fflush(file);
     return 0;
+}
+
+void LogFailure(const wchar_t* step, const FileFailure& failure) {
+    LogWrite(g_log, L"%ls failed: %ls", step, DescribeFailure(failure).c_str());
 }
