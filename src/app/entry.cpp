@@ -8,6 +8,7 @@
 #include "client/game_process.h"
 #include "client/integrity.h"
 #include "fsutil/dirtree.h"
+#include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
 #include "layout/folders.h"
 #include "patchlist/fetch_patch_list.h"
@@ -15,7 +16,7 @@
 #include "platform/win32.h"
 #include "plugin/web_plugin.h"
 #include "repair/download_stage.h"
-#include "repair/journal.h"
+#include "repair/restore.h"
 #include "state/app_state.h"
 #include "state/progress_state.h"
 #include "state/resource.h"
@@ -90,6 +91,15 @@ bool EndRunningGameClients() {
     return true;
 }
 
+// The one box of a restore that could not finish: the item that did not come back and why. The
+// start-up goes on; the next start tries again.
+void ShowRestoreFailure(const FileFailure& failure) {
+    // A failed copy names the item in Documents that did not come back, anything else its path.
+    const std::wstring& item = failure.target.empty() ? failure.path : failure.target;
+    const std::wstring text = L"恢复原补丁失败：" + item + L"\n" + SystemErrorText(failure.error);
+    MessageBoxW(GetForegroundWindow(), text.c_str(), kCaptionHint, MB_OK);
+}
+
 bool EnsureDocumentsFolder() {
     const std::wstring documents = DocumentsFolder();
     return IsDirectory(documents) || MakeDirTree(documents.c_str());
@@ -100,6 +110,13 @@ void RunRepairStartup(HINSTANCE hInstance) {
         ShowStartupError(L"校验资源完整性失败，请重新安装客户端");
         return;
     }
+    // A repair cut short after it began removing the patch folders left its backup in TmpPatch:
+    // it goes back before anything that needs the network, so an offline start recovers too.
+    g_exeDir = ExecutableFolder();
+    FileFailure failure;
+    if (!RecoverInterruptedRepair(&failure)) {
+        ShowRestoreFailure(failure);
+    }
     if (!EndRunningGameClients()) {
         return;
     }
@@ -108,13 +125,11 @@ void RunRepairStartup(HINSTANCE hInstance) {
         return;
     }
     g_actionMode = ACTION_REPAIR;
-    g_exeDir = ExecutableFolder();
     if (!g_patchList.empty()) {
         g_latestVersionText = g_patchList.back().version;
     }
-    // A repair that stopped after it began removing the patch folders left its backup in
-    // TmpPatch: it goes back first, and TmpPatch is not emptied when it could not.
-    if (!RecoverInterruptedRepair() || !PrepareTmpPatchFolder()) {
+    // A backup that could not go back stays in TmpPatch for the next start.
+    if (!PrepareTmpPatchFolder()) {
         ShowStartupError(L"创建Patch临时文件夹失败");
         return;
     }

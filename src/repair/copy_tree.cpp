@@ -1,10 +1,11 @@
-// CopyTree: the recursive folder copy that the merge, backup, restore and install steps use.
-// Every file is copied with CopyFileW, overwriting; the first file that cannot be copied fails it.
+// CopyTree: the recursive folder copy that the merge, backup and install steps use. Every file is
+// copied with CopyFileW, overwriting; the first file that cannot be copied fails it.
 #include "repair/copy_tree.h"
 
 #include <string>
 
 #include "fsutil/dirtree.h"
+#include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "platform/owners.h"
@@ -24,53 +25,67 @@ void EnsureFolder(const std::wstring& dst) {
     MakeDirTree(dst.c_str());
 }
 
-bool CopyOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t* name) {
+bool CopyOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t* name,
+                 FileFailure* failure) {
     wchar_t source[kSourcePathBufferSize];
+    const std::wstring target = JoinPath(dst, name);
     if (!FormatBounded(source, kSourcePathBufferSize, L"%ls\\%ls", src.c_str(), name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        NoteFailure(failure, L"CopyFileW", JoinPath(src, name), target);
         return false;
     }
-    return CopyFileW(source, JoinPath(dst, name).c_str(), FALSE) != FALSE;
+    if (CopyFileW(source, target.c_str(), FALSE) == FALSE) {
+        NoteFailure(failure, L"CopyFileW", source, target);
+        return false;
+    }
+    return true;
 }
 
-// The walk behind both copies: with keepGoing false it stops at the first failure, otherwise it
-// copies everything it can and reports the failure at the end.
-bool CopyTreeWalk(const std::wstring& src, const std::wstring& dst, bool keepGoing) {
+// Only a source that is not there has nothing to copy; one that cannot be listed would otherwise
+// pass for an empty folder, and a backup would silently lack its files.
+bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool CopyTreeWalk(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
     wchar_t pattern[kPatternBufferSize];
     if (!FormatBounded(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str())) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        NoteFailure(failure, L"FindFirstFileW", src);
         return false;
     }
     WIN32_FIND_DATAW found;
     FindHandle search(FindFirstFileW(pattern, &found));
     if (!search.valid()) {
-        return true;  // nothing to copy; dst is not created
+        if (IsMissing(GetLastError())) {
+            return true;  // nothing to copy; dst is not created
+        }
+        NoteFailure(failure, L"FindFirstFileW", src);
+        return false;
     }
     EnsureFolder(dst);
-    bool failed = false;
     do {
         bool copied = true;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             copied = IsDotEntry(found.cFileName) ||
                      CopyTreeWalk(JoinPath(src, found.cFileName), JoinPath(dst, found.cFileName),
-                                  keepGoing);
+                                  failure);
         } else {
-            copied = CopyOneFile(src, dst, found.cFileName);
+            copied = CopyOneFile(src, dst, found.cFileName, failure);
         }
         if (!copied) {
-            if (!keepGoing) {
-                return false;
-            }
-            failed = true;
+            return false;
         }
     } while (FindNextFileW(search.get(), &found));
-    return !failed;
+    return true;
 }
 
 }  // namespace
 
 int CopyTree(const std::wstring& src, const std::wstring& dst) {
-    return CopyTreeWalk(src, dst, false) ? 1 : 0;
+    return CopyTree(src, dst, nullptr);
 }
 
-int CopyTreeKeepGoing(const std::wstring& src, const std::wstring& dst) {
-    return CopyTreeWalk(src, dst, true) ? 1 : 0;
+int CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
+    return CopyTreeWalk(src, dst, failure) ? 1 : 0;
 }

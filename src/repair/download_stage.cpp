@@ -12,6 +12,7 @@
 #include "patchlist/version.h"
 #include "platform/win32.h"
 #include "repair/archive_hash.h"
+#include "repair/tmp_patch.h"
 #include "state/app_state.h"
 #include "state/progress_state.h"
 
@@ -77,7 +78,7 @@ bool Transfer(const std::string& url, const std::wstring& fileName, const Archiv
 }  // namespace
 
 int PrepareTmpPatchFolder() {
-    if (!RecreateDir(TmpPatchFolder()))
+    if (!EmptyTmpPatchFolder())
         return 0;
     return MakeDirTree(AllFolder().c_str()) ? 1 : 0;
 }

@@ -2,9 +2,11 @@
 // in the temporary folder, and reports the progress to the repair dialog.
 #include "repair/extract_stage.h"
 
+#include <cerrno>
 #include <string>
 
 #include "fsutil/dirtree.h"
+#include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "layout/folders.h"
@@ -16,21 +18,29 @@
 
 namespace {
 
-// Unpacks the archive of the temporary folder named archiveName into its freshly emptied
-// extraction folder, named folderName in the temporary folder. Names that are not one plain name
-// (they come from the network) are refused before any folder is touched. An archive that should
-// be there but is missing, or a folder that cannot be made, fails the archive: a patch must never
-// be dropped silently while the repair goes on.
+// Unpacks the archive of the temporary folder named archiveName into its extraction folder, named
+// folderName in the temporary folder, which must first be emptied wholly. Names that are not one
+// plain name (they come from the network) are refused before any folder is touched. An archive that
+// should be there but is missing, or a folder that cannot be made, fails the archive: a patch must
+// never be dropped silently while the repair goes on.
 bool ExtractOneArchive(const std::wstring& archiveName, const std::wstring& folderName,
-                       const std::wstring& folder) {
+                       const std::wstring& folder, FileFailure* failure) {
     if (!IsPlainTmpName(archiveName) || !IsPlainTmpName(folderName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        NoteFailure(failure, L"ExtractArchive", archiveName, folderName);
         return false;
     }
     const std::wstring archive = TmpPatchPath(archiveName);
-    if (!RecreateDir(folder)) {
+    // What an earlier run left there would be merged as part of this patch.
+    if (!RemoveOwnItem(folder, failure)) {
         return false;
     }
-    if (archive.empty() || !PathExists(archive)) {
+    if (!MakeDirTree(folder.c_str())) {
+        NoteCrtFailure(failure, L"_wmkdir", folder, errno);
+        return false;
+    }
+    if (GetFileAttributesW(archive.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        NoteFailure(failure, L"GetFileAttributesW", archive);
         return false;
     }
     std::string narrowArchive;
@@ -42,7 +52,18 @@ bool ExtractOneArchive(const std::wstring& archiveName, const std::wstring& fold
     PostMessageW(g_hMainDlg, WM_EXTRACT_COUNT, 0, 0);
     ProgressCallback progress;
     progress.callback = ExtractProgress;
-    return ExtractArchive(narrowArchive, narrowFolder, progress);
+    errno = 0;
+    if (ExtractArchive(narrowArchive, narrowFolder, progress)) {
+        return true;
+    }
+    // The reader reports no reason: a file error leaves errno, a damaged archive does not.
+    if (errno == 0) {
+        SetLastError(ERROR_INVALID_DATA);
+        NoteFailure(failure, L"ExtractArchive", archive, folder);
+    } else {
+        NoteCrtFailure(failure, L"ExtractArchive", archive, errno, folder);
+    }
+    return false;
 }
 
 }  // namespace
@@ -54,7 +75,7 @@ int ExtractProgress(int /*reserved*/, int filesWritten, int fileCount) {
     return PostMessageW(g_hMainDlg, WM_EXTRACT_PROGRESS, percent, 0);
 }
 
-bool ExtractPatches(const std::vector<PatchEntry>& downloads) {
+bool ExtractPatches(const std::vector<PatchEntry>& downloads, FileFailure* failure) {
     g_extractTotal = static_cast<int32_t>(downloads.size()) + 1;
     g_extractScale = (1.0f / static_cast<float>(g_extractTotal)) * 0.2f;
 
@@ -64,7 +85,7 @@ bool ExtractPatches(const std::vector<PatchEntry>& downloads) {
     for (auto entry = downloads.rbegin(); entry != downloads.rend(); ++entry) {
         ++attempted;
         if (!ExtractOneArchive(ArchiveFileName(entry->url), entry->version,
-                               ExtractionFolder(entry->version))) {
+                               ExtractionFolder(entry->version), failure)) {
             failed = true;
         }
     }
@@ -72,7 +93,7 @@ bool ExtractPatches(const std::vector<PatchEntry>& downloads) {
         const std::wstring& newest = g_patchList.back().version;
         ++attempted;
         if (!ExtractOneArchive(CumulativePatchName(newest), CumulativeFolderName(newest),
-                               CumulativeFolder(newest))) {
+                               CumulativeFolder(newest), failure)) {
             failed = true;
         }
     }

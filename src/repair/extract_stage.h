@@ -5,5 +5,8 @@
 
 #include "patchlist/patch_entry.h"
 
-bool ExtractPatches(const std::vector<PatchEntry>& downloads);
+struct FileFailure;
+
+// Unpacks every archive; false when one failed, with its failing call in `failure` (when given).
+bool ExtractPatches(const std::vector<PatchEntry>& downloads, FileFailure* failure = nullptr);
 int ExtractProgress(int reserved, int filesWritten, int fileCount);

@@ -1,13 +1,14 @@
 // Merge, backup, removal and install: turning the unpacked trees into the client's patch folders.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "patchlist/patch_entry.h"
 
-bool MergeTempPatches(const std::vector<PatchEntry>& downloads);
-bool BackupOriginalPatches();
-int RemoveLeftoverPatches();
-// Puts the backup in TmpPatch\OrgPatch back into Documents; true when every folder came back.
-bool RestoreOriginalPatches();
+struct FileFailure;
+
+// Each stage records its first failing call in `failure` (when given), for the log.
+bool MergeTempPatches(const std::vector<PatchEntry>& downloads, FileFailure* failure = nullptr);
+// Copies the four patch folders into an emptied TmpPatch\OrgPatch.
+bool BackupOriginalPatches(FileFailure* failure = nullptr);
+int RemoveLeftoverPatches(FileFailure* failure = nullptr);

@@ -1,65 +1,120 @@
-// The repair journal in TmpPatch and the start-up recovery that reads it. The journal is written
-// line by line and flushed before the step it announces; a reader trusts only whole lines in
-// their order, so a write cut short by a crash reads as the state before it.
+// The repair journal in TmpPatch. It is written line by line and flushed before the step it
+// announces; a reader trusts only whole lines in their order, so a write cut short by a crash
+// reads as the state before it.
 #include "repair/journal.h"
 
-#include <cstring>
+#include <cerrno>
+#include <string>
 
-#include "fsutil/dirtree.h"
+#include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
 #include "layout/folders.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
-#include "repair/install_stages.h"
-#include "state/log.h"
 
 namespace {
 
-const char kBackupCompleteLine[] = "backup complete\n";
-const char kRemovalBegunLine[] = "removal begun\n";
+const char kBackupCompleteLine[] = "backup complete";
+const char kRemovalBegunLine[] = "removal begun";
+const char kInstallCompleteLine[] = "install complete";
+
+// The journal holds a few short lines; anything longer is not ours and reads as untrusted text.
+const size_t kMaxJournalBytes = 4096;
 
 // Writes one line with the given _wfopen mode, through to the system; false when any of it
 // failed (a full disk shows up at the flush or the close).
-bool WriteJournalLine(const wchar_t* mode, const char* line) {
-    UniqueFile file(_wfopen(RepairJournalPath().c_str(), mode));
+bool WriteJournalLine(const wchar_t* mode, const char* line, FileFailure* failure) {
+    const std::wstring path = RepairJournalPath();
+    UniqueFile file(_wfopen(path.c_str(), mode));
     if (!file) {
+        NoteCrtFailure(failure, L"_wfopen", path, errno);
         return false;
     }
-    const size_t length = std::strlen(line);
-    const bool written = fwrite(line, 1, length, file.get()) == length && fflush(file.get()) == 0;
+    const std::string text = std::string(line) + "\n";
+    const bool written =
+        fwrite(text.data(), 1, text.size(), file.get()) == text.size() && fflush(file.get()) == 0;
+    const int writeError = errno;
     const bool closed = file.close();
-    return written && closed;
-}
-
-// The start of the journal; it only ever holds two short lines.
-std::string ReadJournalText() {
-    const UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"rb"));
-    if (!file) {
-        return std::string();
+    if (!written || !closed) {
+        NoteCrtFailure(failure, L"fwrite", path, written ? errno : writeError);
+        return false;
     }
-    char buffer[64];
-    const size_t got = fread(buffer, 1, sizeof(buffer), file.get());
-    return std::string(buffer, got);
+    return true;
 }
 
-bool StartsWithAt(const std::string& text, size_t offset, const char* line) {
-    const size_t length = std::strlen(line);
-    return text.size() >= offset + length && text.compare(offset, length, line) == 0;
+// After a line was written, the journal must read as the state it announces.
+bool ReadsAs(RepairJournalState state, FileFailure* failure) {
+    if (ReadRepairJournal() == state) {
+        return true;
+    }
+    NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
+    return false;
+}
+
+// The state a whole line leads to from `state`; `state` itself when the line does not follow.
+RepairJournalState Next(RepairJournalState state, const std::string& line) {
+    if (state == RepairJournalState::None && line == kBackupCompleteLine) {
+        return RepairJournalState::BackupComplete;
+    }
+    if (state == RepairJournalState::BackupComplete && line == kRemovalBegunLine) {
+        return RepairJournalState::RemovalBegun;
+    }
+    if (state == RepairJournalState::RemovalBegun && line == kInstallCompleteLine) {
+        return RepairJournalState::InstallComplete;
+    }
+    return state;
+}
+
+// Walks the whole lines in order; the first one that does not follow ends the trusted part, and
+// a last line without its line end was cut short.
+RepairJournalState StateOf(const std::string& text) {
+    RepairJournalState state = RepairJournalState::None;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        const RepairJournalState next = Next(state, text.substr(start, end - start));
+        if (next == state) {
+            break;
+        }
+        state = next;
+        start = end + 1;
+    }
+    return state;
+}
+
+bool JournalExists() {
+    return PathExists(RepairJournalPath());
+}
+
+bool CreateEmptyJournal() {
+    UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"wb"));
+    return file && file.close();
 }
 
 }  // namespace
 
-bool MarkBackupComplete() {
-    return WriteJournalLine(L"wb", kBackupCompleteLine);
+bool MarkBackupComplete(FileFailure* failure) {
+    return WriteJournalLine(L"wb", kBackupCompleteLine, failure) &&
+           ReadsAs(RepairJournalState::BackupComplete, failure);
 }
 
-bool MarkRemovalBegun() {
+bool MarkRemovalBegun(FileFailure* failure) {
     // Only on top of a whole "backup complete": the removal must never be announced without it.
-    if (ReadRepairJournal() != RepairJournalState::BackupComplete) {
-        return false;
+    return ReadsAs(RepairJournalState::BackupComplete, failure) &&
+           WriteJournalLine(L"ab", kRemovalBegunLine, failure) &&
+           ReadsAs(RepairJournalState::RemovalBegun, failure);
+}
+
+bool MarkInstallComplete(FileFailure* failure) {
+    if (ReadsAs(RepairJournalState::RemovalBegun, failure) &&
+        WriteJournalLine(L"ab", kInstallCompleteLine, failure) &&
+        ReadsAs(RepairJournalState::InstallComplete, failure)) {
+        return true;
     }
-    return WriteJournalLine(L"ab", kRemovalBegunLine) &&
-           ReadRepairJournal() == RepairJournalState::RemovalBegun;
+    // A journal without the line must not survive to ask for a restore: removed, or else emptied.
+    if (ClearRepairJournal() || CreateEmptyJournal()) {
+        return !RestorePending();
+    }
+    return false;
 }
 
 bool ClearRepairJournal() {
@@ -68,46 +123,20 @@ bool ClearRepairJournal() {
 }
 
 RepairJournalState ReadRepairJournal() {
-    const std::string text = ReadJournalText();
-    if (!StartsWithAt(text, 0, kBackupCompleteLine)) {
-        return RepairJournalState::None;
+    const UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"rb"));
+    if (!file) {
+        return JournalExists() ? RepairJournalState::Unreadable : RepairJournalState::None;
     }
-    if (!StartsWithAt(text, std::strlen(kBackupCompleteLine), kRemovalBegunLine)) {
-        return RepairJournalState::BackupComplete;
+    std::string text(kMaxJournalBytes, '\0');
+    const size_t got = fread(&text[0], 1, text.size(), file.get());
+    if (ferror(file.get())) {
+        return RepairJournalState::Unreadable;
     }
-    return RepairJournalState::RemovalBegun;
+    text.resize(got);
+    return StateOf(text);
 }
 
-bool PutBackupBack() {
-    const std::wstring documents = DocumentsFolder();
-    const std::wstring backup = OrgPatchFolder();
-    bool removed = true;
-    for (const std::wstring& sub : PatchSubFolderNames()) {
-        if (IsAnyDirectory(JoinPath(backup, sub))) {
-            continue;  // RestoreOriginalPatches brings this one back
-        }
-        if (!EnsureNoDirTree(JoinPath(documents, sub))) {
-            removed = false;
-        }
-    }
-    const bool restored = RestoreOriginalPatches();
-    return removed && restored;
-}
-
-bool RecoverInterruptedRepair() {
-    if (ReadRepairJournal() != RepairJournalState::RemovalBegun) {
-        return true;  // Documents was never touched: TmpPatch may simply be emptied
-    }
-    LogWrite(g_log, L"an earlier repair stopped after removing the patch folders: restoring them");
-    if (!PutBackupBack()) {
-        LogWrite(g_log, L"the patch folders could not all be restored; TmpPatch is kept");
-        return false;
-    }
-    // The mark goes before TmpPatch is emptied: a deletion cut short must not leave it beside
-    // a partial backup, which a later start would then restore.
-    if (!ClearRepairJournal()) {
-        LogWrite(g_log, L"the repair journal could not be removed; TmpPatch is kept");
-        return false;
-    }
-    return true;
+bool RestorePending() {
+    const RepairJournalState state = ReadRepairJournal();
+    return state == RepairJournalState::RemovalBegun || state == RepairJournalState::Unreadable;
 }

@@ -1,34 +1,34 @@
 // The repair journal: a small file in TmpPatch that records how far a repair got with the
-// client's patch folders, so that a start after a crash can put the backup back before TmpPatch
-// is emptied.
+// client's patch folders, so that a start after a crash knows whether the backup must go back,
+// and a finished repair is never undone.
 #pragma once
 
-#include <string>
+struct FileFailure;
 
 enum class RepairJournalState {
-    None,            // no journal, or nothing in it that can be trusted
-    BackupComplete,  // TmpPatch\OrgPatch holds the whole backup; Documents is untouched
-    RemovalBegun     // Documents may have lost its patch folders: the backup must go back
+    None,             // no journal, or nothing in it that can be trusted: nothing to restore
+    BackupComplete,   // TmpPatch\OrgPatch holds the whole backup; Documents is untouched
+    RemovalBegun,     // Documents may have lost its patch folders: the backup must go back
+    InstallComplete,  // the repair finished: nothing to restore, the backup is obsolete
+    Unreadable        // a journal is there but cannot be read: its backup is kept, not restored
 };
 
+// Each mark is flushed and read back; false, with the failing call in `failure`, when the journal
+// does not read as the new state.
 // Starts a new journal saying that the backup is complete. Written only after the backup
-// succeeded; false when it could not be written whole.
-bool MarkBackupComplete();
+// succeeded.
+bool MarkBackupComplete(FileFailure* failure = nullptr);
 // Adds that the removal of the patch folders begins. Nothing may be removed unless this returned
 // true.
-bool MarkRemovalBegun();
-// Removes the journal; true when none is left. Called once Documents holds a whole set of patch
-// folders again (the install copy succeeded, or the backup was put back).
+bool MarkRemovalBegun(FileFailure* failure = nullptr);
+// Records that the new patch folders are installed, before the success is shown. When the line
+// cannot be added the journal is removed or emptied instead; false only when it still asks for a
+// restore, which would undo the repair at the next start.
+bool MarkInstallComplete(FileFailure* failure = nullptr);
+// Removes the journal; true when none is left.
 bool ClearRepairJournal();
 
 RepairJournalState ReadRepairJournal();
-
-// Puts Documents' four patch folders back as the complete backup in TmpPatch\OrgPatch recorded
-// them; a folder the backup lacks did not exist before the repair, so what an install made of it
-// goes too. Only after a complete backup. True when every folder came back whole.
-bool PutBackupBack();
-
-// Start-up, before TmpPatch is emptied: when a repair stopped after the removal had begun, the
-// backup goes back into Documents and the journal is cleared. False when that did not succeed
-// completely; TmpPatch, with the backup and the journal, must then be kept for the next start.
-bool RecoverInterruptedRepair();
+// True when TmpPatch holds a backup that belongs to the client and must be kept: the journal asks
+// for a restore, or cannot be read.
+bool RestorePending();

@@ -3,10 +3,12 @@
 // message box; a successful run turns the dialog's button into the game launch.
 #include "repair/worker.h"
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "fsutil/dirtree.h"
+#include "fsutil/file_failure.h"
 #include "layout/folders.h"
 #include "patchlist/patch_entry.h"
 #include "repair/copy_tree.h"
@@ -14,7 +16,9 @@
 #include "repair/extract_stage.h"
 #include "repair/install_stages.h"
 #include "repair/journal.h"
+#include "repair/restore.h"
 #include "state/dialog_controls.h"
+#include "state/log.h"
 #include "state/progress_state.h"
 #include "state/resource.h"
 
@@ -43,14 +47,41 @@ void AdvanceProgress(HWND progress, int increment) {
     SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(g_progressBase), 0);
 }
 
+void FailStage(const wchar_t* text, const wchar_t* step, const FileFailure& failure) {
+    LogFailure(step, failure);
+    ShowFailure(text);
+}
+
 // After the old patch folders were (partly) removed, a failure must not leave the client
-// without them: the backup goes back before the box is shown. Its mark in the journal is cleared
-// only when the backup came back whole; otherwise the next start tries again.
-void FailAfterRemoval(const wchar_t* text) {
-    if (PutBackupBack()) {
-        ClearRepairJournal();
+// without them: the backup goes back before the box is shown. The journal is cleared only when
+// the backup came back whole; otherwise the backup and the journal stay and the next start tries
+// again.
+void FailAfterRemoval(const wchar_t* text, const wchar_t* step, const FileFailure& failure) {
+    LogFailure(step, failure);
+    FileFailure restore;
+    if (!RestoreOriginalPatches(&restore)) {
+        LogFailure(L"restoring the patch folders", restore);
+    } else if (!ClearRepairJournal()) {
+        FileFailure cleared;
+        NoteFailure(&cleared, L"DeleteFileW", RepairJournalPath());
+        LogFailure(L"removing the repair journal", cleared);
     }
     ShowFailure(text);
+}
+
+// The backup the removal may rely on, announced in the journal. A backup still waiting to go back
+// is the client's last whole state, so this repair keeps it as its own instead of copying what
+// Documents holds now.
+bool BackUpThenAnnounceRemoval(FileFailure* failure) {
+    if (RestorePending()) {
+        if (ReadRepairJournal() == RepairJournalState::RemovalBegun) {
+            return true;
+        }
+        NoteCrtFailure(failure, L"_wfopen", RepairJournalPath(), EIO);
+        return false;
+    }
+    return BackupOriginalPatches(failure) && MarkBackupComplete(failure) &&
+           MarkRemovalBegun(failure);
 }
 
 // The repaired state: the button turns into the game launch, the hint replaces the progress panel.
@@ -69,10 +100,11 @@ void ShowRepaired(HWND progress, HWND status) {
 bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     HWND progress = Control(IDC_PROGRESS);
     HWND status = Control(IDC_STATUS);
+    FileFailure failure;
 
     SetStatus(status, L"正在合并临时补丁");
-    if (!MergeTempPatches(downloads)) {
-        ShowFailure(L"合并patch失败");
+    if (!MergeTempPatches(downloads, &failure)) {
+        FailStage(L"合并patch失败", L"merge", failure);
         return false;
     }
     AdvanceProgress(progress, 3);
@@ -80,28 +112,34 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     SetStatus(status, L"正在备份原补丁");
     // The journal records the whole backup before anything is removed, so that a start after a
     // crash can put it back; without that record nothing may be removed.
-    if (!BackupOriginalPatches() || !MarkBackupComplete() || !MarkRemovalBegun()) {
-        ShowFailure(L"备份原patch失败");
+    if (!BackUpThenAnnounceRemoval(&failure)) {
+        FailStage(L"备份原patch失败", L"backup", failure);
         return false;
     }
-    if (!RemoveLeftoverPatches()) {
-        FailAfterRemoval(L"删除残留patch失败");
+    if (!RemoveLeftoverPatches(&failure)) {
+        FailAfterRemoval(L"删除残留patch失败", L"removal", failure);
         return false;
     }
     AdvanceProgress(progress, 3);
 
     SetStatus(status, L"正在安装新补丁");
-    if (!CopyTree(AllFolder(), DocumentsFolder())) {
-        FailAfterRemoval(L"拷贝patch失败");
+    if (!CopyTree(AllFolder(), DocumentsFolder(), &failure)) {
+        FailAfterRemoval(L"拷贝patch失败", L"install", failure);
+        return false;
+    }
+    // Recorded before the success is shown: from here on no start may put the backup back.
+    if (!MarkInstallComplete(&failure)) {
+        FailAfterRemoval(L"拷贝patch失败", L"recording the install", failure);
         return false;
     }
     AdvanceProgress(progress, 3);
 
     SetStatus(status, L"正在删除临时文件");
-    // The mark goes first: a clean-up cut short must not leave it beside a partial backup. A mark
-    // that stays keeps the backup too.
-    if (ClearRepairJournal()) {
-        DeleteDirTree(TmpPatchFolder().c_str());
+    // Whatever stays behind is emptied at the next start; the journal, if it stays, reads as
+    // finished.
+    FileFailure cleanUp;
+    if (!RemoveOwnItem(TmpPatchFolder(), &cleanUp)) {
+        LogFailure(L"clean-up", cleanUp);
     }
 
     g_actionMode = ACTION_LAUNCH;
@@ -113,14 +151,17 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
 void RunRepair() {
     std::vector<PatchEntry> downloads;
     if (!DownloadPatches(downloads)) {
+        // The transfer layer has shown and logged its own reason.
+        LogWrite(g_log, L"download failed");
         ShowFailure(L"下载patch失败");
         return;
     }
     ShowControl(g_hMainDlg, IDC_DOWNLOAD_COUNT, SW_HIDE);
     ShowControl(g_hMainDlg, IDC_DOWNLOAD_SPEED, SW_HIDE);
 
-    if (!ExtractPatches(downloads)) {
-        ShowFailure(L"解压patch失败");
+    FileFailure failure;
+    if (!ExtractPatches(downloads, &failure)) {
+        FailStage(L"解压patch失败", L"extraction", failure);
         return;
     }
     InstallPatches(downloads);

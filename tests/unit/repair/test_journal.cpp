@@ -1,83 +1,67 @@
-// The repair journal and the start-up recovery: which marks are trusted after a write cut short,
-// and how a start after a crash puts the backup back into Documents before TmpPatch is emptied.
+// The repair journal: its marks in order, which of them a reader trusts after a write cut short,
+// and the mark of a finished install, which must hold even when the journal cannot be written or
+// removed any more.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "fsutil/file_failure.h"
 #include "platform/posix/syscalls.h"
-#include "repair/download_stage.h"
 #include "repair/journal.h"
 #include "state/app_state.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-using Tree = std::map<std::string, std::string>;
-
 class JournalTest : public ::testing::Test {
   protected:
     void SetUp() override {
         g_exeDir = client_.win() + L"\\";
-        std::filesystem::create_directories(client_.host("TmpPatch/All"));
-        std::filesystem::create_directories(client_.host("Documents"));
+        std::filesystem::create_directories(client_.host("TmpPatch"));
     }
     void TearDown() override { qx::ClearFaults(); }
 
-    void Write(const std::string& relative, const std::string& content) const {
-        qxtest::WriteHostFile(client_.host(relative), content);
+    void WriteJournal(const std::string& text) const {
+        qxtest::WriteHostFile(client_.host("TmpPatch/repair.journal"), text);
     }
-    Tree Snapshot(const std::string& relative) const {
-        return qxtest::SnapshotTree(client_.host(relative));
+    std::string JournalText() const {
+        return qxtest::ReadHostFile(client_.host("TmpPatch/repair.journal"));
     }
-    bool Exists(const std::string& relative) const {
-        return std::filesystem::exists(client_.host(relative));
-    }
-
-    // The client's patch folders before a repair, and the same in the backup.
-    void MakeOldDocumentsAndBackup() const {
-        for (const char* root : {"Documents", "TmpPatch/OrgPatch"}) {
-            const std::string base(root);
-            Write(base + "/pkres/a.pk", "old a");
-            Write(base + "/pkres/sub/b.pk", "old b");
-            Write(base + "/subver/ver.txt", "1.0.0");
-            Write(base + "/patch_cache/c.bin", "cache");
-        }
-        Write("Documents/settings.ini", "mine");
-    }
-
-    // What a crash in the middle of the install copy leaves: the old folders removed, one of
-    // them partly installed again, a new file beside them.
-    void CrashDuringInstall() const {
-        std::filesystem::remove_all(client_.host("Documents/pkres"));
-        std::filesystem::remove_all(client_.host("Documents/subver"));
-        std::filesystem::remove_all(client_.host("Documents/patch_cache"));
-        Write("Documents/pkres/a.pk", "new a");
-        Write("Documents/qatools/t.txt", "new tool");
+    bool JournalExists() const {
+        return std::filesystem::exists(client_.host("TmpPatch/repair.journal"));
     }
 
     qxtest::TempDir client_;
 };
 
-TEST_F(JournalTest, MarksFollowTheRepairInOrderAndClearingRemovesTheFile) {
+TEST_F(JournalTest, MarksFollowTheRepairInOrder) {
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
+    EXPECT_FALSE(RestorePending());
     EXPECT_FALSE(MarkRemovalBegun());  // never without a complete backup before it
-    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
+    EXPECT_FALSE(JournalExists());
 
     ASSERT_TRUE(MarkBackupComplete());
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::BackupComplete);
+    EXPECT_FALSE(RestorePending());
     ASSERT_TRUE(MarkRemovalBegun());
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::RemovalBegun);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("TmpPatch/repair.journal")),
-              "backup complete\nremoval begun\n");
+    EXPECT_TRUE(RestorePending());
+    ASSERT_TRUE(MarkInstallComplete());
+    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::InstallComplete);
+    EXPECT_FALSE(RestorePending());
+    EXPECT_EQ(JournalText(), "backup complete\nremoval begun\ninstall complete\n");
+
+    // A new repair starts a new journal.
+    ASSERT_TRUE(MarkBackupComplete());
+    EXPECT_EQ(JournalText(), "backup complete\n");
 
     EXPECT_TRUE(ClearRepairJournal());
-    EXPECT_FALSE(Exists("TmpPatch/repair.journal"));
-    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
+    EXPECT_FALSE(JournalExists());
     EXPECT_TRUE(ClearRepairJournal());  // nothing left to clear is no failure
 }
 
@@ -92,70 +76,85 @@ TEST_F(JournalTest, OnlyWholeLinesInTheirOrderAreTrusted) {
         {"backup complete\nremoval beg", RepairJournalState::BackupComplete},
         {"backup complete\nremoval begun", RepairJournalState::BackupComplete},
         {"backup complete\nremoval begun\n", RepairJournalState::RemovalBegun},
+        {"backup complete\nremoval begun\ninstall comp", RepairJournalState::RemovalBegun},
+        {"backup complete\nremoval begun\ninstall complete\n", RepairJournalState::InstallComplete},
         {"removal begun\n", RepairJournalState::None},
         {"removal begun\nbackup complete\n", RepairJournalState::None},
+        {"backup complete\ninstall complete\n", RepairJournalState::BackupComplete},
+        {"backup complete\nremoval begun\nremoval begun\ninstall complete\n",
+         RepairJournalState::RemovalBegun},
+        {std::string("backup complete\n\0removal begun\n", 30), RepairJournalState::BackupComplete},
     };
     for (const auto& item : cases) {
-        Write("TmpPatch/repair.journal", item.first);
+        WriteJournal(item.first);
         EXPECT_EQ(ReadRepairJournal(), item.second) << '"' << item.first << '"';
     }
 }
 
 TEST_F(JournalTest, AFullDiskLeavesNoMarkBeyondTheLastWholeOne) {
     qx::InjectFault(qx::Sys::Write, 1, ENOSPC, "repair.journal");
-    EXPECT_FALSE(MarkBackupComplete());
+    FileFailure failure;
+    EXPECT_FALSE(MarkBackupComplete(&failure));
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
+    EXPECT_EQ(failure.call, L"fwrite");
+    EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_DISK_FULL));
 
     ASSERT_TRUE(MarkBackupComplete());
     qx::InjectFault(qx::Sys::Write, 1, ENOSPC, "repair.journal");
     EXPECT_FALSE(MarkRemovalBegun());
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::BackupComplete);
+
+    // A torn line stays in the file: the next mark appended after it must not count either.
+    WriteJournal("backup complete\nremoval be");
+    EXPECT_FALSE(MarkRemovalBegun());
+    EXPECT_FALSE(RestorePending());
 }
 
-// Start-up as the entry runs it: the recovery, then the temporary folder is emptied.
-TEST_F(JournalTest, StartAfterACrashDuringTheInstallPutsTheBackupBackThenEmptiesTmpPatch) {
-    MakeOldDocumentsAndBackup();
-    const Tree old = Snapshot("Documents");
-    CrashDuringInstall();
-    ASSERT_TRUE(MarkBackupComplete());
-    ASSERT_TRUE(MarkRemovalBegun());
-
-    ASSERT_TRUE(RecoverInterruptedRepair());
-    ASSERT_NE(PrepareTmpPatchFolder(), 0);
-
-    // The four folders are the backup again (qatools, which the client never had, is gone);
-    // the rest of Documents was not the repair's to touch.
-    EXPECT_EQ(Snapshot("Documents"), old);
-    EXPECT_EQ(Snapshot("TmpPatch"), (Tree{{"All/", ""}}));
+// The install is finished; whatever happens to the journal now, it must never ask for a restore
+// that would undo the repair.
+TEST_F(JournalTest, AFinishedInstallNeverReadsAsARestoreToDo) {
+    struct Case {
+        const char* name;
+        const char* faults;
+        bool recorded;
+        RepairJournalState after;
+    };
+    const std::vector<Case> cases = {
+        {"written", "", true, RepairJournalState::InstallComplete},
+        {"line refused, journal removed", "write:1:ENOSPC:repair.journal", true,
+         RepairJournalState::None},
+        {"line refused, not removable, emptied",
+         "write:1:ENOSPC:repair.journal,unlink:1:EACCES:repair.journal", true,
+         RepairJournalState::None},
+        // A read-only journal can be neither appended to, nor removed, nor emptied.
+        {"nothing works", "", false, RepairJournalState::RemovalBegun},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        WriteJournal("backup complete\nremoval begun\n");
+        qx::ClearFaults();
+        ASSERT_TRUE(qx::InjectFaults(item.faults));
+        if (!item.recorded) {
+            chmod(client_.host("TmpPatch/repair.journal").c_str(), 0444);
+        }
+        const bool recorded = MarkInstallComplete();
+        qx::ClearFaults();
+        chmod(client_.host("TmpPatch/repair.journal").c_str(), 0644);
+        EXPECT_EQ(recorded, item.recorded);
+        EXPECT_EQ(ReadRepairJournal(), item.after);
+        EXPECT_EQ(RestorePending(), !item.recorded);
+    }
 }
 
-TEST_F(JournalTest, StartAfterACrashBeforeTheRemovalLeavesDocumentsAlone) {
-    MakeOldDocumentsAndBackup();
-    Write("Documents/pkres/a.pk", "changed since");
-    const Tree documents = Snapshot("Documents");
-    ASSERT_TRUE(MarkBackupComplete());
-
-    ASSERT_TRUE(RecoverInterruptedRepair());
-    EXPECT_EQ(Snapshot("Documents"), documents);
-}
-
-// A backup that cannot be put back whole must survive for the next start, with its mark.
-TEST_F(JournalTest, AFailedRestoreKeepsTheBackupAndTheMarkForTheNextStart) {
-    MakeOldDocumentsAndBackup();
-    const Tree old = Snapshot("Documents");
-    const Tree backup = Snapshot("TmpPatch/OrgPatch");
-    CrashDuringInstall();
-    ASSERT_TRUE(MarkBackupComplete());
-    ASSERT_TRUE(MarkRemovalBegun());
-
-    qx::InjectFault(qx::Sys::Copy, 1, ENOSPC, "Documents");
-    EXPECT_FALSE(RecoverInterruptedRepair());
-    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::RemovalBegun);
-    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), backup);
-
-    ASSERT_TRUE(RecoverInterruptedRepair());
-    EXPECT_EQ(Snapshot("Documents"), old);
-    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
+// A journal that is there but cannot be read may belong to a restore still to do: it counts as
+// pending, so that its backup is kept (and never put back blindly).
+TEST_F(JournalTest, AJournalThatCannotBeReadCountsAsPending) {
+    WriteJournal("backup complete\nremoval begun\ninstall complete\n");
+    qx::InjectFault(qx::Sys::Open, 1, EACCES, "repair.journal");
+    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::Unreadable);
+    qx::InjectFault(qx::Sys::Open, 1, EACCES, "repair.journal");
+    EXPECT_TRUE(RestorePending());
+    EXPECT_FALSE(RestorePending());
 }
 
 }  // namespace

@@ -1,0 +1,236 @@
+// The restore of the backup in TmpPatch\OrgPatch and the start-up recovery. The restore compares
+// instead of deleting first: Documents' patch folders are made equal to the backup file by file,
+// so a file that cannot be removed or written but still holds its old content is no obstacle, and
+// nothing is ever deleted that the backup cannot put back.
+#include "repair/restore.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fsutil/dirtree.h"
+#include "fsutil/file_failure.h"
+#include "fsutil/paths.h"
+#include "layout/folders.h"
+#include "platform/owners.h"
+#include "platform/win32.h"
+#include "repair/journal.h"
+#include "state/log.h"
+
+namespace {
+
+const size_t kCompareChunk = 64 * 1024;
+
+bool IsLink(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A folder of its own; a link to one is not, since what it leads to is not the client's to change.
+bool IsRealFolder(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsLink(attributes);
+}
+
+uint64_t SizeOf(const WIN32_FIND_DATAW& data) {
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The entries of a folder without "." and ".."; false when it cannot be listed.
+bool ListEntries(const std::wstring& folder, std::vector<WIN32_FIND_DATAW>& entries,
+                 FileFailure* failure) {
+    const std::wstring pattern = JoinPath(folder, L"*.*");
+    WIN32_FIND_DATAW data;
+    FindHandle search(FindFirstFileW(pattern.c_str(), &data));
+    if (!search.valid()) {
+        NoteFailure(failure, L"FindFirstFileW", folder);
+        return false;
+    }
+    do {
+        if (!IsDotEntry(data.cFileName)) {
+            entries.push_back(data);
+        }
+    } while (FindNextFileW(search.get(), &data));
+    return true;
+}
+
+// Removes an item of Documents that the backup does not hold in this form: a link goes itself,
+// never what it leads to; a folder goes with Documents' rules (a read-only file stops it).
+bool RemoveExtra(const std::wstring& path, DWORD attributes, FileFailure* failure) {
+    if (IsRealFolder(attributes)) {
+        return DeleteDirTree(path.c_str(), failure);
+    }
+    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                             ? RemoveDirectoryW(path.c_str()) != FALSE
+                             : DeleteFileW(path.c_str()) != FALSE;
+    if (!removed) {
+        NoteFailure(failure,
+                    (attributes & FILE_ATTRIBUTE_DIRECTORY) ? L"RemoveDirectoryW" : L"DeleteFileW",
+                    path);
+    }
+    return removed;
+}
+
+bool SameBytes(const std::wstring& a, const std::wstring& b) {
+    const UniqueFile first(_wfopen(a.c_str(), L"rb"));
+    const UniqueFile second(_wfopen(b.c_str(), L"rb"));
+    if (!first || !second) {
+        return false;
+    }
+    std::vector<char> left(kCompareChunk);
+    std::vector<char> right(kCompareChunk);
+    for (;;) {
+        const size_t got = fread(left.data(), 1, left.size(), first.get());
+        if (fread(right.data(), 1, right.size(), second.get()) != got ||
+            std::memcmp(left.data(), right.data(), got) != 0) {
+            return false;
+        }
+        if (got < left.size()) {
+            return !ferror(first.get()) && !ferror(second.get());
+        }
+    }
+}
+
+// True when target is a file with the saved file's content. Its size decides most cases without
+// reading a byte.
+bool HoldsSavedContent(const std::wstring& saved, uint64_t savedSize, const std::wstring& target) {
+    WIN32_FIND_DATAW data;
+    FindHandle found(FindFirstFileW(target.c_str(), &data));
+    if (!found.valid() || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        IsLink(data.dwFileAttributes) || SizeOf(data) != savedSize) {
+        return false;
+    }
+    return SameBytes(saved, target);
+}
+
+bool PutFileBack(const std::wstring& saved, uint64_t savedSize, const std::wstring& target,
+                 FileFailure* failure) {
+    if (HoldsSavedContent(saved, savedSize, target)) {
+        return true;
+    }
+    // Replaced in one step, never deleted first: a file that cannot be written keeps its content.
+    if (CopyFileW(saved.c_str(), target.c_str(), FALSE) == FALSE) {
+        NoteFailure(failure, L"CopyFileW", saved, target);
+        return false;
+    }
+    return true;
+}
+
+// Makes target a folder of its own, removing a file or a link that stands in its place.
+bool EnsureRealFolder(const std::wstring& target, FileFailure* failure) {
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && IsRealFolder(attributes)) {
+        return true;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && !RemoveExtra(target, attributes, failure)) {
+        return false;
+    }
+    if (!MakeDirTree(target.c_str())) {
+        NoteCrtFailure(failure, L"_wmkdir", target, errno);
+        return false;
+    }
+    return true;
+}
+
+bool MirrorFolder(const std::wstring& saved, const std::wstring& target, FileFailure* failure);
+
+// Removes what target holds that the backup lacks, or holds in another form (a file where the
+// backup has a folder, a link where it has either).
+bool RemoveExtras(const std::wstring& saved, const std::wstring& target, FileFailure* failure) {
+    std::vector<WIN32_FIND_DATAW> entries;
+    if (!ListEntries(target, entries, failure)) {
+        return false;
+    }
+    bool whole = true;
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        const DWORD savedAttributes = GetFileAttributesW(JoinPath(saved, entry.cFileName).c_str());
+        const bool sameKind = savedAttributes != INVALID_FILE_ATTRIBUTES &&
+                              !IsLink(entry.dwFileAttributes) &&
+                              IsRealFolder(savedAttributes) ==
+                                  ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        if (!sameKind &&
+            !RemoveExtra(JoinPath(target, entry.cFileName), entry.dwFileAttributes, failure)) {
+            whole = false;
+        }
+    }
+    return whole;
+}
+
+bool PutEntriesBack(const std::wstring& saved, const std::wstring& target, FileFailure* failure) {
+    std::vector<WIN32_FIND_DATAW> entries;
+    if (!ListEntries(saved, entries, failure)) {
+        return false;
+    }
+    bool whole = true;
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        const std::wstring from = JoinPath(saved, entry.cFileName);
+        const std::wstring to = JoinPath(target, entry.cFileName);
+        const bool back = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                              ? MirrorFolder(from, to, failure)
+                              : PutFileBack(from, SizeOf(entry), to, failure);
+        if (!back) {
+            whole = false;
+        }
+    }
+    return whole;
+}
+
+// Makes target equal to saved; goes on past a failure so that as much as possible returns.
+bool MirrorFolder(const std::wstring& saved, const std::wstring& target, FileFailure* failure) {
+    if (!EnsureRealFolder(target, failure)) {
+        return false;
+    }
+    const bool cleared = RemoveExtras(saved, target, failure);
+    const bool filled = PutEntriesBack(saved, target, failure);
+    return cleared && filled;
+}
+
+// Why the journal cannot be read, for the log and the box: its open is tried once more.
+void NoteUnreadableJournal(FileFailure* failure) {
+    const std::wstring path = RepairJournalPath();
+    errno = 0;
+    const UniqueFile file(_wfopen(path.c_str(), L"rb"));
+    NoteCrtFailure(failure, L"_wfopen", path, file ? EIO : errno);
+}
+
+}  // namespace
+
+bool RestoreOriginalPatches(FileFailure* failure) {
+    const std::wstring documents = DocumentsFolder();
+    const std::wstring backup = OrgPatchFolder();
+    bool whole = true;
+    for (const std::wstring& sub : PatchSubFolderNames()) {
+        const std::wstring saved = JoinPath(backup, sub);
+        const std::wstring target = JoinPath(documents, sub);
+        // The backup is complete: a folder it lacks is one the client did not have.
+        const bool back = IsAnyDirectory(saved) ? MirrorFolder(saved, target, failure)
+                                                : EnsureNoDirTree(target, failure);
+        if (!back) {
+            whole = false;
+        }
+    }
+    return whole;
+}
+
+bool RecoverInterruptedRepair(FileFailure* failure) {
+    const RepairJournalState state = ReadRepairJournal();
+    if (state == RepairJournalState::Unreadable) {
+        NoteUnreadableJournal(failure);
+        LogFailure(L"reading the repair journal", *failure);
+        return false;
+    }
+    if (state != RepairJournalState::RemovalBegun) {
+        return true;  // Documents was never touched, or the repair finished
+    }
+    LogWrite(g_log, L"an earlier repair stopped after removing the patch folders: restoring them");
+    if (!RestoreOriginalPatches(failure)) {
+        LogFailure(L"restoring the patch folders", *failure);
+        return false;
+    }
+    // A journal that stays only repeats a restore that now finds nothing to do.
+    if (!ClearRepairJournal()) {
+        FileFailure cleared;
+        NoteFailure(&cleared, L"DeleteFileW", RepairJournalPath());
+        LogFailure(L"removing the repair journal", cleared);
+    }
+    return true;
+}
