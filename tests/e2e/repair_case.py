@@ -42,7 +42,9 @@ EXTRACT_FAILED = ("提示", "解压patch失败", "OK", "ok")
 BACKUP_FAILED = ("提示", "备份原patch失败", "OK", "ok")
 REMOVAL_FAILED = ("提示", "删除残留patch失败", "OK", "ok")
 COPY_FAILED = ("提示", "拷贝patch失败", "OK", "ok")
-TMP_FOLDER_FAILED = ("提示", "创建Patch临时文件夹失败", "OK", "ok")
+MERGE_FAILED = ("提示", "合并patch失败", "OK", "ok")
+PATCH_LIST_FAILED = ("提示", "获取patchList失败", "OK", "ok")
+RESTORE_FAILED = "恢复原补丁失败："
 REPAIRED_HINT = "修复成功！可启动游戏。"
 
 
@@ -85,3 +87,32 @@ def documents(client):
 
 def tmp_patch(client):
     return qxweb.tree(client.file("TmpPatch"))
+
+
+def is_stopped(run):
+    """True once the program is held by SIGSTOP; fails when it ended without reaching it."""
+    if run.proc.poll() is not None:
+        raise AssertionError("the program ended before the fault stopped it")
+    with open("/proc/%d/stat" % run.proc.pid) as f:
+        stat = f.read()
+    return stat[stat.rindex(")") + 2] in "Tt"
+
+
+def kill_at(client, fault):
+    """Starts a repair, waits until the fault (a SIGSTOP) holds it, kills it; the transcript up to
+    there."""
+    run = start_repair(client, [fault])
+    try:
+        qxweb.wait_until(lambda: is_stopped(run), what="the program to stop at " + fault)
+        return run.events()
+    finally:
+        run.kill()
+
+
+def log_text(client):
+    """The diagnostic log of the client's runs ("" when none was written)."""
+    path = os.path.join(client.prefix, "drive_c", "QxWebHelper.txt")
+    if not os.path.exists(path):
+        return ""
+    with open(path, encoding="utf-8", errors="replace") as f:
+        return f.read()

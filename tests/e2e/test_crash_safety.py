@@ -9,7 +9,8 @@ import unittest
 import qxweb
 from qxweb import PatchServer
 from repair_case import (IDC_STATUS, NEW_DOCUMENTS, OLD_DOCUMENTS, REPAIRED_HINT, IDC_HINT,
-                         documents, make_client, repair, serve_patch, start_repair, tmp_patch)
+                         documents, is_stopped, kill_at, make_client, repair, serve_patch,
+                         tmp_patch)
 
 # stage, the call the program stops at, the status line the worker shows there (None where the
 # dialog sets it from a posted message, which may not be handled yet), what Documents holds
@@ -21,20 +22,14 @@ KILL_POINTS = [
     ("backup", "copy:2:SIGSTOP:/TmpPatch/OrgPatch/", "正在备份原补丁", OLD_DOCUMENTS),
     ("removal", "unlink:2:SIGSTOP:/Documents/", "正在备份原补丁", OLD_DOCUMENTS),
     ("install", "copy:2:SIGSTOP:/Documents/", "正在安装新补丁", OLD_DOCUMENTS),
-    # The install finished but its mark is not yet removed: the repair counts as unfinished.
-    ("end of the install", "unlink:1:SIGSTOP:/TmpPatch/repair.journal", "正在删除临时文件",
+    # The install copied everything but its completion is not recorded: it counts as unfinished.
+    ("record of the install", "write:3:SIGSTOP:/TmpPatch/repair.journal", "正在安装新补丁",
      OLD_DOCUMENTS),
+    # Recorded: from here on the repair is final, whatever the clean-up gets done.
     ("clean-up", "unlink:1:SIGSTOP:/TmpPatch/OrgPatch/", "正在删除临时文件", NEW_DOCUMENTS),
+    ("removal of the journal", "unlink:1:SIGSTOP:/TmpPatch/repair.journal", "正在删除临时文件",
+     NEW_DOCUMENTS),
 ]
-
-
-def is_stopped(run):
-    """True once the program is held by SIGSTOP; fails when it ended without reaching it."""
-    if run.proc.poll() is not None:
-        raise AssertionError("the program ended before the fault stopped it")
-    with open("/proc/%d/stat" % run.proc.pid) as f:
-        stat = f.read()
-    return stat[stat.rindex(")") + 2] in "Tt"
 
 
 def last_status(events):
@@ -42,16 +37,6 @@ def last_status(events):
              if e.get("id") == IDC_STATUS and e.get("event") in ("create", "control")
              and "text" in e]
     return texts[-1] if texts else None
-
-
-def kill_at(client, fault):
-    """Starts a repair, waits until the fault holds it, kills it; the transcript up to there."""
-    run = start_repair(client, [fault])
-    try:
-        qxweb.wait_until(lambda: is_stopped(run), what="the program to stop at " + fault)
-        return run.events()
-    finally:
-        run.kill()
 
 
 class KilledRepair(unittest.TestCase):
