@@ -15,6 +15,7 @@ const wchar_t kDocuments[] = L"Documents";
 const wchar_t kTmpPatch[] = L"TmpPatch";
 const wchar_t kAll[] = L"All";
 const wchar_t kOrgPatch[] = L"OrgPatch";
+const wchar_t kUndone[] = L"Undone";
 const wchar_t kRepairJournal[] = L"repair.journal";
 
 const DWORD kModulePathChars = 512;
@@ -64,6 +65,10 @@ std::wstring OrgPatchFolder() {
     return TmpPatchPath(kOrgPatch);
 }
 
+std::wstring UndoneFolder() {
+    return TmpPatchPath(kUndone);
+}
+
 std::wstring ExtractionFolder(const std::wstring& version) {
     return TmpPatchPath(version);
 }
@@ -84,5 +89,6 @@ bool IsPlainTmpName(const std::wstring& name) {
         name.find(L'\0') != std::wstring::npos) {
         return false;
     }
-    return !EqualsIgnoringCase(name, kAll) && !EqualsIgnoringCase(name, kOrgPatch);
+    return !EqualsIgnoringCase(name, kAll) && !EqualsIgnoringCase(name, kOrgPatch) &&
+           !EqualsIgnoringCase(name, kUndone);
 }

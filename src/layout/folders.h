@@ -24,6 +24,9 @@ std::wstring TmpPatchPath(const std::wstring& name);
 std::wstring AllFolder();
 // TmpPatch\OrgPatch: the backup of the client's patch folders.
 std::wstring OrgPatchFolder();
+// TmpPatch\Undone: where a restore moves what a failed install left of a patch folder, before
+// the backup is moved back in its place.
+std::wstring UndoneFolder();
 // TmpPatch\<version>: where the archive of the list entry with that version is unpacked.
 std::wstring ExtractionFolder(const std::wstring& version);
 // TmpPatch\patch<V>: where the cumulative patch of the newest release line is unpacked.
@@ -32,7 +35,7 @@ std::wstring CumulativeFolder(const std::wstring& newestVersion);
 std::wstring RepairJournalPath();
 
 // True for text that names one plain item inside TmpPatch: not empty, no separator, colon or
-// zero character, not "." or "..", and not one of the repair's own folders "All" and "OrgPatch"
-// (in any case). Names from the patch list come from the network, so they are checked before they
-// become paths.
+// zero character, not "." or "..", and not one of the repair's own folders "All", "OrgPatch" and
+// "Undone" (in any case). Names from the patch list come from the network, so they are checked
+// before they become paths.
 bool IsPlainTmpName(const std::wstring& name);

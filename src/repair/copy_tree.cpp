@@ -1,5 +1,6 @@
-// CopyTree: the recursive folder copy that the merge, backup and install steps use. Every file is
-// copied with CopyFileW, overwriting; the first file that cannot be copied fails it.
+// CopyTree and MoveTree: one walk over the source folder, which copies every file with CopyFileW or
+// moves it with MoveFileExW, replacing; the first file that cannot be placed fails it. A move
+// costs no copying on one volume, so the merge and the install move the files they throw away.
 #include "repair/copy_tree.h"
 
 #include <string>
@@ -25,14 +26,18 @@ void EnsureFolder(const std::wstring& dst) {
     MakeDirTree(dst.c_str());
 }
 
-bool CopyOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t* name,
-                 FileFailure* failure) {
+bool PlaceOneFile(const std::wstring& src, const std::wstring& dst, const wchar_t* name, bool move,
+                  FileFailure* failure) {
     wchar_t source[kSourcePathBufferSize];
     const std::wstring target = JoinPath(dst, name);
     if (!FormatBounded(source, kSourcePathBufferSize, L"%ls\\%ls", src.c_str(), name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         NoteFailure(failure, L"CopyFileW", JoinPath(src, name), target);
         return false;
+    }
+    // A refused move is no failure yet: the copy decides, with the copy's own rules and error.
+    if (move && MoveFileExW(source, target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE) {
+        return true;
     }
     if (CopyFileW(source, target.c_str(), FALSE) == FALSE) {
         NoteFailure(failure, L"CopyFileW", source, target);
@@ -47,7 +52,7 @@ bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool CopyTreeWalk(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
+bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, FileFailure* failure) {
     wchar_t pattern[kPatternBufferSize];
     if (!FormatBounded(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str())) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -63,15 +68,26 @@ bool CopyTreeWalk(const std::wstring& src, const std::wstring& dst, FileFailure*
         NoteFailure(failure, L"FindFirstFileW", src);
         return false;
     }
+    if (move && GetFileAttributesW(dst.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        search.reset();  // the folder is not held open by our own search while it moves
+        if (MoveFileExW(src.c_str(), dst.c_str(), 0) != FALSE) {
+            return true;
+        }
+        search.reset(FindFirstFileW(pattern, &found));
+        if (!search.valid()) {
+            NoteFailure(failure, L"FindFirstFileW", src);
+            return false;
+        }
+    }
     EnsureFolder(dst);
     do {
         bool copied = true;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             copied = IsDotEntry(found.cFileName) ||
-                     CopyTreeWalk(JoinPath(src, found.cFileName), JoinPath(dst, found.cFileName),
-                                  failure);
+                     TreeWalk(JoinPath(src, found.cFileName), JoinPath(dst, found.cFileName), move,
+                              failure);
         } else {
-            copied = CopyOneFile(src, dst, found.cFileName, failure);
+            copied = PlaceOneFile(src, dst, found.cFileName, move, failure);
         }
         if (!copied) {
             return false;
@@ -87,5 +103,9 @@ int CopyTree(const std::wstring& src, const std::wstring& dst) {
 }
 
 int CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
-    return CopyTreeWalk(src, dst, failure) ? 1 : 0;
+    return TreeWalk(src, dst, false, failure) ? 1 : 0;
+}
+
+int MoveTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
+    return TreeWalk(src, dst, true, failure) ? 1 : 0;
 }

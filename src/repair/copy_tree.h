@@ -1,4 +1,5 @@
-// The recursive folder copy that the merge, backup and install steps use.
+// The recursive folder copy, and the move that the merge and the install use in its place: the
+// copy is what a move falls back to where the system refuses it.
 #pragma once
 
 #include <string>
@@ -10,3 +11,9 @@ struct FileFailure;
 int CopyTree(const std::wstring& src, const std::wstring& dst);
 // The same, recording the call that failed in `failure` (when given).
 int CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure);
+// Moves every file of src below dst with CopyTree's rules: a later file replaces one of the same
+// path, files dst has that src lacks stay, a read-only or in-use target fails it. A folder whose
+// target does not exist yet goes by one rename; every move the system refuses (another volume, a
+// file in use) is made a copy of that entry instead. Non-zero when everything arrived; what was
+// moved is gone from src.
+int MoveTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure = nullptr);

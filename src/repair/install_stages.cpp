@@ -1,7 +1,10 @@
 // The stages after extraction: merging the unpacked trees into TmpPatch\All, backing up the
-// client's four patch folders and removing them before the install.
+// client's four patch folders and removing them before the install. The unpacked trees and All
+// are thrown away afterwards and the backup is the client's own folders, so all of them move
+// rather than copy: on one volume a repair costs what the patch costs, not what the client holds.
 #include "repair/install_stages.h"
 
+#include <cerrno>
 #include <string>
 
 #include "fsutil/dirtree.h"
@@ -12,6 +15,7 @@
 #include "patchlist/patch_list.h"
 #include "repair/copy_tree.h"
 #include "repair/cumulative_patch.h"
+#include "repair/journal.h"
 
 namespace {
 
@@ -24,7 +28,40 @@ bool MergeFolder(const std::wstring& name, const std::wstring& folder, const std
         NoteFailure(failure, L"CopyFileW", folder, all);
         return false;
     }
-    return CopyTree(folder, all, failure) != 0;
+    return MoveTree(folder, all, failure) != 0;
+}
+
+// Moves the client's folder into the backup, announced in the journal first. Where the system
+// refuses the move (another volume, a file in use) a backup still being taken copies the folder
+// instead; a backup being completed cannot, since its journal already counts it whole.
+bool BackUpFolder(const std::wstring& sub, bool mayCopy, FileFailure* failure) {
+    const std::wstring original = JoinPath(DocumentsFolder(), sub);
+    const std::wstring saved = JoinPath(OrgPatchFolder(), sub);
+    // A copy of an earlier try that stopped half way would stand in the way.
+    if (!RemoveOwnItem(saved, failure) || !MarkFolderMoving(sub, failure)) {
+        return false;
+    }
+    if (MoveFileExW(original.c_str(), saved.c_str(), 0) != FALSE) {
+        return true;
+    }
+    if (!mayCopy) {
+        NoteFailure(failure, L"MoveFileExW", original, saved);
+        return false;
+    }
+    return CopyTree(original, saved, failure) != 0;
+}
+
+// A new journal over an empty backup folder.
+bool BeginBackup(FileFailure* failure) {
+    const std::wstring backup = OrgPatchFolder();
+    if (!RemoveOwnItem(backup, failure)) {
+        return false;
+    }
+    if (!MakeDirTree(backup.c_str())) {
+        NoteCrtFailure(failure, L"_wmkdir", backup, errno);
+        return false;
+    }
+    return MarkBackupBegun(failure);
 }
 
 }  // namespace
@@ -51,19 +88,31 @@ bool MergeTempPatches(const std::vector<PatchEntry>& downloads, FileFailure* fai
 }
 
 bool BackupOriginalPatches(FileFailure* failure) {
-    const std::wstring documents = DocumentsFolder();
-    const std::wstring backup = OrgPatchFolder();
-    // Whatever an earlier run left there would pass for part of this backup.
-    if (!RemoveOwnItem(backup, failure)) {
+    RepairJournal journal = ReadRepairJournalWithMarks();
+    if (journal.state == RepairJournalState::Unreadable) {
+        NoteCrtFailure(failure, L"_wfopen", RepairJournalPath(), EIO);
         return false;
     }
+    // A backup still waiting to go back is the client's last whole state: what it holds stays
+    // and only what is (again) in Documents joins it. Otherwise the backup starts afresh.
+    if (!RestorePending()) {
+        if (!BeginBackup(failure)) {
+            return false;
+        }
+        journal = ReadRepairJournalWithMarks();
+    }
+    const bool taking = journal.state == RepairJournalState::BackupBegun;
     bool failed = false;
     for (const std::wstring& sub : PatchSubFolderNames()) {
-        if (!CopyTree(JoinPath(documents, sub), JoinPath(backup, sub), failure)) {
+        if (PlaceOfOriginal(journal, sub) == OriginalPlace::Documents &&
+            !BackUpFolder(sub, taking, failure)) {
             failed = true;
         }
     }
-    return !failed;
+    if (failed) {
+        return false;
+    }
+    return !taking || MarkBackupComplete(failure);
 }
 
 int RemoveLeftoverPatches(FileFailure* failure) {

@@ -9,6 +9,7 @@ struct FileFailure;
 
 // Each stage records its first failing call in `failure` (when given), for the log.
 bool MergeTempPatches(const std::vector<PatchEntry>& downloads, FileFailure* failure = nullptr);
-// Copies the four patch folders into an emptied TmpPatch\OrgPatch.
+// Moves the four patch folders into TmpPatch\OrgPatch, each announced in the journal, which then
+// says the backup is complete. A backup still pending from an earlier run is kept and completed.
 bool BackupOriginalPatches(FileFailure* failure = nullptr);
 int RemoveLeftoverPatches(FileFailure* failure = nullptr);

@@ -8,29 +8,119 @@
 
 #include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
+#include "fsutil/text.h"
 #include "layout/folders.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
 
 namespace {
 
+const char kBackupBegunLine[] = "backup begun";
 const char kBackupCompleteLine[] = "backup complete";
 const char kRemovalBegunLine[] = "removal begun";
 const char kInstallCompleteLine[] = "install complete";
+const char kMovingPrefix[] = "moving ";
+const char kRestoringPrefix[] = "restoring ";
 
 // The journal holds a few short lines; anything longer is not ours and reads as untrusted text.
 const size_t kMaxJournalBytes = 4096;
 
+// What the trusted part of a journal says, and how many lines it took.
+struct Parsed {
+    RepairJournal journal;
+    size_t lines = 0;
+};
+
+// The patch folder a "moving " or "restoring " line names; empty when it names none of the four.
+std::wstring FolderNamed(const std::string& line, const char* prefix) {
+    const std::string start(prefix);
+    if (line.compare(0, start.size(), start) != 0) {
+        return std::wstring();
+    }
+    std::wstring name;
+    AnsiToWide(line.substr(start.size()), name);
+    for (const std::wstring& sub : PatchSubFolderNames()) {
+        if (name == sub) {
+            return name;
+        }
+    }
+    return std::wstring();
+}
+
+// Applies one whole line; false when it does not follow from the journal so far.
+bool Follow(RepairJournal& journal, const std::string& line) {
+    using State = RepairJournalState;
+    const State state = journal.state;
+    // Folders move while the backup is taken, completed or put back.
+    if (state == State::BackupBegun || state == State::BackupComplete ||
+        state == State::RemovalBegun) {
+        if (const std::wstring sub = FolderNamed(line, kMovingPrefix); !sub.empty()) {
+            journal.marks[sub] = FolderMark::Moving;
+            return true;
+        }
+        if (const std::wstring sub = FolderNamed(line, kRestoringPrefix); !sub.empty()) {
+            journal.marks[sub] = FolderMark::Restoring;
+            return true;
+        }
+    }
+    // A journal of a version that copied the backup starts at "backup complete".
+    if ((state == State::None && line == kBackupBegunLine) ||
+        ((state == State::None || state == State::BackupBegun) && line == kBackupCompleteLine) ||
+        (state == State::BackupComplete && line == kRemovalBegunLine) ||
+        (state == State::RemovalBegun && line == kInstallCompleteLine)) {
+        journal.state = line == kBackupBegunLine      ? State::BackupBegun
+                        : line == kBackupCompleteLine ? State::BackupComplete
+                        : line == kRemovalBegunLine   ? State::RemovalBegun
+                                                      : State::InstallComplete;
+        return true;
+    }
+    return false;
+}
+
+// Walks the whole lines in order; the first one that does not follow ends the trusted part, and
+// a last line without its line end was cut short.
+Parsed Parse(const std::string& text) {
+    Parsed parsed;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        if (!Follow(parsed.journal, text.substr(start, end - start))) {
+            break;
+        }
+        ++parsed.lines;
+        start = end + 1;
+    }
+    return parsed;
+}
+
+Parsed ReadParsed() {
+    Parsed parsed;
+    const UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"rb"));
+    if (!file) {
+        if (PathExists(RepairJournalPath())) {
+            parsed.journal.state = RepairJournalState::Unreadable;
+        }
+        return parsed;
+    }
+    std::string text(kMaxJournalBytes, '\0');
+    const size_t got = fread(&text[0], 1, text.size(), file.get());
+    if (ferror(file.get())) {
+        parsed.journal.state = RepairJournalState::Unreadable;
+        return parsed;
+    }
+    text.resize(got);
+    return Parse(text);
+}
+
 // Writes one line with the given _wfopen mode, through to the system; false when any of it
 // failed (a full disk shows up at the flush or the close).
-bool WriteJournalLine(const wchar_t* mode, const char* line, FileFailure* failure) {
+bool WriteJournalLine(const wchar_t* mode, const std::string& line, FileFailure* failure) {
     const std::wstring path = RepairJournalPath();
     UniqueFile file(_wfopen(path.c_str(), mode));
     if (!file) {
         NoteCrtFailure(failure, L"_wfopen", path, errno);
         return false;
     }
-    const std::string text = std::string(line) + "\n";
+    const std::string text = line + "\n";
     const bool written =
         fwrite(text.data(), 1, text.size(), file.get()) == text.size() && fflush(file.get()) == 0;
     const int writeError = errno;
@@ -42,47 +132,29 @@ bool WriteJournalLine(const wchar_t* mode, const char* line, FileFailure* failur
     return true;
 }
 
-// After a line was written, the journal must read as the state it announces.
-bool ReadsAs(RepairJournalState state, FileFailure* failure) {
-    if (ReadRepairJournal() == state) {
-        return true;
+// Appends a line that must follow the journal as it stands, and reads it back: true only when the
+// journal now trusts exactly one line more.
+bool Append(const std::string& line, FileFailure* failure) {
+    const Parsed before = ReadParsed();
+    RepairJournal expected = before.journal;
+    if (before.journal.state == RepairJournalState::Unreadable || !Follow(expected, line)) {
+        NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
+        return false;
     }
-    NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
-    return false;
+    if (!WriteJournalLine(L"ab", line, failure)) {
+        return false;
+    }
+    const Parsed after = ReadParsed();
+    if (after.lines != before.lines + 1 || after.journal.state != expected.state) {
+        NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
+        return false;
+    }
+    return true;
 }
 
-// The state a whole line leads to from `state`; `state` itself when the line does not follow.
-RepairJournalState Next(RepairJournalState state, const std::string& line) {
-    if (state == RepairJournalState::None && line == kBackupCompleteLine) {
-        return RepairJournalState::BackupComplete;
-    }
-    if (state == RepairJournalState::BackupComplete && line == kRemovalBegunLine) {
-        return RepairJournalState::RemovalBegun;
-    }
-    if (state == RepairJournalState::RemovalBegun && line == kInstallCompleteLine) {
-        return RepairJournalState::InstallComplete;
-    }
-    return state;
-}
-
-// Walks the whole lines in order; the first one that does not follow ends the trusted part, and
-// a last line without its line end was cut short.
-RepairJournalState StateOf(const std::string& text) {
-    RepairJournalState state = RepairJournalState::None;
-    size_t start = 0;
-    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-        const RepairJournalState next = Next(state, text.substr(start, end - start));
-        if (next == state) {
-            break;
-        }
-        state = next;
-        start = end + 1;
-    }
-    return state;
-}
-
-bool JournalExists() {
-    return PathExists(RepairJournalPath());
+std::string FolderLine(const char* prefix, const std::wstring& sub) {
+    std::string name;
+    return prefix + WideToAnsi(sub, name);
 }
 
 bool CreateEmptyJournal() {
@@ -92,22 +164,73 @@ bool CreateEmptyJournal() {
 
 }  // namespace
 
+FolderMark RepairJournal::MarkOf(const std::wstring& sub) const {
+    const auto found = marks.find(sub);
+    return found == marks.end() ? FolderMark::None : found->second;
+}
+
+OriginalPlace PlaceOfOriginal(const RepairJournal& journal, const std::wstring& sub) {
+    const bool saved = PathExists(JoinPath(OrgPatchFolder(), sub));
+    const bool inDocuments = PathExists(JoinPath(DocumentsFolder(), sub));
+    const OriginalPlace unlessSaved =
+        inDocuments ? OriginalPlace::Documents : OriginalPlace::Nowhere;
+    const FolderMark mark = journal.MarkOf(sub);
+    if (journal.state == RepairJournalState::BackupBegun) {
+        // Documents loses a folder only by a whole move; a copy may have stopped half way, and
+        // then the folder in Documents is the whole one. Once a restore is announced, the backup
+        // is whole and Documents may hold a part of it.
+        if (mark == FolderMark::Restoring && saved) {
+            return OriginalPlace::Backup;
+        }
+        if (mark == FolderMark::Moving && saved && !inDocuments) {
+            return OriginalPlace::Backup;
+        }
+        return unlessSaved;
+    }
+    // The backup is whole: what it holds is the client's. A folder it lacks was moved back (or its
+    // move never happened) when a line names it, and was never the client's otherwise.
+    if (saved) {
+        return OriginalPlace::Backup;
+    }
+    return mark != FolderMark::None ? unlessSaved : OriginalPlace::Nowhere;
+}
+
+bool MarkBackupBegun(FileFailure* failure) {
+    if (!WriteJournalLine(L"wb", kBackupBegunLine, failure)) {
+        return false;
+    }
+    const Parsed after = ReadParsed();
+    if (after.lines != 1 || after.journal.state != RepairJournalState::BackupBegun) {
+        NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
+        return false;
+    }
+    return true;
+}
+
+bool MarkFolderMoving(const std::wstring& sub, FileFailure* failure) {
+    return Append(FolderLine(kMovingPrefix, sub), failure);
+}
+
+bool MarkFolderRestoring(const std::wstring& sub, FileFailure* failure) {
+    return Append(FolderLine(kRestoringPrefix, sub), failure);
+}
+
 bool MarkBackupComplete(FileFailure* failure) {
-    return WriteJournalLine(L"wb", kBackupCompleteLine, failure) &&
-           ReadsAs(RepairJournalState::BackupComplete, failure);
+    // Only on top of a journal whose backup began: a new journal must not pass for a backup.
+    return ReadRepairJournal() == RepairJournalState::BackupBegun &&
+           Append(kBackupCompleteLine, failure);
 }
 
 bool MarkRemovalBegun(FileFailure* failure) {
-    // Only on top of a whole "backup complete": the removal must never be announced without it.
-    return ReadsAs(RepairJournalState::BackupComplete, failure) &&
-           WriteJournalLine(L"ab", kRemovalBegunLine, failure) &&
-           ReadsAs(RepairJournalState::RemovalBegun, failure);
+    // A pending backup completed by a new repair may have got this far already.
+    if (ReadRepairJournal() == RepairJournalState::RemovalBegun) {
+        return true;
+    }
+    return Append(kRemovalBegunLine, failure);
 }
 
 bool MarkInstallComplete(FileFailure* failure) {
-    if (ReadsAs(RepairJournalState::RemovalBegun, failure) &&
-        WriteJournalLine(L"ab", kInstallCompleteLine, failure) &&
-        ReadsAs(RepairJournalState::InstallComplete, failure)) {
+    if (Append(kInstallCompleteLine, failure)) {
         return true;
     }
     // A journal without the line must not survive to ask for a restore: removed, or else emptied.
@@ -122,21 +245,22 @@ bool ClearRepairJournal() {
     return DeleteFileW(path.c_str()) || !PathExists(path);
 }
 
+RepairJournal ReadRepairJournalWithMarks() {
+    return ReadParsed().journal;
+}
+
 RepairJournalState ReadRepairJournal() {
-    const UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"rb"));
-    if (!file) {
-        return JournalExists() ? RepairJournalState::Unreadable : RepairJournalState::None;
-    }
-    std::string text(kMaxJournalBytes, '\0');
-    const size_t got = fread(&text[0], 1, text.size(), file.get());
-    if (ferror(file.get())) {
-        return RepairJournalState::Unreadable;
-    }
-    text.resize(got);
-    return StateOf(text);
+    return ReadParsed().journal.state;
 }
 
 bool RestorePending() {
-    const RepairJournalState state = ReadRepairJournal();
-    return state == RepairJournalState::RemovalBegun || state == RepairJournalState::Unreadable;
+    switch (ReadRepairJournal()) {
+        case RepairJournalState::BackupBegun:
+        case RepairJournalState::BackupComplete:
+        case RepairJournalState::RemovalBegun:
+        case RepairJournalState::Unreadable:
+            return true;
+        default:
+            return false;
+    }
 }

@@ -1,22 +1,46 @@
 // The repair journal: a small file in TmpPatch that records how far a repair got with the
-// client's patch folders, so that a start after a crash knows whether the backup must go back,
-// and a finished repair is never undone.
+// client's patch folders, so that a start after a crash knows which of them must go back, and a
+// finished repair is never undone.
 #pragma once
+
+#include <map>
+#include <string>
 
 struct FileFailure;
 
 enum class RepairJournalState {
     None,             // no journal, or nothing in it that can be trusted: nothing to restore
-    BackupComplete,   // TmpPatch\OrgPatch holds the whole backup; Documents is untouched
-    RemovalBegun,     // Documents may have lost its patch folders: the backup must go back
+    BackupBegun,      // patch folders are being moved into TmpPatch\OrgPatch, each announced
+    BackupComplete,   // TmpPatch\OrgPatch holds the whole backup
+    RemovalBegun,     // Documents may have lost its patch folders and been partly installed
     InstallComplete,  // the repair finished: nothing to restore, the backup is obsolete
     Unreadable        // a journal is there but cannot be read: its backup is kept, not restored
 };
 
+// The last line a journal holds about one patch folder: a move of it into the backup, or out of
+// the backup back into Documents, announced before it was made.
+enum class FolderMark { None, Moving, Restoring };
+
+struct RepairJournal {
+    RepairJournalState state = RepairJournalState::None;
+    std::map<std::wstring, FolderMark> marks;  // by patch folder name
+
+    FolderMark MarkOf(const std::wstring& sub) const;
+};
+
+// Where the client's own copy of a patch folder is, judged by the journal and by what exists: in
+// TmpPatch\OrgPatch, still (or again) in Documents, or nowhere (the client never had it).
+enum class OriginalPlace { Backup, Documents, Nowhere };
+OriginalPlace PlaceOfOriginal(const RepairJournal& journal, const std::wstring& sub);
+
 // Each mark is flushed and read back; false, with the failing call in `failure`, when the journal
 // does not read as the new state.
-// Starts a new journal saying that the backup is complete. Written only after the backup
-// succeeded.
+// Starts a new journal: the backup begins.
+bool MarkBackupBegun(FileFailure* failure = nullptr);
+// Announces the move of a patch folder into the backup (while the backup is taken, or while a
+// pending backup is completed) or out of it back into Documents (while it is restored).
+bool MarkFolderMoving(const std::wstring& sub, FileFailure* failure = nullptr);
+bool MarkFolderRestoring(const std::wstring& sub, FileFailure* failure = nullptr);
 bool MarkBackupComplete(FileFailure* failure = nullptr);
 // Adds that the removal of the patch folders begins. Nothing may be removed unless this returned
 // true.
@@ -28,7 +52,8 @@ bool MarkInstallComplete(FileFailure* failure = nullptr);
 // Removes the journal; true when none is left.
 bool ClearRepairJournal();
 
+RepairJournal ReadRepairJournalWithMarks();
 RepairJournalState ReadRepairJournal();
-// True when TmpPatch holds a backup that belongs to the client and must be kept: the journal asks
-// for a restore, or cannot be read.
+// True when TmpPatch holds a backup that belongs to the client and must be kept: the journal says
+// the backup began and the install did not finish, or it cannot be read.
 bool RestorePending();

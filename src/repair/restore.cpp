@@ -1,7 +1,8 @@
-// The restore of the backup in TmpPatch\OrgPatch and the start-up recovery. The restore compares
-// instead of deleting first: Documents' patch folders are made equal to the backup file by file,
-// so a file that cannot be removed or written but still holds its old content is no obstacle, and
-// nothing is ever deleted that the backup cannot put back.
+// The restore of the backup in TmpPatch\OrgPatch and the start-up recovery. A folder goes back by
+// one announced rename, what a failed install left in its place moved aside first; where the
+// system refuses a rename, the restore compares instead: Documents' folder is made equal to the
+// backup file by file, so a file that cannot be removed or written but still holds its old content
+// is no obstacle. Nothing is ever deleted that the backup cannot put back.
 #include "repair/restore.h"
 
 #include <cstdint>
@@ -184,6 +185,32 @@ bool MirrorFolder(const std::wstring& saved, const std::wstring& target, FileFai
     return cleared && filled;
 }
 
+// Moves what a failed install left of a patch folder out of the way, into TmpPatch\Undone: it is
+// the install's, and what it holds of the client's equals the backup.
+bool MoveAside(const std::wstring& target, const std::wstring& sub) {
+    const std::wstring undone = UndoneFolder();
+    const std::wstring aside = JoinPath(undone, sub);
+    return RemoveOwnItem(aside) && MakeDirTree(undone.c_str()) &&
+           MoveFileExW(target.c_str(), aside.c_str(), 0) != FALSE;
+}
+
+// Puts one folder of the backup back into Documents: by one rename, announced in the journal
+// first, or else by making Documents' folder equal to it, which leaves the backup whole.
+bool PutFolderBack(const std::wstring& sub, FileFailure* failure) {
+    const std::wstring saved = JoinPath(OrgPatchFolder(), sub);
+    const std::wstring target = JoinPath(DocumentsFolder(), sub);
+    if (!MarkFolderRestoring(sub)) {
+        return MirrorFolder(saved, target, failure);  // unannounced, nothing may move
+    }
+    if (PathExists(target) && !MoveAside(target, sub)) {
+        return MirrorFolder(saved, target, failure);
+    }
+    if (MoveFileExW(saved.c_str(), target.c_str(), 0) != FALSE) {
+        return true;
+    }
+    return MirrorFolder(saved, target, failure);
+}
+
 // Why the journal cannot be read, for the log and the box: its open is tried once more.
 void NoteUnreadableJournal(FileFailure* failure) {
     const std::wstring path = RepairJournalPath();
@@ -195,15 +222,30 @@ void NoteUnreadableJournal(FileFailure* failure) {
 }  // namespace
 
 bool RestoreOriginalPatches(FileFailure* failure) {
-    const std::wstring documents = DocumentsFolder();
-    const std::wstring backup = OrgPatchFolder();
+    const RepairJournal journal = ReadRepairJournalWithMarks();
+    if (journal.state == RepairJournalState::Unreadable) {
+        NoteUnreadableJournal(failure);
+        return false;
+    }
+    if (!RestorePending()) {
+        return true;  // no backup was begun, or the repair finished
+    }
     bool whole = true;
     for (const std::wstring& sub : PatchSubFolderNames()) {
-        const std::wstring saved = JoinPath(backup, sub);
-        const std::wstring target = JoinPath(documents, sub);
-        // The backup is complete: a folder it lacks is one the client did not have.
-        const bool back = IsAnyDirectory(saved) ? MirrorFolder(saved, target, failure)
-                                                : EnsureNoDirTree(target, failure);
+        bool back = true;
+        switch (PlaceOfOriginal(journal, sub)) {
+            case OriginalPlace::Backup:
+                back = PutFolderBack(sub, failure);
+                break;
+            case OriginalPlace::Nowhere:
+                // Once the removal may have begun, a folder the client never had is the
+                // install's; before, Documents lost folders only by moves into the backup.
+                back = journal.state == RepairJournalState::BackupBegun ||
+                       EnsureNoDirTree(JoinPath(DocumentsFolder(), sub), failure);
+                break;
+            case OriginalPlace::Documents:
+                break;
+        }
         if (!back) {
             whole = false;
         }
@@ -218,10 +260,12 @@ bool RecoverInterruptedRepair(FileFailure* failure) {
         LogFailure(L"reading the repair journal", *failure);
         return false;
     }
-    if (state != RepairJournalState::RemovalBegun) {
+    if (!RestorePending()) {
         return true;  // Documents was never touched, or the repair finished
     }
-    LogWrite(g_log, L"an earlier repair stopped after removing the patch folders: restoring them");
+    LogWrite(g_log,
+             L"an earlier repair stopped after it began moving the patch folders: "
+             L"restoring them");
     if (!RestoreOriginalPatches(failure)) {
         LogFailure(L"restoring the patch folders", *failure);
         return false;

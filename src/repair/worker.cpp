@@ -3,7 +3,6 @@
 // message box; a successful run turns the dialog's button into the game launch.
 #include "repair/worker.h"
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -52,11 +51,10 @@ void FailStage(const wchar_t* text, const wchar_t* step, const FileFailure& fail
     ShowFailure(text);
 }
 
-// After the old patch folders were (partly) removed, a failure must not leave the client
-// without them: the backup goes back before the box is shown. The journal is cleared only when
-// the backup came back whole; otherwise the backup and the journal stay and the next start tries
-// again.
-void FailAfterRemoval(const wchar_t* text, const wchar_t* step, const FileFailure& failure) {
+// Once the backup began, a failure must not leave the client without its patch folders: they go
+// back before the box is shown. The journal is cleared only when they came back whole; otherwise
+// the backup and the journal stay and the next start tries again.
+void FailAndRestore(const wchar_t* text, const wchar_t* step, const FileFailure& failure) {
     LogFailure(step, failure);
     FileFailure restore;
     if (!RestoreOriginalPatches(&restore)) {
@@ -67,21 +65,6 @@ void FailAfterRemoval(const wchar_t* text, const wchar_t* step, const FileFailur
         LogFailure(L"removing the repair journal", cleared);
     }
     ShowFailure(text);
-}
-
-// The backup the removal may rely on, announced in the journal. A backup still waiting to go back
-// is the client's last whole state, so this repair keeps it as its own instead of copying what
-// Documents holds now.
-bool BackUpThenAnnounceRemoval(FileFailure* failure) {
-    if (RestorePending()) {
-        if (ReadRepairJournal() == RepairJournalState::RemovalBegun) {
-            return true;
-        }
-        NoteCrtFailure(failure, L"_wfopen", RepairJournalPath(), EIO);
-        return false;
-    }
-    return BackupOriginalPatches(failure) && MarkBackupComplete(failure) &&
-           MarkRemovalBegun(failure);
 }
 
 // The repaired state: the button turns into the game launch, the hint replaces the progress panel.
@@ -110,26 +93,26 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     AdvanceProgress(progress, 3);
 
     SetStatus(status, L"正在备份原补丁");
-    // The journal records the whole backup before anything is removed, so that a start after a
-    // crash can put it back; without that record nothing may be removed.
-    if (!BackUpThenAnnounceRemoval(&failure)) {
-        FailStage(L"备份原patch失败", L"backup", failure);
+    // The journal records every move and the whole backup before anything is removed, so that a
+    // start after a crash can put it back; without that record nothing may be removed.
+    if (!BackupOriginalPatches(&failure) || !MarkRemovalBegun(&failure)) {
+        FailAndRestore(L"备份原patch失败", L"backup", failure);
         return false;
     }
     if (!RemoveLeftoverPatches(&failure)) {
-        FailAfterRemoval(L"删除残留patch失败", L"removal", failure);
+        FailAndRestore(L"删除残留patch失败", L"removal", failure);
         return false;
     }
     AdvanceProgress(progress, 3);
 
     SetStatus(status, L"正在安装新补丁");
-    if (!CopyTree(AllFolder(), DocumentsFolder(), &failure)) {
-        FailAfterRemoval(L"拷贝patch失败", L"install", failure);
+    if (!MoveTree(AllFolder(), DocumentsFolder(), &failure)) {
+        FailAndRestore(L"拷贝patch失败", L"install", failure);
         return false;
     }
     // Recorded before the success is shown: from here on no start may put the backup back.
     if (!MarkInstallComplete(&failure)) {
-        FailAfterRemoval(L"拷贝patch失败", L"recording the install", failure);
+        FailAndRestore(L"拷贝patch失败", L"recording the install", failure);
         return false;
     }
     AdvanceProgress(progress, 3);

@@ -15,6 +15,7 @@
 #include "platform/posix/syscalls.h"
 #include "repair/copy_tree.h"
 #include "repair/install_stages.h"
+#include "repair/journal.h"
 #include "state/app_state.h"
 #include "support/temp_dir.h"
 
@@ -172,10 +173,10 @@ TEST_F(InstallStagesTest, MergeRefusesAVersionThatLeadsOutOfTheTemporaryFolder) 
     EXPECT_EQ(Snapshot("TmpPatch/All"), Tree{});
 }
 
-TEST_F(InstallStagesTest, BackupCopiesOnlyThePatchFoldersThatExist) {
+// The backup moves the folders that exist, each announced; a move the system refuses copies the
+// folder instead, leaving it for the removal. Either way the backup holds the same.
+TEST_F(InstallStagesTest, BackupMovesThePatchFoldersThatExistOrCopiesWhereAMoveIsRefused) {
     MakeClientDocuments();
-
-    EXPECT_TRUE(BackupOriginalPatches());
     const Tree documents = Snapshot("Documents");
     Tree expected;
     for (const char* sub : {"pkres", "subver", "patch_cache"}) {
@@ -184,7 +185,64 @@ TEST_F(InstallStagesTest, BackupCopiesOnlyThePatchFoldersThatExist) {
             expected[std::string(sub) + "/" + item.first] = item.second;
         }
     }
+
+    EXPECT_TRUE(BackupOriginalPatches());
     EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), expected);
+    EXPECT_EQ(Snapshot("Documents"), (Tree{{"settings.ini", "mine"}}));
+    const RepairJournal journal = ReadRepairJournalWithMarks();
+    EXPECT_EQ(journal.state, RepairJournalState::BackupComplete);
+    EXPECT_EQ(journal.MarkOf(L"subver"), FolderMark::Moving);
+    EXPECT_EQ(journal.MarkOf(L"qatools"), FolderMark::None);
+
+    std::filesystem::remove_all(client_.host("TmpPatch"));
+    std::filesystem::remove_all(client_.host("Documents"));
+    MakeClientDocuments();
+    qx::InjectFault(qx::Sys::Rename, 1, EXDEV, "OrgPatch/subver");
+    EXPECT_TRUE(BackupOriginalPatches());
+    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), expected);
+    EXPECT_EQ(Snapshot("Documents/subver"), (Tree{{"ver.txt", "1.0.0"}}));
+}
+
+// MoveTree places files as CopyTree does: later ones replace, the target's own stay, a read-only
+// target fails it with the copy's error. A folder the target lacks goes by one rename; where the
+// system refuses a move, the entry is copied, with the same result.
+TEST_F(InstallStagesTest, MoveTreeKeepsTheRulesOfTheCopyWhetherItMovesOrCopies) {
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused);
+        std::filesystem::remove_all(client_.host("src"));
+        std::filesystem::remove_all(client_.host("dst"));
+        Write("src/top.txt", "new top");
+        Write("src/new/deep/f.bin", std::string(100000, 'z'));
+        Write("src/same/g.txt", "new g");
+        Write("dst/top.txt", "old top");
+        Write("dst/same/extra.txt", "extra");
+        if (refused) {
+            qx::Syscalls().rename = [](const char*, const char*, unsigned int) {
+                errno = EXDEV;
+                return -1;
+            };
+        }
+        EXPECT_NE(MoveTree(client_.win("src"), client_.win("dst")), 0);
+        qx::ResetSyscalls();
+        EXPECT_EQ(Snapshot("dst"), (Tree{{"new/", ""},
+                                         {"new/deep/", ""},
+                                         {"new/deep/f.bin", std::string(100000, 'z')},
+                                         {"same/", ""},
+                                         {"same/extra.txt", "extra"},
+                                         {"same/g.txt", "new g"},
+                                         {"top.txt", "new top"}}));
+        // Moved away, or copied and left behind.
+        EXPECT_EQ(std::filesystem::exists(client_.host("src/new")), refused);
+    }
+
+    Write("src/ro.txt", "new");
+    Write("dst/ro.txt", "old");
+    MakeReadOnly(client_.host("dst/ro.txt"));
+    FileFailure failure;
+    EXPECT_EQ(MoveTree(client_.win("src"), client_.win("dst"), &failure), 0);
+    EXPECT_EQ(qxtest::ReadHostFile(client_.host("dst/ro.txt")), "old");
+    EXPECT_EQ(failure.call, L"CopyFileW");
+    EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(InstallStagesTest, RemovalGoesPastAMissingFolderAndLeavesTheRestOfDocuments) {

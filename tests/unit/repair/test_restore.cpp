@@ -1,7 +1,8 @@
 // Putting the backup back and the start-up recovery on a real client folder: Documents' patch
-// folders become equal to the backup whatever the failed repair left, a file that cannot be
-// written but still holds its old content is no obstacle, nothing is deleted that cannot be put
-// back, and TmpPatch keeps a backup that still has to go back.
+// folders become their originals again whatever the failed repair left, whether they go back by
+// rename or, where a rename is refused, by comparing; a file that cannot be written but still holds
+// its old content is no obstacle, nothing is deleted that cannot be put back, and TmpPatch keeps a
+// backup that still has to go back.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -45,6 +46,9 @@ class RestoreTest : public ::testing::Test {
     Tree Snapshot(const std::string& relative) const {
         return qxtest::SnapshotTree(client_.host(relative));
     }
+    bool Exists(const std::string& relative) const {
+        return std::filesystem::exists(std::filesystem::symlink_status(client_.host(relative)));
+    }
     void MakeReadOnly(const std::string& relative) const {
         chmod(client_.host(relative).c_str(), 0444);
     }
@@ -52,7 +56,6 @@ class RestoreTest : public ::testing::Test {
     // The backup taken and announced, the old folders removed: where every restore starts.
     void BackUpAndRemove() const {
         ASSERT_TRUE(BackupOriginalPatches());
-        ASSERT_TRUE(MarkBackupComplete());
         ASSERT_TRUE(MarkRemovalBegun());
         ASSERT_NE(RemoveLeftoverPatches(), 0);
     }
@@ -69,22 +72,32 @@ class RestoreTest : public ::testing::Test {
     Tree before_;
 };
 
-TEST_F(RestoreTest, AfterAnInstallCutShortTheFoldersAreAsBefore) {
+// The folders go back by rename: the backup is empty afterwards, and what the install left of a
+// folder was moved aside, not deleted.
+TEST_F(RestoreTest, AfterAnInstallCutShortTheFoldersGoBackByRename) {
     BackUpAndRemove();
     PartialInstall();
+    qx::InjectFault(qx::Sys::Copy, 1, EIO);  // a copy would fail the restore
 
     FileFailure failure;
     EXPECT_TRUE(RestoreOriginalPatches(&failure));
     EXPECT_FALSE(failure.Recorded());
     EXPECT_EQ(Snapshot("Documents"), before_);
+    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), Tree{});
+    EXPECT_EQ(Snapshot("TmpPatch/Undone/pkres").count("n.pk"), 1u);
 }
 
-// The read-only original could not be removed and cannot be written; it still holds what the
-// backup holds, so it counts as restored and the restore succeeds.
-TEST_F(RestoreTest, AnUnwritableFileEqualToItsBackupCountsAsRestored) {
+// The rename is refused (a file held in the folder, another volume): the restore compares. The
+// read-only original could not be removed and cannot be written; it still holds what the backup
+// holds, so it counts as restored and the restore succeeds.
+TEST_F(RestoreTest, WhereARenameIsRefusedAnUnwritableFileEqualToItsBackupCountsAsRestored) {
     ASSERT_TRUE(BackupOriginalPatches());
+    ASSERT_TRUE(MarkRemovalBegun());
+    // As if the removal had met the read-only file after deleting a.pk.
+    std::filesystem::create_directories(client_.host("Documents/pkres/sub"));
+    Write("Documents/pkres/sub/b.pk", "old b");
     MakeReadOnly("Documents/pkres/sub/b.pk");
-    EXPECT_EQ(RemoveLeftoverPatches(), 0);
+    qx::InjectFault(qx::Sys::Rename, 1, EXDEV, "Documents/pkres");
 
     EXPECT_TRUE(RestoreOriginalPatches());
     EXPECT_EQ(Snapshot("Documents"), before_);
@@ -96,6 +109,7 @@ TEST_F(RestoreTest, AFileThatCannotBePutBackIsNamedAndNothingElseIsLost) {
     BackUpAndRemove();
     PartialInstall();
     MakeReadOnly("Documents/pkres/a.pk");
+    qx::InjectFault(qx::Sys::Rename, 1, EXDEV, "Documents/pkres");
 
     FileFailure failure;
     EXPECT_FALSE(RestoreOriginalPatches(&failure));
@@ -105,27 +119,24 @@ TEST_F(RestoreTest, AFileThatCannotBePutBackIsNamedAndNothingElseIsLost) {
     Tree expected = before_;
     expected["pkres/a.pk"] = "new a";
     EXPECT_EQ(Snapshot("Documents"), expected);
+    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch/pkres").at("a.pk"), "old a");
 }
 
-// Links in Documents are never followed: the restore removes the link itself and puts the
-// backed-up content back as a folder of the client's own.
-TEST_F(RestoreTest, ALinkInAPatchFolderIsReplacedAndWhatItLeadsToIsUntouched) {
+// A link in a patch folder moves with its folder, into the backup and back: it is still the same
+// link afterwards, and what it leads to is never touched.
+TEST_F(RestoreTest, ALinkInAPatchFolderMovesWithItAndWhatItLeadsToIsUntouched) {
     Write("shared/s.pk", "shared");
     if (!qxtest::MakeSymlink(client_.host("shared"), client_.host("Documents/pkres/linked"),
                              true)) {
         GTEST_SKIP() << qxtest::NoSymlinkReason();
     }
-    ASSERT_TRUE(BackupOriginalPatches());
-    ASSERT_TRUE(MarkBackupComplete());
-    ASSERT_TRUE(MarkRemovalBegun());
-    Write("Documents/pkres/a.pk", "new a");  // the removal never got there
+    const Tree withLink = Snapshot("Documents");
+    BackUpAndRemove();
+    PartialInstall();
 
     EXPECT_TRUE(RestoreOriginalPatches());
+    EXPECT_EQ(Snapshot("Documents"), withLink);
     EXPECT_EQ(Snapshot("shared"), (Tree{{"s.pk", "shared"}}));
-    Tree expected = before_;
-    expected["pkres/linked/"] = "";
-    expected["pkres/linked/s.pk"] = "shared";
-    EXPECT_EQ(Snapshot("Documents"), expected);
 }
 
 // Start-up: a journal asking for the restore gets it and is cleared; TmpPatch is then emptied.
@@ -140,67 +151,126 @@ TEST_F(RestoreTest, TheStartAfterACrashInTheInstallPutsTheBackupBackThenEmptiesT
     EXPECT_EQ(Snapshot("TmpPatch"), (Tree{{"All/", ""}}));
 }
 
-// Only a journal that asks for it makes the start touch Documents: not one written before the
-// removal, and never one that says the install finished.
-TEST_F(RestoreTest, TheStartLeavesDocumentsAloneUnlessTheRemovalHadBegun) {
-    ASSERT_TRUE(BackupOriginalPatches());
-    Write("Documents/pkres/a.pk", "changed since");
-    const Tree changed = Snapshot("Documents");
+// A crash while the backup is taken: the folder moved so far goes back, the one half copied (its
+// move refused) stays where it is whole, in Documents; a journal that says the install finished
+// leaves Documents alone.
+TEST_F(RestoreTest, TheStartPutsBackOnlyWhatTheRepairMovedAndNeverAFinishedRepair) {
+    ASSERT_TRUE(MarkBackupBegun());
+    ASSERT_TRUE(MarkFolderMoving(L"pkres"));
+    std::filesystem::create_directories(client_.host("TmpPatch/OrgPatch"));
+    std::filesystem::rename(client_.host("Documents/pkres"),
+                            client_.host("TmpPatch/OrgPatch/pkres"));
+    ASSERT_TRUE(MarkFolderMoving(L"subver"));
+    Write("TmpPatch/OrgPatch/subver/half.txt", "half a copy");
+
     FileFailure failure;
-
-    ASSERT_TRUE(MarkBackupComplete());
     EXPECT_TRUE(RecoverInterruptedRepair(&failure));
-    EXPECT_EQ(Snapshot("Documents"), changed);
+    EXPECT_EQ(Snapshot("Documents"), before_);
+    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
 
+    Write("Documents/pkres/a.pk", "installed");
+    const Tree installed = Snapshot("Documents");
+    ASSERT_TRUE(MarkBackupBegun());
+    ASSERT_TRUE(MarkBackupComplete());
     ASSERT_TRUE(MarkRemovalBegun());
     ASSERT_TRUE(MarkInstallComplete());
     EXPECT_TRUE(RecoverInterruptedRepair(&failure));
-    EXPECT_EQ(Snapshot("Documents"), changed);
+    EXPECT_EQ(Snapshot("Documents"), installed);
     EXPECT_FALSE(failure.Recorded());
 }
 
-// A restore that cannot finish keeps the backup and the journal through the start-up's emptying
-// of TmpPatch, and the start after succeeds.
+// A restore cut short at each of its steps (announced, moved aside, moved back): the start after
+// it finishes the job and never takes a folder that came back for one the client never had.
+TEST_F(RestoreTest, ARestoreCutShortAtAnyStepIsFinishedByTheNextStart) {
+    for (int step = 0; step < 3; ++step) {
+        SCOPED_TRACE(step);
+        std::filesystem::remove_all(client_.host("TmpPatch"));
+        std::filesystem::create_directories(client_.host("TmpPatch/All"));
+        BackUpAndRemove();
+        PartialInstall();
+        ASSERT_TRUE(MarkFolderRestoring(L"pkres"));
+        if (step >= 1) {
+            std::filesystem::create_directories(client_.host("TmpPatch/Undone"));
+            std::filesystem::rename(client_.host("Documents/pkres"),
+                                    client_.host("TmpPatch/Undone/pkres"));
+        }
+        if (step >= 2) {
+            std::filesystem::rename(client_.host("TmpPatch/OrgPatch/pkres"),
+                                    client_.host("Documents/pkres"));
+        }
+
+        FileFailure failure;
+        ASSERT_TRUE(RecoverInterruptedRepair(&failure));
+        EXPECT_EQ(Snapshot("Documents"), before_);
+    }
+}
+
+// A restore that cannot finish keeps what did not come back and the journal through the start-up's
+// emptying of TmpPatch, and the start after succeeds.
 TEST_F(RestoreTest, AFailedRecoveryKeepsTheBackupForTheNextStart) {
     BackUpAndRemove();
     PartialInstall();
     Write("TmpPatch/1.0.1/leftover.pk", "x");
-    const Tree backup = Snapshot("TmpPatch/OrgPatch");
+    const Tree pkres = Snapshot("TmpPatch/OrgPatch/pkres");
 
-    qx::InjectFault(qx::Sys::Copy, 1, ENOSPC, "Documents");
+    ASSERT_TRUE(qx::InjectFaults("rename:1:EXDEV:Documents/pkres,copy:1:ENOSPC:Documents"));
     FileFailure failure;
     EXPECT_FALSE(RecoverInterruptedRepair(&failure));
     EXPECT_EQ(failure.call, L"CopyFileW");
     EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_DISK_FULL));
     ASSERT_NE(PrepareTmpPatchFolder(), 0);
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::RemovalBegun);
-    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), backup);
-    EXPECT_FALSE(std::filesystem::exists(client_.host("TmpPatch/1.0.1")));
+    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch/pkres"), pkres);
+    EXPECT_FALSE(Exists("TmpPatch/1.0.1"));
 
     EXPECT_TRUE(RecoverInterruptedRepair(&failure));
     EXPECT_EQ(Snapshot("Documents"), before_);
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
 }
 
-// TmpPatch is the tool's own: read-only copies the backup carried over from Documents are no
+// A repair started while a restore is pending keeps the pending backup as its own: a folder that
+// already came back joins it again (announced), the others stay, and nothing Documents holds of
+// the failed install is taken for the client's.
+TEST_F(RestoreTest, ANewBackupCompletesAPendingOneInsteadOfTakingDocumentsAsItIs) {
+    BackUpAndRemove();
+    PartialInstall();
+    ASSERT_TRUE(MarkFolderRestoring(L"subver"));
+    std::filesystem::rename(client_.host("TmpPatch/OrgPatch/subver"),
+                            client_.host("Documents/subver"));
+    Tree backup;
+    for (const auto& item : before_) {
+        if (item.first != "settings.ini") {
+            backup.emplace(item);
+        }
+    }
+
+    ASSERT_TRUE(BackupOriginalPatches());
+    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), backup);
+    EXPECT_EQ(ReadRepairJournalWithMarks().MarkOf(L"subver"), FolderMark::Moving);
+
+    ASSERT_TRUE(MarkRemovalBegun());
+    ASSERT_NE(RemoveLeftoverPatches(), 0);
+    EXPECT_TRUE(RestoreOriginalPatches());
+    EXPECT_EQ(Snapshot("Documents"), before_);
+}
+
+// TmpPatch is the tool's own: read-only copies a backup carried over from Documents are no
 // obstacle to emptying it, while the client's read-only files in Documents stay protected.
 TEST_F(RestoreTest, EmptyingTmpPatchRemovesReadOnlyLeftovers) {
     MakeReadOnly("Documents/subver/ver.txt");
-    ASSERT_TRUE(BackupOriginalPatches());
-    ASSERT_NE(GetFileAttributesW(client_.win("TmpPatch/OrgPatch/subver/ver.txt").c_str()) &
-                  FILE_ATTRIBUTE_READONLY,
-              0u);
+    Write("TmpPatch/OrgPatch/subver/ver.txt", "1.0.0");
+    MakeReadOnly("TmpPatch/OrgPatch/subver/ver.txt");
 
     ASSERT_NE(PrepareTmpPatchFolder(), 0);
     EXPECT_EQ(Snapshot("TmpPatch"), (Tree{{"All/", ""}}));
     EXPECT_EQ(Snapshot("Documents"), before_);
 
-    // The next backup starts from an empty OrgPatch, whatever was left there.
+    // A backup starts from an empty OrgPatch, whatever was left there.
     Write("TmpPatch/OrgPatch/pkres/stale.pk", "stale");
     MakeReadOnly("TmpPatch/OrgPatch/pkres/stale.pk");
     ASSERT_TRUE(BackupOriginalPatches());
-    EXPECT_FALSE(std::filesystem::exists(client_.host("TmpPatch/OrgPatch/pkres/stale.pk")));
-    chmod(client_.host("Documents/subver/ver.txt").c_str(), 0644);
+    EXPECT_FALSE(Exists("TmpPatch/OrgPatch/pkres/stale.pk"));
+    chmod(client_.host("TmpPatch/OrgPatch/subver/ver.txt").c_str(), 0644);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -13,7 +15,9 @@
 
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
+#include "platform/posix/syscalls.h"
 #include "repair/download_stage.h"
+#include "repair/journal.h"
 #include "state/app_state.h"
 #include "state/progress_state.h"
 #include "state/resource.h"
@@ -65,6 +69,11 @@ class WorkerTest : public ::testing::Test {
         Put("/r/1.0.2/patch1.0.1.qx.all.win32",
             qxtest::ZipBuilder().Dir("qatools").File("qatools/t.txt", "t").Bytes());
         ASSERT_EQ(PrepareTmpPatchFolder(), 1);
+    }
+
+    void TearDown() override {
+        qx::ClearFaults();
+        qx::ResetSyscalls();
     }
 
     // A file on the server under the URL path `urlPath` ("/a/b.zip").
@@ -198,20 +207,50 @@ TEST_F(WorkerTest, AFailedInstallCopyPutsTheOldPatchFoldersBack) {
     EXPECT_FALSE(qxtest::FinalControlState(run.events, IDC_ACTION).enabled);
 }
 
-TEST_F(WorkerTest, AFailedRemovalKeepsTheBackupAndShowsItsBoxUnderTheBackupText) {
-    // A read-only file stops the removal of the old "pkres" (and its restoration too).
+// The whole repair moves: on one volume it copies nothing. Where every move is refused (another
+// volume), it copies instead, with the same result.
+TEST_F(WorkerTest, ARepairMovesAndARefusedMoveCopiesToTheSameResult) {
+    const Tree repaired = {{"keep.txt", "keep"},  {"pkres/", ""},        {"pkres/a.txt", "a2"},
+                           {"pkres/b.txt", "b1"}, {"qatools/", ""},      {"qatools/t.txt", "t"},
+                           {"subver/", ""},       {"subver/v.txt", "v2"}};
+    qx::InjectFault(qx::Sys::Copy, 1, EIO);
+    qxtest::DialogRunResult run = PressRepair();
+    EXPECT_TRUE(qxtest::BoxesOf(run.events).empty());
+    EXPECT_EQ(Documents(), repaired);
+    qx::ClearFaults();
+
+    qxtest::WriteHostFile(client_.host("Documents/pkres/old.txt"), "old");
+    qxtest::WriteHostFile(client_.host("Documents/subver/v.txt"), "v0");
+    std::filesystem::remove_all(client_.host("Documents/qatools"));
+    std::filesystem::remove(client_.host("Documents/pkres/a.txt"));
+    std::filesystem::remove(client_.host("Documents/pkres/b.txt"));
+    g_actionMode = ACTION_REPAIR;
+    g_progressBase = 0;
+    ASSERT_EQ(PrepareTmpPatchFolder(), 1);
+    qx::Syscalls().rename = [](const char*, const char*, unsigned int) {
+        errno = EXDEV;
+        return -1;
+    };
+    run = PressRepair();
+    qx::ResetSyscalls();
+    EXPECT_TRUE(qxtest::BoxesOf(run.events).empty());
+    EXPECT_EQ(Documents(), repaired);
+    EXPECT_FALSE(TmpPatchExists());
+}
+
+// A refused move leaves a folder to copy; a read-only file in it stops the removal. The folders
+// go back (the one moved, by rename), and the box shows under the backup's text.
+TEST_F(WorkerTest, AFailedRemovalPutsTheFoldersBackAndShowsItsBoxUnderTheBackupText) {
     chmod(client_.host("Documents/pkres/old.txt").c_str(), 0444);
+    qx::InjectFault(qx::Sys::Rename, 1, EXDEV, "OrgPatch/pkres");
 
     const qxtest::DialogRunResult run = PressRepair();
 
     EXPECT_EQ(qxtest::BoxesOf(run.events), (std::vector<Box>{{"提示", "删除残留patch失败"}}));
     EXPECT_EQ(qxtest::FinalControlState(run.events, IDC_STATUS).text, "正在备份原补丁");
     EXPECT_EQ(qxtest::FinalControlState(run.events, IDC_PROGRESS).pos, 93);
-    EXPECT_EQ(
-        qxtest::SnapshotTree(client_.host("TmpPatch/OrgPatch")),
-        (Tree{{"pkres/", ""}, {"pkres/old.txt", "old"}, {"subver/", ""}, {"subver/v.txt", "v0"}}));
-    EXPECT_EQ(Documents().at("pkres/old.txt"), "old");
-    EXPECT_EQ(Documents().at("subver/v.txt"), "v0");
+    EXPECT_EQ(Documents(), original_);
+    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
 }
 
 }  // namespace
