@@ -1,6 +1,6 @@
 """A fault sweep of the real program, in the manner of a database engine's I/O-error tests: a real
 repair of a small client runs once for every N from 1 up to the number of calls of one kind the
-repair makes, with QXWEB_FAULTS failing the Nth call (and, in a second pass, killing the program
+repair makes (unlink, rmdir, open, write, copy, rename), with QXWEB_FAULTS failing the Nth call (and, in a second pass, killing the program
 there). Each run is followed by a plain start and then a repair without faults, and after every
 pair the client must be whole:
 
@@ -12,7 +12,8 @@ pair the client must be whole:
 
 The number of calls is found by the kill pass itself: the first N at which the program is not
 killed is one past the last call. As a module the sweep serves the test run (a slice restricted to
-the calls on some paths); as a program it runs the full sweep:
+the calls on some paths); as a program it runs the full sweep, once with the client as it is and
+once with its Documents on another volume (every move then copied):
 
     QXWEB_BIN=build/release/qxwebhelper QXWEB_TEST_HOST=127.0.0.1:<port> \\
         python3 tests/e2e/fault_sweep.py [--calls unlink,copy] [--paths /Documents] [--stride 1]
@@ -21,7 +22,9 @@ the calls on some paths); as a program it runs the full sweep:
 import argparse
 import concurrent.futures
 import os
+import shutil
 import sys
+import tempfile
 import time
 
 import qxweb
@@ -115,16 +118,29 @@ class Figures:
                    self.final_failed))
 
 
-class Sweeper:
-    """One patch server and the cases; `case` runs one faulty repair and its two followers."""
+def move_documents_to(client, parent):
+    """Puts the client's Documents in a new folder under `parent`, a link in its place."""
+    target = tempfile.mkdtemp(prefix="qxweb-sweep-", dir=parent)
+    os.rmdir(target)
+    shutil.move(client.file("Documents"), target)
+    os.symlink(target, client.file("Documents"))
+    return target
 
-    def __init__(self, server):
+
+class Sweeper:
+    """One patch server and the cases; `case` runs one faulty repair and its two followers. With
+    `other_volume` (a folder such as /dev/shm on another file system) the client's Documents lives
+    there behind a link, so no move between it and TmpPatch can be a rename: every one is copied."""
+
+    def __init__(self, server, other_volume=None):
         self.server = server
+        self.other_volume = other_volume
 
     def case(self, fault):
         figures = Figures()
         figures.runs = 1
         client = ClientFolder(version="1.0.0", documents=OLD)
+        moved = move_documents_to(client, self.other_volume) if self.other_volume else None
         try:
             faulty = qxweb.run(client, answers=[], dialog=["press"],
                                env={"QXWEB_FAULTS": fault})
@@ -155,6 +171,8 @@ class Sweeper:
             return figures, killed
         finally:
             client.cleanup()
+            if moved:
+                shutil.rmtree(moved, ignore_errors=True)
 
     def sweep_call(self, call, path, stride=1, kill=True, fail=True, workers=2):
         """Every Nth call of one kind whose path contains `path` ("" for any): the kill pass finds
@@ -186,34 +204,39 @@ class Sweeper:
         return figures, count
 
 
-def run_sweep(calls, paths, stride=1, kill=True, fail=True, report=print):
+def run_sweep(calls, paths, stride=1, kill=True, fail=True, other_volume=None, report=print):
     """Sweeps every call kind on every path; the total figures."""
     total = Figures()
     with PatchServer() as server:
         serve(server)
-        sweeper = Sweeper(server)
+        sweeper = Sweeper(server, other_volume)
         for path in paths:
             for call in calls:
                 began = time.monotonic()
                 figures, count = sweeper.sweep_call(call, path, stride, kill, fail)
-                report("%-6s %-22s %3d calls, %3d runs, %5.1f s"
-                       % (call, path or "(any path)", count, figures.runs,
-                          time.monotonic() - began))
+                report("%-6s %-22s %-9s %3d calls, %3d runs, %5.1f s"
+                       % (call, path or "(any path)", "other vol" if other_volume else "",
+                          count, figures.runs, time.monotonic() - began))
                 total.add(figures)
     return total
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--calls", default=",".join(c for c in CALLS if c != "rename"),
+    parser.add_argument("--calls", default=",".join(CALLS),
                         help="comma-separated call kinds (default: %(default)s)")
     parser.add_argument("--paths", default="",
                         help="comma-separated path parts a call must hold (default: any path)")
     parser.add_argument("--stride", type=int, default=1, help="sweep every Nth call only")
+    parser.add_argument("--other-volume", default="/dev/shm",
+                        help="a folder on another file system for the second pass, where every "
+                             "move is copied; empty for none (default: %(default)s)")
     args = parser.parse_args()
     began = time.monotonic()
-    figures = run_sweep(args.calls.split(","), args.paths.split(","), args.stride,
-                        report=lambda line: print(line, flush=True))
+    figures = Figures()
+    for volume in [None] + ([args.other_volume] if args.other_volume else []):
+        figures.add(run_sweep(args.calls.split(","), args.paths.split(","), args.stride,
+                              other_volume=volume, report=lambda line: print(line, flush=True)))
     print(figures)
     print("%.0f s" % (time.monotonic() - began))
     for problem in figures.problems[:50]:

@@ -14,16 +14,20 @@ from repair_case import (IDC_STATUS, NEW_DOCUMENTS, OLD_DOCUMENTS, REPAIRED_HINT
 
 # stage, the call the program stops at, the status line the worker shows there (None where the
 # dialog sets it from a posted message, which may not be handled yet), what Documents holds
-# after the next start.
+# after the next start. A repair moves folders: three into All (the merge), three into OrgPatch
+# (the backup), three into Documents (the install); the journal's lines are "backup begun", one
+# per moved folder, "backup complete", "removal begun" and "install complete".
 KILL_POINTS = [
     ("download", "write:1:SIGSTOP:/TmpPatch/1.0.1.zip", None, OLD_DOCUMENTS),
     ("extraction", "write:2:SIGSTOP:/TmpPatch/1.0.1/", None, OLD_DOCUMENTS),
-    ("merge", "copy:2:SIGSTOP:/TmpPatch/All/", "正在合并临时补丁", OLD_DOCUMENTS),
-    ("backup", "copy:2:SIGSTOP:/TmpPatch/OrgPatch/", "正在备份原补丁", OLD_DOCUMENTS),
-    ("removal", "unlink:2:SIGSTOP:/Documents/", "正在备份原补丁", OLD_DOCUMENTS),
-    ("install", "copy:2:SIGSTOP:/Documents/", "正在安装新补丁", OLD_DOCUMENTS),
-    # The install copied everything but its completion is not recorded: it counts as unfinished.
-    ("record of the install", "write:3:SIGSTOP:/TmpPatch/repair.journal", "正在安装新补丁",
+    ("merge", "rename:2:SIGSTOP:/TmpPatch/All/", "正在合并临时补丁", OLD_DOCUMENTS),
+    ("backup", "rename:2:SIGSTOP:/TmpPatch/OrgPatch/", "正在备份原补丁", OLD_DOCUMENTS),
+    # Only what a refused move left to copy is removed: pkres here.
+    ("removal", "rename:1:EXDEV:/TmpPatch/OrgPatch/pkres,unlink:2:SIGSTOP:/Documents/",
+     "正在备份原补丁", OLD_DOCUMENTS),
+    ("install", "rename:5:SIGSTOP:/TmpPatch/All/", "正在安装新补丁", OLD_DOCUMENTS),
+    # The install moved everything but its completion is not recorded: it counts as unfinished.
+    ("record of the install", "write:7:SIGSTOP:/TmpPatch/repair.journal", "正在安装新补丁",
      OLD_DOCUMENTS),
     # Recorded: from here on the repair is final, whatever the clean-up gets done.
     ("clean-up", "unlink:1:SIGSTOP:/TmpPatch/OrgPatch/", "正在删除临时文件", NEW_DOCUMENTS),
@@ -65,13 +69,14 @@ class KilledRepair(unittest.TestCase):
                 self.assertEqual(expected, documents(client))
                 self.assertEqual({"All": None}, tmp_patch(client))
 
-    # The start that puts the backup back is itself cut short: the backup and its mark are still
-    # there, so the start after it finishes the job.
+    # The start that puts the backup back is itself cut short between moving the install's pkres
+    # aside and moving the old one back: the journal names the folder, so the start after it
+    # finishes the job.
     def test_a_kill_while_the_backup_goes_back_is_recovered_by_the_start_after(self):
         client = make_client(self)
-        kill_at(client, "unlink:3:SIGSTOP:/Documents/")
+        kill_at(client, "rename:5:SIGSTOP:/TmpPatch/All/")
         run = qxweb.start(client, answers=[], dialog=["close"],
-                          env={"QXWEB_FAULTS": "copy:2:SIGSTOP:/Documents/"})
+                          env={"QXWEB_FAULTS": "rename:2:SIGSTOP:/Documents/"})
         try:
             qxweb.wait_until(lambda: is_stopped(run), what="the restore to stop")
         finally:
@@ -83,7 +88,7 @@ class KilledRepair(unittest.TestCase):
 
     def test_after_a_kill_and_the_recovery_a_new_repair_installs_the_patch(self):
         client = make_client(self)
-        kill_at(client, "copy:3:SIGSTOP:/Documents/")
+        kill_at(client, "rename:5:SIGSTOP:/TmpPatch/All/")
         result = repair(client)
         self.assertEqual([], result.boxes())
         self.assertEqual(REPAIRED_HINT, result.text(IDC_HINT))

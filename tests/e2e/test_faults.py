@@ -4,6 +4,8 @@ was, whatever the repair had already done to it."""
 
 import fcntl
 import os
+import shutil
+import tempfile
 import unittest
 
 import qxweb
@@ -27,6 +29,17 @@ class HeldLock:
             self.file.close()
 
 
+def other_volume(test, client):
+    """Moves the client's Documents to a folder on another file system (/dev/shm) and leaves a
+    link in its place, so that no move between TmpPatch and Documents can be a rename."""
+    target = tempfile.mkdtemp(prefix="qxweb-documents-", dir="/dev/shm")
+    test.addCleanup(shutil.rmtree, target, True)
+    os.rmdir(target)
+    shutil.move(client.file("Documents"), target)
+    os.symlink(target, client.file("Documents"))
+    return target
+
+
 class FullDisk(unittest.TestCase):
     def setUp(self):
         self.server = PatchServer()
@@ -46,9 +59,14 @@ class FullDisk(unittest.TestCase):
         cases = [
             ("download", "write:1:ENOSPC:/TmpPatch/1.0.1.zip", DOWNLOAD_FAILED, 2),
             ("extraction", "write:1:ENOSPC:/TmpPatch/1.0.1/", EXTRACT_FAILED, 1),
-            ("backup", "copy:2:ENOSPC:/TmpPatch/OrgPatch/", BACKUP_FAILED, 1),
+            # A move refused, and its copy meets a full disk: the folder moved before goes back.
+            ("backup", "rename:2:EXDEV:/TmpPatch/OrgPatch/,copy:1:ENOSPC:/TmpPatch/OrgPatch/",
+             BACKUP_FAILED, 1),
             ("record of the backup", "write:1:ENOSPC:/TmpPatch/repair.journal", BACKUP_FAILED, 1),
-            ("record of the removal", "write:2:ENOSPC:/TmpPatch/repair.journal", BACKUP_FAILED, 1),
+            ("record of a move", "write:3:ENOSPC:/TmpPatch/repair.journal", BACKUP_FAILED, 1),
+            ("record of the whole backup", "write:5:ENOSPC:/TmpPatch/repair.journal",
+             BACKUP_FAILED, 1),
+            ("record of the removal", "write:6:ENOSPC:/TmpPatch/repair.journal", BACKUP_FAILED, 1),
         ]
         for stage, fault, box, most_boxes in cases:
             with self.subTest(stage=stage):
@@ -59,10 +77,12 @@ class FullDisk(unittest.TestCase):
                 self.assertNotIn(REPAIRED_HINT, result.texts(IDC_HINT))
                 self.assertEqual(OLD_DOCUMENTS, documents(client))
 
-    # The install stops after the old folders were removed and part of the patch went in: the
-    # backup goes back, and qatools, which the client never had, goes again.
+    # Documents on another volume, so every move into it is refused and copied instead; the disk
+    # fills during the install after the old folders were removed and part of the patch went in:
+    # the backup goes back (copied too), and qatools, which the client never had, goes again.
     def test_full_disk_during_the_install_puts_the_old_folders_back(self):
         client = make_client(self)
+        other_volume(self, client)
         result = repair(client, ["copy:3:ENOSPC:/Documents/"])
         self.assertEqual([COPY_FAILED], result.boxes())
         self.assertEqual(OLD_DOCUMENTS, documents(client))

@@ -14,8 +14,13 @@ from repair_case import (BACKUP_FAILED, COPY_FAILED, EXTRACT_FAILED, IDC_HINT, M
                          REMOVAL_FAILED, REPAIRED_HINT, RESTORE_FAILED, documents, kill_at,
                          log_text, make_client, repair, serve_patch, tmp_patch)
 
-# Killed here the install has begun: some of the patch is in, the old folders are gone.
-IN_THE_INSTALL = "copy:2:SIGSTOP:/Documents/"
+# Killed here the install has begun: some of the patch is in, the old folders are gone. (Three
+# folders move into All in the merge, then the install moves them on.)
+IN_THE_INSTALL = "rename:5:SIGSTOP:/TmpPatch/All/"
+
+# A start whose restore cannot finish: pkres, moved aside, cannot be moved back, and the first
+# file of its copy is refused.
+RESTORE_REFUSED = "rename:2:EXDEV:/Documents/,copy:1:EACCES:/Documents/"
 
 
 def plain_start(client, faults=None, dialog=("close",)):
@@ -67,7 +72,8 @@ class FinishedRepair(RecoveryCase):
     # removed: emptied, it no longer asks for a restore, and the success stands.
     def test_a_completion_that_cannot_be_written_still_never_reverts(self):
         client = make_client(self)
-        result = repair(client, ["write:3:ENOSPC:repair.journal", "unlink:1:EACCES:repair.journal"])
+        # The journal's 7th line would record the completion.
+        result = repair(client, ["write:7:ENOSPC:repair.journal", "unlink:1:EACCES:repair.journal"])
         self.assertEqual([], result.boxes())
         self.assertIn(REPAIRED_HINT, result.texts(IDC_HINT))
         self.assertOpensCleanly(plain_start(client))
@@ -82,14 +88,17 @@ class HeldOriginals(RecoveryCase):
                                     documents=dict(OLD_DOCUMENTS, **{"qatools/q.txt": b"old q"}))
         return client, documents(client)
 
-    # The read-only file stops the removal; it still holds what the backup holds, so the restore
-    # is complete and no later start is blocked. Cleared by the player, the repair goes through.
+    # A read-only file does not keep its folder from moving into the backup, so the repair goes
+    # through. Where the move is refused and the folder copied, the read-only file stops the
+    # removal; it still holds what the backup holds, so the restore is complete and no later start
+    # is blocked. Cleared by the player, the repair goes through that way too.
     def test_a_read_only_file_in_qatools_never_locks_the_user_out(self):
         client, old = self.make_client_with_tools()
         make_read_only(self, client.file("Documents", "qatools", "q.txt"))
+        qatools_copied = ["rename:1:EXDEV:/TmpPatch/OrgPatch/qatools"]
 
         for _ in range(2):
-            result = repair(client)
+            result = repair(client, qatools_copied)
             self.assertEqual([REMOVAL_FAILED], result.boxes())
             self.assertEqual(old, documents(client))
             self.assertOpensCleanly(plain_start(client))
@@ -97,8 +106,14 @@ class HeldOriginals(RecoveryCase):
         self.assertIn("removal failed: DeleteFileW " + client.winpath("Documents", "qatools",
                                                                       "q.txt"), log_text(client))
 
-        os.chmod(client.file("Documents", "qatools", "q.txt"), 0o644)
         result = repair(client)
+        self.assertEqual([], result.boxes())
+        self.assertEqual(NEW_DOCUMENTS, documents(client))
+        self.assertFalse(os.path.exists(client.file("TmpPatch")))
+
+        client, _ = self.make_client_with_tools()
+        os.chmod(client.file("Documents", "qatools", "q.txt"), 0o644)
+        result = repair(client, qatools_copied)
         self.assertEqual([], result.boxes())
         self.assertEqual(NEW_DOCUMENTS, documents(client))
 
@@ -202,15 +217,17 @@ class CrashRecovery(RecoveryCase):
         client = make_client(self)
         kill_at(client, IN_THE_INSTALL)
         backup = qxweb.tree(client.file("TmpPatch", "OrgPatch"))
+        pkres = {k: v for k, v in backup.items() if k.startswith("pkres/")}
 
-        result = plain_start(client, ["copy:1:EACCES:/Documents/"])
+        result = plain_start(client, [RESTORE_REFUSED])
         self.assertEqual(1, len(result.boxes()))
         caption, text, buttons, _ = result.boxes()[0]
         self.assertEqual(("提示", "OK"), (caption, buttons))
         self.assertTrue(text.startswith(RESTORE_FAILED + client.winpath("Documents") + "\\"), text)
         self.assertTrue(text.endswith("\nAccess is denied."), text)
         self.assertEqual(["open", "close"], result.dialog_events())
-        self.assertEqual(backup, qxweb.tree(client.file("TmpPatch", "OrgPatch")))
+        # The other folders are back; pkres still waits in the backup.
+        self.assertEqual(pkres, qxweb.tree(client.file("TmpPatch", "OrgPatch")))
         self.assertIn("restoring the patch folders failed: CopyFileW", log_text(client))
 
         self.assertOpensCleanly(plain_start(client))
@@ -230,7 +247,7 @@ class CrashRecovery(RecoveryCase):
                 if install_fails:
                     make_read_only(self, client.file("Documents", "settings.ini"))
                 result = qxweb.run(client, answers=[], dialog=["press"],
-                                   env={"QXWEB_FAULTS": "copy:1:EACCES:/Documents/"})
+                                   env={"QXWEB_FAULTS": RESTORE_REFUSED})
                 self.assertTrue(result.box_texts()[0].startswith(RESTORE_FAILED))
                 self.assertEqual([COPY_FAILED] if install_fails else [], result.boxes()[1:])
                 expected = OLD_DOCUMENTS if install_fails else NEW_DOCUMENTS
