@@ -24,12 +24,11 @@ import concurrent.futures
 import os
 import shutil
 import sys
-import tempfile
 import time
 
 import qxweb
 from qxweb import ClientFolder, PatchServer, patch_line, patch_list
-from repair_case import with_folder_entries
+from repair_case import move_documents, with_folder_entries
 
 IDC_HINT = 1005
 REPAIRED_HINT = "修复成功！可启动游戏。"
@@ -118,15 +117,6 @@ class Figures:
                    self.final_failed))
 
 
-def move_documents_to(client, parent):
-    """Puts the client's Documents in a new folder under `parent`, a link in its place."""
-    target = tempfile.mkdtemp(prefix="qxweb-sweep-", dir=parent)
-    os.rmdir(target)
-    shutil.move(client.file("Documents"), target)
-    os.symlink(target, client.file("Documents"))
-    return target
-
-
 class Sweeper:
     """One patch server and the cases; `case` runs one faulty repair and its two followers. With
     `other_volume` (a folder such as /dev/shm on another file system) the client's Documents lives
@@ -140,7 +130,7 @@ class Sweeper:
         figures = Figures()
         figures.runs = 1
         client = ClientFolder(version="1.0.0", documents=OLD)
-        moved = move_documents_to(client, self.other_volume) if self.other_volume else None
+        moved = move_documents(client, self.other_volume) if self.other_volume else None
         try:
             faulty = qxweb.run(client, answers=[], dialog=["press"],
                                env={"QXWEB_FAULTS": fault})

@@ -3,6 +3,8 @@ folders and a file of its own in "Documents", a server with the patch 1.0.1, and
 "Documents" may be in afterwards (the old one, and the one a finished repair leaves)."""
 
 import os
+import shutil
+import tempfile
 
 import qxweb
 from qxweb import ClientFolder, patch_line, patch_list
@@ -116,3 +118,14 @@ def log_text(client):
         return ""
     with open(path, encoding="utf-8", errors="replace") as f:
         return f.read()
+
+
+def move_documents(client, parent):
+    """Moves the client's Documents into a new folder under `parent` and leaves a link to it in its
+    place; the new folder. With `parent` on another file system (/dev/shm), no move between
+    TmpPatch and Documents can be a rename."""
+    target = tempfile.mkdtemp(prefix="qxweb-documents-", dir=parent)
+    os.rmdir(target)
+    shutil.move(client.file("Documents"), target)
+    os.symlink(target, client.file("Documents"))
+    return target

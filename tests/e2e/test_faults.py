@@ -5,14 +5,13 @@ was, whatever the repair had already done to it."""
 import fcntl
 import os
 import shutil
-import tempfile
 import unittest
 
 import qxweb
 from qxweb import PatchServer
 from repair_case import (BACKUP_FAILED, COPY_FAILED, DOWNLOAD_FAILED, EXTRACT_FAILED,
                          NEW_DOCUMENTS, OLD_DOCUMENTS, PATCH_FILES, REMOVAL_FAILED,
-                         REPAIRED_HINT, IDC_HINT, documents, make_client,
+                         REPAIRED_HINT, IDC_HINT, documents, make_client, move_documents,
                          repair, serve_patch, tmp_patch)
 
 
@@ -27,17 +26,6 @@ class HeldLock:
     def release(self):
         if not self.file.closed:
             self.file.close()
-
-
-def other_volume(test, client):
-    """Moves the client's Documents to a folder on another file system (/dev/shm) and leaves a
-    link in its place, so that no move between TmpPatch and Documents can be a rename."""
-    target = tempfile.mkdtemp(prefix="qxweb-documents-", dir="/dev/shm")
-    test.addCleanup(shutil.rmtree, target, True)
-    os.rmdir(target)
-    shutil.move(client.file("Documents"), target)
-    os.symlink(target, client.file("Documents"))
-    return target
 
 
 class FullDisk(unittest.TestCase):
@@ -82,7 +70,8 @@ class FullDisk(unittest.TestCase):
     # the backup goes back (copied too), and qatools, which the client never had, goes again.
     def test_full_disk_during_the_install_puts_the_old_folders_back(self):
         client = make_client(self)
-        other_volume(self, client)
+        target = move_documents(client, "/dev/shm")
+        self.addCleanup(shutil.rmtree, target, True)
         result = repair(client, ["copy:3:ENOSPC:/Documents/"])
         self.assertEqual([COPY_FAILED], result.boxes())
         self.assertEqual(OLD_DOCUMENTS, documents(client))

@@ -12,17 +12,13 @@ import unittest
 import qxweb
 from qxweb import PatchServer
 from repair_case import (NEW_DOCUMENTS, OLD_DOCUMENTS, REPAIRED_HINT, IDC_HINT, COPY_FAILED,
-                         PATCH_FILES, documents, is_stopped, make_client, repair, serve_patch,
-                         start_repair, tmp_patch)
+                         PATCH_FILES, documents, is_stopped, make_client, move_documents,
+                         repair, serve_patch, start_repair, tmp_patch)
 
 
 def linked_documents(test, client, parent):
-    """Moves the client's Documents into a new folder under `parent` and leaves a link to it."""
-    target = tempfile.mkdtemp(prefix="qxweb-documents-", dir=parent)
+    target = move_documents(client, parent)
     test.addCleanup(shutil.rmtree, target, True)
-    os.rmdir(target)
-    shutil.move(client.file("Documents"), target)
-    os.symlink(target, client.file("Documents"))
     return target
 
 
