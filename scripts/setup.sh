@@ -8,6 +8,8 @@ packages=(
   libcurl4-openssl-dev libminizip-dev zlib1g-dev
   libgtest-dev libgmock-dev googletest
   python3 curl unzip
+  # Tools that make the archive corpus of the end-to-end tests and the fuzz seeds.
+  zip p7zip-full libarchive-tools
 )
 
 export DEBIAN_FRONTEND=noninteractive
