@@ -18,7 +18,8 @@ import tempfile
 import zipfile
 
 # The packed tree: text that deflates well, random bytes that do not, an empty file, a blank in a
-# name; every file inside the patch folders a repair installs. The empty folder is listed apart.
+# name, a file without extension; every file inside the patch folders a repair installs. The empty
+# folder is listed apart.
 _RNG = random.Random(2024)
 TREE = {
     "pkres/角色/英雄.txt": "英雄 v1.0.1\n".encode("utf-8") * 40,
@@ -27,6 +28,8 @@ TREE = {
     "subver/ver.txt": b"1.0.1\n",
     "patch_cache/空.txt": b"",
     "qatools/说明 文档.txt": "检查=1\n".encode("utf-8"),
+    # Both characters end in byte 0x5C ("\\") in code page 936: no separator there.
+    "pkres/淺/籠": b"no extension",
 }
 EMPTY_FOLDERS = ("patch_cache/空目录",)
 

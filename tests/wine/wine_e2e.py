@@ -86,6 +86,16 @@ def tree_of(folder):
     return result
 
 
+def folders_of(folder):
+    return {os.path.relpath(os.path.join(dirpath, name), folder).replace(os.sep, "/")
+            for dirpath, dirnames, _ in os.walk(folder) for name in dirnames}
+
+
+def folders_holding(names):
+    return {"/".join(name.split("/")[:depth]) for name in names
+            for depth in range(1, name.count("/") + 1)}
+
+
 def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -345,6 +355,9 @@ class WineProgramTest(unittest.TestCase):
         self.repair_and_close(client, lambda: tree_of(documents) == expected and not
                               os.path.exists(os.path.join(client, "TmpPatch")))
         self.assertFalse(find_window("提示"))
+        # No folder made of half a character: "淺" and "籠" end in the byte of "\\" in GBK.
+        self.assertEqual(folders_of(documents),
+                         folders_holding(expected) | set(archive_corpus.EMPTY_FOLDERS))
 
     def test_a_utf8_name_without_a_form_in_code_page_936_fails_the_extraction(self):
         self.serve_7zip_release({"pkres/角色/英雄.txt": b"hero", "pkres/한국어.txt": b"korean"})

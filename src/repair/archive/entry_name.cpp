@@ -90,27 +90,68 @@ bool EncodeAnsi(const std::wstring& wide, std::string& text) {
     return true;
 }
 
+// The separator offsets of a name read as characters of the system code page; false when the
+// characters do not give back the name's own bytes.
+bool SeparatorOffsetsByCharacter(const std::string& name, std::vector<std::size_t>& offsets) {
+    std::wstring wide;
+    if (name.empty() || !Decode(CP_ACP, MB_ERR_INVALID_CHARS, name, wide)) {
+        return false;
+    }
+    std::size_t at = 0;
+    std::size_t i = 0;
+    while (i < wide.size() && at < name.size()) {
+        // A UTF-16 surrogate pair (Windows) is one character of the code page.
+        const bool pair =
+            sizeof(wchar_t) == 2 && i + 1 < wide.size() && wide[i] >= 0xD800 && wide[i] <= 0xDBFF;
+        const int units = pair ? 2 : 1;
+        const int bytes =
+            WideCharToMultiByte(CP_ACP, 0, &wide[i], units, nullptr, 0, nullptr, nullptr);
+        if (bytes <= 0) {
+            return false;
+        }
+        if (bytes == 1 && IsSeparator(name[at])) {
+            offsets.push_back(at);
+        }
+        at += static_cast<std::size_t>(bytes);
+        i += static_cast<std::size_t>(units);
+    }
+    return i == wide.size() && at == name.size();
+}
+
 }  // namespace
 
+std::vector<std::size_t> SeparatorOffsets(const std::string& name) {
+    std::vector<std::size_t> offsets;
+    if (SeparatorOffsetsByCharacter(name, offsets)) {
+        return offsets;
+    }
+    offsets.clear();
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        if (IsSeparator(name[at])) {
+            offsets.push_back(at);
+        }
+    }
+    return offsets;
+}
+
 bool IsDirectoryEntryName(const std::string& name) {
-    return !name.empty() && IsSeparator(name.back());
+    const std::vector<std::size_t> separators = SeparatorOffsets(name);
+    return !separators.empty() && separators.back() == name.size() - 1;
 }
 
 bool IsSafeEntryName(const std::string& name) {
-    if (name.empty() || IsSeparator(name.front())) {
+    if (name.empty() || name.find('\0') != std::string::npos ||
+        name.find(':') != std::string::npos) {
         return false;
     }
-    if (name.find('\0') != std::string::npos || name.find(':') != std::string::npos) {
-        return false;
+    std::size_t start = 0;
+    std::vector<std::size_t> ends = SeparatorOffsets(name);
+    if (ends.empty() || ends.back() != name.size() - 1) {
+        ends.push_back(name.size());  // the last segment, unless the name ends in a separator
     }
-    std::string::size_type start = 0;
-    while (start < name.size()) {
-        std::string::size_type end = start;
-        while (end < name.size() && !IsSeparator(name[end])) {
-            ++end;
-        }
+    for (const std::size_t end : ends) {
         const std::string segment = name.substr(start, end - start);
-        // An empty segment here comes from a doubled separator ("a//b").
+        // An empty segment is a rooted name ("/x") or a doubled separator ("a//b").
         if (segment.empty() || IsParentSegment(segment) || IsDeviceSegment(segment)) {
             return false;
         }

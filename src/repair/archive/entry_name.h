@@ -2,9 +2,17 @@
 // use as relative paths below a destination folder, and how a stored name becomes a path name.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
-// A name ending in "/" or "\" stands for a directory.
+// Byte offsets of the separators ("/" or "\") of a name in the system code page. In a double-byte
+// code page (936 on Chinese Windows) 0x5C can be the second byte of a character, which is no
+// separator; so a name that is valid text in the code page is read character by character, any
+// other byte by byte (which can only find more separators, never fewer).
+std::vector<std::size_t> SeparatorOffsets(const std::string& name);
+
+// A name ending in a separator stands for a directory.
 bool IsDirectoryEntryName(const std::string& name);
 
 // True when the name stays below the folder it is extracted into and names a plain file or

@@ -20,12 +20,9 @@ namespace {
 // The fixed path buffer: D + "/" + name must be shorter than this.
 constexpr std::size_t kPathBufferSize = 256;
 
-bool IsSeparator(char c) {
-    return c == '/' || c == '\\';
-}
-
 std::string WithoutTrailingSeparator(const std::string& folder) {
-    if (!folder.empty() && IsSeparator(folder.back())) {
+    const std::vector<std::size_t> separators = SeparatorOffsets(folder);
+    if (!separators.empty() && separators.back() == folder.size() - 1) {
         return folder.substr(0, folder.size() - 1);
     }
     return folder;
@@ -43,10 +40,7 @@ bool BuildEntryPath(const std::string& folder, const std::string& name,
 // cannot be made shows later, when a file inside it cannot be created.
 void MakeEntryFolders(const std::string& folder, const std::string& name,
                       std::set<std::string>& made) {
-    for (std::size_t end = 0; end < name.size(); ++end) {
-        if (!IsSeparator(name[end])) {
-            continue;
-        }
+    for (const std::size_t end : SeparatorOffsets(name)) {
         const std::string relative = name.substr(0, end);
         if (made.insert(relative).second) {
             _mkdir((folder + "/" + relative).c_str());  // an existing folder is fine
