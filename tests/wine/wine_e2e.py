@@ -159,13 +159,28 @@ def press_button(window):
     xdotool("mousemove", "0", "0")
 
 
+def press_until_closed(window, caption, key):
+    """Focuses the window and presses key until the window is gone. Without a window manager a key
+    that arrives while Wine is still activating the window is lost (more often on a busy
+    machine), so it is pressed again after a while."""
+    for _ in range(5):
+        xdotool("windowfocus", window)
+        xdotool("key", key)
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            if window not in xdotool("search", "--name", caption).split():
+                return
+            time.sleep(0.1)
+    raise AssertionError("the window %s did not close on %s" % (caption, key))
+
+
 def answer_box(caption, shot_name, key="Return"):
     """Waits for the message box with this caption, takes a screenshot of the screen, focuses the
-    box and presses key (Return presses the default button)."""
+    box and presses key (Return presses the default button) until the box is gone."""
     box = wait_for("the box " + caption, lambda: find_window(caption))
     xdotool("windowfocus", box)
     screenshot("root", shot_name)
-    xdotool("key", key)
+    press_until_closed(box, caption, key)
 
 
 class PatchServer:
@@ -267,14 +282,11 @@ class WineProgramTest(unittest.TestCase):
         time.sleep(1)  # the first paint
         press_button(dialog)
         wait_for("the end of the repair", finished, seconds=120)
-        if find_window("提示"):
-            time.sleep(1)  # a key sent before the box is drawn is lost
-            xdotool("windowfocus", find_window("提示"))
-            xdotool("key", "Return")
-            wait_for("the box to close", lambda: not find_window("提示"))
+        box = find_window("提示")
+        if box:
+            press_until_closed(box, "提示", "Return")
         time.sleep(2)  # the worker enables the button after the clean-up
-        xdotool("windowfocus", dialog)
-        xdotool("key", "alt+F4")
+        press_until_closed(dialog, DIALOG_CAPTION, "alt+F4")
         self.assertEqual(program.wait_exit(), 0)
 
     def run_program(self, client):
@@ -303,8 +315,7 @@ class WineProgramTest(unittest.TestCase):
         dialog = wait_for("the dialog", lambda: find_window(DIALOG_CAPTION))
         self.assertEqual(game.wait(timeout=STEP_SECONDS), 0)  # TerminateProcess with 0
 
-        xdotool("windowfocus", dialog)
-        xdotool("key", "alt+F4")
+        press_until_closed(dialog, DIALOG_CAPTION, "alt+F4")
         self.assertEqual(program.wait_exit(), 0)
         self.assertEqual(tree_of(os.path.join(client, "Documents")),
                          {name: content.encode("utf-8")
