@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "layer_test_util.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win32.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
 
