@@ -4,7 +4,6 @@
 // the order of the transfers.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,6 +12,8 @@
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
+#include "support/process_globals.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "support/transcript_reader.h"
@@ -41,21 +42,9 @@ PatchEntry Entry(const std::string& version, const std::wstring& url,
 class DownloadStageTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        qxtest::ResetProcessGlobals();
         g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        g_localVersion.clear();
-        g_hMainDlg = nullptr;
-        g_downloadTotal = 0;
-        g_downloadDone = 0;
-        g_downloadScale = 0.0f;
-        GetHttpClient()->cumulativePatchPresent = false;
-        setenv("QXWEB_ANSWERS", "", 1);
-        setenv("QXWEB_TRANSCRIPT", transcript().c_str(), 1);
         ASSERT_EQ(PrepareTmpPatchFolder(), 1);
-    }
-    void TearDown() override {
-        unsetenv("QXWEB_ANSWERS");
-        unsetenv("QXWEB_TRANSCRIPT");
     }
 
     std::string transcript() const { return scratch_.host("transcript.jsonl"); }
@@ -80,6 +69,8 @@ class DownloadStageTest : public ::testing::Test {
 
     qxtest::TempDir client_;
     qxtest::TempDir scratch_;
+    qxtest::ScopedEnv answers_{"QXWEB_ANSWERS", ""};
+    qxtest::ScopedEnv transcript_{"QXWEB_TRANSCRIPT", transcript()};
     qxtest::TestServer server_;
 };
 

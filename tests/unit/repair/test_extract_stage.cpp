@@ -13,6 +13,7 @@
 #include "patchlist/patch_list.h"
 #include "repair/extract_stage.h"
 #include "support/dialog_run.h"
+#include "support/process_globals.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
 #include "ui/progress_state.h"
@@ -39,16 +40,10 @@ ZipBuilder Archive(const std::string& text) {
 class ExtractStageTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        qxtest::ResetProcessGlobals();
         g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        g_hMainDlg = nullptr;
-        g_extractTotal = 0;
-        g_extractDone = 0;
-        g_extractScale = 0.0f;
-        GetHttpClient()->cumulativePatchPresent = false;
         std::filesystem::create_directories(client_.host("TmpPatch/All"));
     }
-    void TearDown() override { GetHttpClient()->cumulativePatchPresent = false; }
 
     void Put(const std::string& name, const ZipBuilder& zip) const {
         zip.WriteTo(client_.host("TmpPatch/" + name));

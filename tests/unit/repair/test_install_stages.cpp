@@ -12,6 +12,7 @@
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/install_stages.h"
+#include "support/process_globals.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -44,13 +45,11 @@ Tree Below(const Tree& tree, const std::string& folder) {
 class InstallStagesTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        qxtest::ResetProcessGlobals();
         g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        GetHttpClient()->cumulativePatchPresent = false;
         std::filesystem::create_directories(client_.host("TmpPatch/All"));
         std::filesystem::create_directories(client_.host("Documents"));
     }
-    void TearDown() override { GetHttpClient()->cumulativePatchPresent = false; }
 
     void Write(const std::string& relative, const std::string& content) const {
         qxtest::WriteHostFile(client_.host(relative), content);

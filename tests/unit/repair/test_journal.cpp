@@ -13,6 +13,7 @@
 #include "platform/posix/syscalls.h"
 #include "repair/download_stage.h"
 #include "repair/journal.h"
+#include "support/process_globals.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -22,6 +23,7 @@ using Tree = std::map<std::string, std::string>;
 class JournalTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        qxtest::ResetProcessGlobals();
         g_exeDir = client_.win() + L"\\";
         std::filesystem::create_directories(client_.host("TmpPatch/All"));
         std::filesystem::create_directories(client_.host("Documents"));

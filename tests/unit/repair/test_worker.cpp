@@ -16,6 +16,7 @@
 #include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
 #include "support/dialog_run.h"
+#include "support/process_globals.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "support/zip_builder.h"
@@ -35,16 +36,10 @@ std::wstring Wide(const std::string& ascii) {
 class WorkerTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        qxtest::ResetProcessGlobals();
         g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        g_localVersion.clear();
         g_latestVersionText = L"1.0.2";
         g_actionMode = ACTION_REPAIR;
-        g_hMainDlg = nullptr;
-        g_progressBase = g_downloadTotal = g_downloadDone = g_extractTotal = g_extractDone = 0;
-        g_downloadDoneLatch = g_extractDoneLatch = false;
-        g_speedBytes = g_shownSpeedBytes = 0;
-        GetHttpClient()->cumulativePatchPresent = false;
 
         qxtest::WriteHostFile(client_.host("findownload.dat"), "1.0.0");
         qxtest::WriteHostFile(client_.host("Documents/keep.txt"), "keep");
