@@ -12,7 +12,7 @@
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
-#include "support/process_globals.h"
+#include "repair_fixture.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
@@ -39,11 +39,10 @@ PatchEntry Entry(const std::string& version, const std::wstring& url,
     return entry;
 }
 
-class DownloadStageTest : public ::testing::Test {
+class DownloadStageTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        qxtest::ResetProcessGlobals();
-        g_exeDir = client_.win() + L"\\";
+        RepairFolderTest::SetUp();
         ASSERT_EQ(PrepareTmpPatchFolder(), 1);
     }
 
@@ -65,9 +64,8 @@ class DownloadStageTest : public ::testing::Test {
         return Entry("0.0.0", Wide(server_.Url(path)), packageVersion);
     }
 
-    Tree TmpPatch() const { return qxtest::SnapshotTree(client_.host("TmpPatch")); }
+    Tree TmpPatch() const { return Snapshot("TmpPatch"); }
 
-    qxtest::TempDir client_;
     qxtest::TempDir scratch_;
     qxtest::ScopedEnv answers_{"QXWEB_ANSWERS", ""};
     qxtest::ScopedEnv transcript_{"QXWEB_TRANSCRIPT", transcript()};
@@ -214,7 +212,7 @@ TEST_F(DownloadStageTest, NamesThatWouldLeaveTheTemporaryFolderAreNeverUsed) {
 }
 
 TEST_F(DownloadStageTest, PreparingTheTemporaryFolderEmptiesItOrFailsOnAFileInTheWay) {
-    qxtest::WriteHostFile(client_.host("TmpPatch/old/left.zip"), "old");
+    Write("TmpPatch/old/left.zip", "old");
     EXPECT_EQ(PrepareTmpPatchFolder(), 1);
     EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}}));
 

@@ -12,8 +12,7 @@
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/install_stages.h"
-#include "support/process_globals.h"
-#include "support/temp_dir.h"
+#include "repair_fixture.h"
 
 namespace {
 
@@ -42,20 +41,12 @@ Tree Below(const Tree& tree, const std::string& folder) {
     return out;
 }
 
-class InstallStagesTest : public ::testing::Test {
+class InstallStagesTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        qxtest::ResetProcessGlobals();
-        g_exeDir = client_.win() + L"\\";
-        std::filesystem::create_directories(client_.host("TmpPatch/All"));
-        std::filesystem::create_directories(client_.host("Documents"));
-    }
-
-    void Write(const std::string& relative, const std::string& content) const {
-        qxtest::WriteHostFile(client_.host(relative), content);
-    }
-    Tree Snapshot(const std::string& relative) const {
-        return qxtest::SnapshotTree(client_.host(relative));
+        RepairFolderTest::SetUp();
+        MakeFolder("TmpPatch/All");
+        MakeFolder("Documents");
     }
 
     // A client whose Documents holds three of the four patch folders and one file of its own.
@@ -66,8 +57,6 @@ class InstallStagesTest : public ::testing::Test {
         Write("Documents/patch_cache/c.bin", "cache");
         Write("Documents/settings.ini", "mine");
     }
-
-    qxtest::TempDir client_;
 };
 
 TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFiles) {
@@ -75,7 +64,7 @@ TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFile
     Write("src/..a/inner.txt", "dots");
     Write("src/.hidden", "hidden");
     Write("src/deep/er/f.bin", std::string(100000, 'z'));
-    std::filesystem::create_directories(client_.host("src/empty"));
+    MakeFolder("src/empty");
     Write("dst/top.txt", "old");
     Write("dst/extra.txt", "extra");
 
@@ -87,7 +76,7 @@ TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFile
 
 TEST_F(InstallStagesTest, CopyTreeOfAMissingSourceSucceedsWithoutMakingTheTarget) {
     EXPECT_NE(CopyTree(client_.win("nothing"), client_.win("dst")), 0);
-    EXPECT_FALSE(std::filesystem::exists(client_.host("dst")));
+    EXPECT_FALSE(Exists("dst"));
 }
 
 TEST_F(InstallStagesTest, CopyTreeFailsOnAReadOnlyTarget) {
@@ -96,7 +85,7 @@ TEST_F(InstallStagesTest, CopyTreeFailsOnAReadOnlyTarget) {
     MakeReadOnly(client_.host("dst/sub/f.txt"));
 
     EXPECT_EQ(CopyTree(client_.win("src"), client_.win("dst")), 0);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("dst/sub/f.txt")), "old");
+    EXPECT_EQ(Read("dst/sub/f.txt"), "old");
 }
 
 // The search pattern src + "\*.*" must fit 260 wide characters: a longer one is refused, not cut.
@@ -109,7 +98,7 @@ TEST_F(InstallStagesTest, CopyTreeRefusesASourceWhosePatternDoesNotFit) {
     Write(fits + "/ok.txt", "ok");
 
     EXPECT_NE(CopyTree(client_.win(fits), client_.win("dst1")), 0);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("dst1/ok.txt")), "ok");
+    EXPECT_EQ(Read("dst1/ok.txt"), "ok");
 
     Write(tooLong + "/f.txt", "f");
     EXPECT_EQ(CopyTree(client_.win(fits), client_.win("dst2")), 0);
@@ -136,7 +125,7 @@ TEST_F(InstallStagesTest, MergeLetsTheNewestEntryAndThenTheCumulativePatchWin) {
 }
 
 TEST_F(InstallStagesTest, MergeOfAnEmptyOrMissingFolderSucceedsButNothingToMergeFails) {
-    std::filesystem::create_directories(client_.host("TmpPatch/1.0.1"));
+    MakeFolder("TmpPatch/1.0.1");
     EXPECT_TRUE(MergeTempPatches({Entry(L"1.0.2"), Entry(L"1.0.1")}));
     EXPECT_EQ(Snapshot("TmpPatch/All"), Tree{});
 
