@@ -21,8 +21,9 @@ INT_PTR CALLBACK OuterProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     const INT_PTR result = g_innerProc(hwnd, msg, wParam, lParam);
     if (msg == WM_INITDIALOG && g_options->whileOpen) {
         HANDLE thread = CreateThread(nullptr, 0, WhileOpenThread, hwnd, 0, nullptr);
-        if (thread)
+        if (thread) {
             CloseHandle(thread);
+        }
     }
     return result;
 }

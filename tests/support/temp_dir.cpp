@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -29,8 +27,9 @@ void MakeWritable(const std::string& root) {
     std::error_code ec;
     fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->is_symlink(ec))
+        if (it->is_symlink(ec)) {
             continue;
+        }
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
         ec.clear();
     }
@@ -39,17 +38,13 @@ void MakeWritable(const std::string& root) {
 // A new folder "qxtest-<random>" under the system's temp folder ($TMPDIR, else /tmp; on Windows
 // GetTempPathW), private to the user as mkdtemp makes it, returned as UTF-8 text.
 std::string MakeUniqueFolder() {
-    static std::mutex lock;
-    static std::mt19937_64 random(
+    // One generator per thread, so that no lock is needed; a name taken already is retried.
+    thread_local std::mt19937_64 random(
         std::random_device{}() ^
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     const fs::path base = fs::temp_directory_path();
-    std::lock_guard<std::mutex> guard(lock);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, "qxtest-%016llx",
-                      static_cast<unsigned long long>(random()));
-        const fs::path folder = base / name;
+        const fs::path folder = base / ("qxtest-" + std::to_string(random()));
         std::error_code ec;
         if (fs::create_directory(folder, ec)) {
             fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
@@ -99,12 +94,14 @@ std::string NarrowWinPath(const std::string& hostPath) {
 
 void WriteHostFile(const std::string& path, const std::string& content) {
     fs::path file = fs::u8path(path);  // a narrow file name would take the code page on Windows
-    if (file.has_parent_path())
+    if (file.has_parent_path()) {
         fs::create_directories(file.parent_path());
+    }
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!out)
+    if (!out) {
         throw std::runtime_error("cannot write " + path);
+    }
 }
 
 std::string ReadHostFile(const std::string& path) {

@@ -38,8 +38,9 @@ void WriteAtomically(const std::string& path, const std::string& content) {
 std::string JsonQuoted(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
-        if (c == '"' || c == '\\')
+        if (c == '"' || c == '\\') {
             out += '\\';
+        }
         out += c;
     }
     return out + "\"";
@@ -70,8 +71,9 @@ void TestServer::Start(int port) {
     // A fixed port may still be held by another test's server (tests can run in parallel):
     // wait for it to come free rather than fail.
     for (int attempt = 0; attempt < 240; ++attempt) {
-        if (Spawn(port) != SpawnResult::PortBusy)
+        if (Spawn(port) != SpawnResult::PortBusy) {
             return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     ADD_FAILURE() << "port " << port << " stayed in use";
@@ -88,8 +90,9 @@ TestServer::SpawnResult TestServer::Spawn(int port) {
                                      "--rules",     state_.host("rules.json"),
                                      "--counts",    state_.host("counts.json")};
     std::vector<char*> argv;
-    for (std::string& a : args)
+    for (std::string& a : args) {
         argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
 
     // The server's own output goes to a log in the state folder (kept out of the test output).
@@ -117,8 +120,9 @@ TestServer::SpawnResult TestServer::Spawn(int port) {
         if (ChildExited(pid_)) {
             pid_ = 0;
             std::string log = ReadHostFile(logFile);
-            if (port != 0 && log.find("Address already in use") != std::string::npos)
+            if (port != 0 && log.find("Address already in use") != std::string::npos) {
                 return SpawnResult::PortBusy;
+            }
             ADD_FAILURE() << "patch server exited: " << log;
             return SpawnResult::Failed;
         }
@@ -129,8 +133,9 @@ TestServer::SpawnResult TestServer::Spawn(int port) {
 }
 
 void TestServer::Stop() {
-    if (pid_ == 0)
+    if (pid_ == 0) {
         return;
+    }
     kill(pid_, SIGTERM);
     for (int i = 0; i < 100; ++i) {
         if (ChildExited(pid_)) {
@@ -180,8 +185,9 @@ void TestServer::ClearRules() {
 void TestServer::WriteRules() const {
     std::string json = "{";
     for (const auto& [path, rule] : rules_) {
-        if (json.size() > 1)
+        if (json.size() > 1) {
             json += ", ";
+        }
         json += JsonQuoted(path) + ": " + rule;
     }
     WriteAtomically(state_.host("rules.json"), json + "}");
