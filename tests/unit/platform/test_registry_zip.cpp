@@ -6,6 +6,7 @@
 #include "platform/minizip.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win32.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
 

@@ -14,6 +14,7 @@
 #include "repair/install_stages.h"
 #include "state/app_state.h"
 #include "support/temp_dir.h"
+#include "repair_fixture.h"
 
 namespace {
 
@@ -42,22 +43,12 @@ Tree Below(const Tree& tree, const std::string& folder) {
     return out;
 }
 
-class InstallStagesTest : public ::testing::Test {
+class InstallStagesTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        GetHttpClient()->cumulativePatchPresent = false;
-        std::filesystem::create_directories(client_.host("TmpPatch/All"));
-        std::filesystem::create_directories(client_.host("Documents"));
-    }
-    void TearDown() override { GetHttpClient()->cumulativePatchPresent = false; }
-
-    void Write(const std::string& relative, const std::string& content) const {
-        qxtest::WriteHostFile(client_.host(relative), content);
-    }
-    Tree Snapshot(const std::string& relative) const {
-        return qxtest::SnapshotTree(client_.host(relative));
+        RepairFolderTest::SetUp();
+        MakeFolder("TmpPatch/All");
+        MakeFolder("Documents");
     }
 
     // A client whose Documents holds three of the four patch folders and one file of its own.
@@ -68,8 +59,6 @@ class InstallStagesTest : public ::testing::Test {
         Write("Documents/patch_cache/c.bin", "cache");
         Write("Documents/settings.ini", "mine");
     }
-
-    qxtest::TempDir client_;
 };
 
 TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFiles) {
@@ -77,7 +66,7 @@ TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFile
     Write("src/..a/inner.txt", "dots");
     Write("src/.hidden", "hidden");
     Write("src/deep/er/f.bin", std::string(100000, 'z'));
-    std::filesystem::create_directories(client_.host("src/empty"));
+    MakeFolder("src/empty");
     Write("dst/top.txt", "old");
     Write("dst/extra.txt", "extra");
 
@@ -89,7 +78,7 @@ TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFile
 
 TEST_F(InstallStagesTest, CopyTreeOfAMissingSourceSucceedsWithoutMakingTheTarget) {
     EXPECT_NE(CopyTree(client_.win("nothing"), client_.win("dst")), 0);
-    EXPECT_FALSE(std::filesystem::exists(client_.host("dst")));
+    EXPECT_FALSE(Exists("dst"));
 }
 
 TEST_F(InstallStagesTest, CopyTreeFailsOnAReadOnlyTarget) {
@@ -98,7 +87,7 @@ TEST_F(InstallStagesTest, CopyTreeFailsOnAReadOnlyTarget) {
     MakeReadOnly(client_.host("dst/sub/f.txt"));
 
     EXPECT_EQ(CopyTree(client_.win("src"), client_.win("dst")), 0);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("dst/sub/f.txt")), "old");
+    EXPECT_EQ(Read("dst/sub/f.txt"), "old");
 }
 
 // The search pattern src + "\*.*" must fit 260 wide characters: a longer one is refused, not cut.
@@ -111,7 +100,7 @@ TEST_F(InstallStagesTest, CopyTreeRefusesASourceWhosePatternDoesNotFit) {
     Write(fits + "/ok.txt", "ok");
 
     EXPECT_NE(CopyTree(client_.win(fits), client_.win("dst1")), 0);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("dst1/ok.txt")), "ok");
+    EXPECT_EQ(Read("dst1/ok.txt"), "ok");
 
     Write(tooLong + "/f.txt", "f");
     EXPECT_EQ(CopyTree(client_.win(fits), client_.win("dst2")), 0);
@@ -138,7 +127,7 @@ TEST_F(InstallStagesTest, MergeLetsTheNewestEntryAndThenTheCumulativePatchWin) {
 }
 
 TEST_F(InstallStagesTest, MergeOfAnEmptyOrMissingFolderSucceedsButNothingToMergeFails) {
-    std::filesystem::create_directories(client_.host("TmpPatch/1.0.1"));
+    MakeFolder("TmpPatch/1.0.1");
     EXPECT_TRUE(MergeTempPatches({Entry(L"1.0.2"), Entry(L"1.0.1")}));
     EXPECT_EQ(Snapshot("TmpPatch/All"), Tree{});
 

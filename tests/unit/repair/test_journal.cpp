@@ -14,29 +14,20 @@
 #include "repair/journal.h"
 #include "state/app_state.h"
 #include "support/temp_dir.h"
+#include "repair_fixture.h"
 
 namespace {
 
 using Tree = std::map<std::string, std::string>;
 
-class JournalTest : public ::testing::Test {
+class JournalTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        g_exeDir = client_.win() + L"\\";
-        std::filesystem::create_directories(client_.host("TmpPatch/All"));
-        std::filesystem::create_directories(client_.host("Documents"));
+        RepairFolderTest::SetUp();
+        MakeFolder("TmpPatch/All");
+        MakeFolder("Documents");
     }
     void TearDown() override { qx::ClearFaults(); }
-
-    void Write(const std::string& relative, const std::string& content) const {
-        qxtest::WriteHostFile(client_.host(relative), content);
-    }
-    Tree Snapshot(const std::string& relative) const {
-        return qxtest::SnapshotTree(client_.host(relative));
-    }
-    bool Exists(const std::string& relative) const {
-        return std::filesystem::exists(client_.host(relative));
-    }
 
     // The client's patch folders before a repair, and the same in the backup.
     void MakeOldDocumentsAndBackup() const {
@@ -59,8 +50,6 @@ class JournalTest : public ::testing::Test {
         Write("Documents/pkres/a.pk", "new a");
         Write("Documents/qatools/t.txt", "new tool");
     }
-
-    qxtest::TempDir client_;
 };
 
 TEST_F(JournalTest, MarksFollowTheRepairInOrderAndClearingRemovesTheFile) {
@@ -72,8 +61,7 @@ TEST_F(JournalTest, MarksFollowTheRepairInOrderAndClearingRemovesTheFile) {
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::BackupComplete);
     ASSERT_TRUE(MarkRemovalBegun());
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::RemovalBegun);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("TmpPatch/repair.journal")),
-              "backup complete\nremoval begun\n");
+    EXPECT_EQ(Read("TmpPatch/repair.journal"), "backup complete\nremoval begun\n");
 
     EXPECT_TRUE(ClearRepairJournal());
     EXPECT_FALSE(Exists("TmpPatch/repair.journal"));
