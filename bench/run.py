@@ -11,8 +11,11 @@ Prints, per target, the median wall time of RUNS runs of ours and of the peer, a
              patch folders: time and the bytes the repair process wrote (the kernel's count,
              getrusage's block outputs); the extra bytes for a client's data want < 5 % of it.
              --baseline BINARY measures another build of the program beside ours in the same run.
+  zip64      (only when asked for: --only zip64) ExtractArchive of a 4.3 GiB zip64 archive (66
+             entries of 64 MiB, then small ones whose offsets lie past 4 GiB) vs `unzip -q -o`:
+             time and peak resident memory of each; needs about 13 GiB of free disk
 
-Usage: run.py --build BUILD_DIR [--work DIR] [--runs N] [--only a,b] [--baseline BINARY]
+Usage: run.py --build BUILD_DIR [--work DIR] [--runs N] [--only TARGETS] [--baseline BINARY]
 The build must hold qxwebhelper and qxbench, and its QXWEB_PATCHLIST_HOST must be a free
 127.0.0.1 port: the repair run talks to the server there.
 """
@@ -157,6 +160,67 @@ def bench_copytree(args, work, tree):
                          lambda: timed([args.qxbench, "copytree", tree, dest]),
                          lambda: timed(["cp", "-r", tree, dest]))
     report("copytree", ours, peer, ours / peer, 1.1, "lower")
+
+
+def write_zip64(path, rng):
+    """More than 4 GiB: 66 stored entries of 64 MiB (one random block, each copy marked apart),
+    then deflated and stored small files whose local headers lie past 4 GiB, so the archive needs
+    zip64 offsets and records. Returns {name: size}."""
+    block = bytearray(os.urandom(64 * MIB))
+    sizes = {}
+    with zipfile.ZipFile(path, "w", allowZip64=True) as z:
+        for i in range(66):
+            block[:8] = b"%08d" % i
+            name = "pkres/大文件/part%02d.bin" % i
+            z.writestr(zipfile.ZipInfo(name), bytes(block), compress_type=zipfile.ZIP_STORED)
+            sizes[name] = len(block)
+        for i in range(20):
+            name = "pkres/尾部/tail%02d.txt" % i
+            data = text_like(rng.randrange(1000, 200000), rng)
+            method = zipfile.ZIP_DEFLATED if i % 2 else zipfile.ZIP_STORED
+            z.writestr(name, data, compress_type=method)
+            sizes[name] = len(data)
+    return sizes
+
+
+def run_measured(cmd):
+    """Wall time and peak resident memory (VmHWM) of one run of cmd."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    peak = 0
+    while proc.poll() is None:
+        peak = max(peak, high_water_mark(proc.pid))
+        time.sleep(0.01)
+    elapsed = time.perf_counter() - start
+    if proc.returncode != 0:
+        raise RuntimeError("%s failed with %d" % (cmd[0], proc.returncode))
+    return elapsed, peak
+
+
+def extracted_sizes(root):
+    return {os.path.relpath(os.path.join(folder, name), root): os.path.getsize(
+        os.path.join(folder, name)) for folder, _, names in os.walk(root) for name in names}
+
+
+def bench_zip64(args, work, rng):
+    archive = os.path.join(work, "big64.zip")
+    sizes = write_zip64(archive, rng)
+    dest = os.path.join(work, "z_dest")
+    print("zip64     archive %.2f GiB, %d entries, largest entry %d MiB" %
+          (os.path.getsize(archive) / 1024 ** 3, len(sizes), max(sizes.values()) // MIB))
+    results = {"ours": [], "unzip": []}
+    for _ in range(args.runs):
+        for who, cmd in (("ours", [args.qxbench, "extract", archive, dest]),
+                         ("unzip", ["unzip", "-q", "-o", archive, "-d", dest])):
+            fresh(dest)
+            results[who].append(run_measured(cmd))
+            if extracted_sizes(dest) != sizes:
+                raise RuntimeError("%s did not extract the zip64 archive whole" % who)
+    shutil.rmtree(dest, ignore_errors=True)
+    for who, runs in results.items():
+        print("zip64     %-5s %8.3f s   peak %7.1f MiB" %
+              (who, statistics.median(t for t, _ in runs),
+               statistics.median(p for _, p in runs) / MIB))
 
 
 def make_repair_set(root, port, rng):
@@ -357,8 +421,8 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--work", default="/tmp/qxweb-bench")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--only",
-                        help="comma-separated subset: download,extract,copytree,repair,scaling")
+    parser.add_argument("--only", help="comma-separated subset: download,extract,copytree,repair,"
+                        "scaling (the default), zip64")
     parser.add_argument("--baseline", help="another build of the program, measured beside ours "
                                            "in the scaling benchmark")
     args = parser.parse_args()
@@ -398,6 +462,8 @@ def main():
         bench_repair(args, work, port, rng)
     if "scaling" in only:
         bench_scaling(args, work, port)
+    if "zip64" in only:
+        bench_zip64(args, work, rng)
     shutil.rmtree(work, ignore_errors=True)
 
 

@@ -26,9 +26,10 @@ std::string WindowsForm(const fs::path& path) {
 }
 
 const fs::path& Sandbox() {
+    // Under $TMPDIR, which scripts/fuzz.sh points into the build folder.
     static const fs::path base = [] {
-        char pattern[] = "/tmp/qxweb-fuzz-XXXXXX";
-        return fs::path(mkdtemp(pattern));
+        std::string pattern = (fs::temp_directory_path() / "qxweb-fuzz-XXXXXX").string();
+        return fs::path(mkdtemp(pattern.data()));
     }();
     return base;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the starting corpora of the fuzz targets with the tests' own generators: patch lists in the
-shapes the parser tests use, and archives made by the end-to-end tests' zip builder (plus the
-demo's), so the fuzzer starts from valid inputs and mutates them.
+shapes the parser tests use, and archives made by the end-to-end tests' zip builder, the demo's and
+the real tools of the archive corpus (archive_corpus.py: zip64, data descriptors, UTF-8 names), so
+the fuzzer starts from valid inputs and mutates them.
 
 Usage: make_corpus.py OUT_DIR   (creates OUT_DIR/patchlist and OUT_DIR/archive)
 """
@@ -11,6 +12,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
+import archive_corpus  # noqa: E402  archives made by real tools
 import qxweb  # noqa: E402  the end-to-end tests' generators
 import make_demo  # noqa: E402
 
@@ -44,6 +46,15 @@ def main():
             f.write(text.encode("utf-8"))
     for name, files in ARCHIVES.items():
         qxweb.make_zip(os.path.join(out, "archive", name + ".zip"), files)
+    absent = archive_corpus.missing_tools()
+    if absent:
+        sys.exit("missing tools for the archive seeds: %s (scripts/setup.sh installs them)"
+                 % " ".join(absent))
+    # The corpus's names and features with small contents: small seeds fuzz faster.
+    small = {name: data[:64] for name, data in archive_corpus.TREE.items()}
+    for name, path in archive_corpus.make_corpus(os.path.join(out, "tools"), small).items():
+        os.replace(path, os.path.join(out, "archive", "tool-" + name + ".zip"))
+    os.rmdir(os.path.join(out, "tools"))
     demo = os.path.join(out, "demo")
     make_demo.make_server(demo, "127.0.0.1:1")
     for entry in os.listdir(os.path.join(demo, "patches")):

@@ -12,6 +12,11 @@ if ! command -v clang++ >/dev/null ||
    ! compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null; then
   apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-14-dev
 fi
+# The archive seeds include archives made by real tools.
+if ! command -v zip >/dev/null || ! command -v 7z >/dev/null || ! command -v bsdtar >/dev/null; then
+  apt-get update && apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=900 \
+    zip p7zip-full libarchive-tools
+fi
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQXWEB_FUZZ=ON -DQXWEB_TESTS=OFF -DQXWEB_BENCH=OFF >/dev/null

@@ -5,10 +5,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
-  libcurl4-openssl-dev libssl-dev libminizip-dev zlib1g-dev
+  libcurl4-openssl-dev libssl-dev zlib1g-dev
   libgtest-dev libgmock-dev googletest
   python3 curl unzip
   openssl nginx-light
+  # Tools that make the archive corpus of the end-to-end tests and the fuzz seeds.
+  zip p7zip-full libarchive-tools
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -55,10 +55,12 @@ uint32_t SaturatedDelta(int64_t delta) {
 
 int PercentOf(double now, double total) {
     double percent = now / total * 100.0;
-    if (!(percent > 0.0))
+    if (!(percent > 0.0)) {
         return 0;
-    if (percent >= 100.0)
+    }
+    if (percent >= 100.0) {
         return 100;
+    }
     return static_cast<int>(percent);
 }
 
@@ -76,8 +78,9 @@ size_t MemoryWriteCallback(char* data, size_t size, size_t count, void* /*userDa
 size_t FileWriteCallback(char* data, size_t size, size_t count, void* userData) {
     // An error page is not a patch archive: refuse it at its first bytes. DownloadToFile then
     // reports the status.
-    if (GetHttpClient()->writeEnabled && !IsSuccessStatus(CurrentStatus()))
+    if (GetHttpClient()->writeEnabled && !IsSuccessStatus(CurrentStatus())) {
         return 0;
+    }
     return WriteToFileIfEnabled(data, size, count, userData, L"downpatch callback quite!!!");
 }
 
@@ -88,8 +91,9 @@ size_t ProbeWriteCallback(char* data, size_t size, size_t count, void* userData)
 
 int DownloadProgressCallback(void* /*userData*/, double totalDown, double nowDown,
                              double /*totalUp*/, double /*nowUp*/) {
-    if (totalDown > -0.1 && totalDown < 0.1)
+    if (totalDown > -0.1 && totalDown < 0.1) {
         return 0;  // size not known yet
+    }
 
     int percent = PercentOf(nowDown, totalDown);
     const int64_t now = SaturatedInt64(nowDown);

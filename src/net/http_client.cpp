@@ -38,8 +38,9 @@ void ShowHttpStatusError(const std::wstring& prefix, long status) {
 // The final status of the last transfer on the handle; 0 when there was none.
 long ResponseStatus(CURL* handle) {
     long status = 0;
-    if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
+    if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
         return 0;
+    }
     return status;
 }
 
@@ -95,8 +96,9 @@ bool HttpClient::FetchToMemory(const std::string& url, std::wstring& out) {
     curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, 5L);
     CURLcode result = curl_easy_perform(curlHandle);
-    if (!ReportTransferOutcome(curlHandle, result, kFetchPrefix))
+    if (!ReportTransferOutcome(curlHandle, result, kFetchPrefix)) {
         return false;
+    }
     AnsiToWide(g_responseBuffer, out);
     return true;
 }

@@ -32,16 +32,19 @@ bool FetchPatchList() {
         HttpClient* client = GetHttpClient();
         std::wstring text;
         if (client->FetchToMemory(url, text)) {
-            if (!ParsePatchList(text))
+            if (!ParsePatchList(text)) {
                 return false;
+            }
             SortPatchList();
             return true;
         }
         // The question follows every failed transfer, the last one too (OK then only waits).
-        if (!UserWantsRetry())
+        if (!UserWantsRetry()) {
             return false;
+        }
         Sleep(500);
-        if (++attempts >= kMaxAttempts)
+        if (++attempts >= kMaxAttempts) {
             return false;
+        }
     }
 }

@@ -28,8 +28,6 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
-// minizip's unzip interface, which the layer also declares (the archive reader calls unzOpen).
-#include <unzip.h>
 #else
 #include "posix/win32_posix.h"
 #endif

@@ -54,20 +54,20 @@ bool CanOpenExclusively(const std::wstring& path) {
     return file.valid();
 }
 
-enum class Outcome { kGoOn, kStop };
+enum class Outcome { GoOn, Stop };
 
 // Waits, with the user's help, until the control file is free. Shows the gave-up box itself.
 Outcome WaitUntilFileIsFree(const std::wstring& path) {
     for (int attempt = 0;; ++attempt) {
         if (CanOpenExclusively(path)) {
-            return Outcome::kGoOn;
+            return Outcome::GoOn;
         }
         if (attempt >= kMaxAttempts - 1) {
             ShowBox(kTextGaveUp, kCaptionWarning);
-            return Outcome::kStop;
+            return Outcome::Stop;
         }
         if (!AskRetryInUse(attempt)) {
-            return Outcome::kStop;
+            return Outcome::Stop;
         }
         Sleep(kProbeRetryPauseMs);
     }
@@ -85,19 +85,19 @@ Outcome Unregister(const std::wstring& path) {
     info.nShow = SW_SHOW;
     if (!ShellExecuteExW(&info) || !info.hProcess) {
         ShowBox(kTextUnregisterFailed, kCaptionWarning);
-        return Outcome::kStop;
+        return Outcome::Stop;
     }
     const UniqueHandle regsvr32(info.hProcess);
     WaitForSingleObject(regsvr32.get(), INFINITE);
-    return Outcome::kGoOn;
+    return Outcome::GoOn;
 }
 
 // Shows the box that ends the removal when the file could not be deleted.
 void ReportDeleteFailure(DeleteResult result) {
-    if (result == DeleteResult::kNotFound) {
+    if (result == DeleteResult::NotFound) {
         ShowBox(kTextNotInstalled, kCaptionWarning);
     }
-    if (result == DeleteResult::kGaveUp) {
+    if (result == DeleteResult::GaveUp) {
         ShowBox(kTextGaveUp, kCaptionWarning);
     }
 }
@@ -107,25 +107,25 @@ void ReportDeleteFailure(DeleteResult result) {
 DeleteResult DeleteControlFile(const std::wstring& path, DeleteFileFn deleteFile) {
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         if (deleteFile(path.c_str())) {
-            return DeleteResult::kDeleted;
+            return DeleteResult::Deleted;
         }
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) {
-            return DeleteResult::kNotFound;
+            return DeleteResult::NotFound;
         }
         if (error != ERROR_ACCESS_DENIED) {
             continue;  // transient: try again at once
         }
         if (attempt >= kMaxAttempts - 1) {
-            return DeleteResult::kGaveUp;
+            return DeleteResult::GaveUp;
         }
         if (!AskRetryInUse(attempt)) {
-            return DeleteResult::kCancelled;
+            return DeleteResult::Cancelled;
         }
         Sleep(kDeleteRetryPauseMs);
     }
     // Every attempt failed: the file is still there, so this is no success.
-    return DeleteResult::kGaveUp;
+    return DeleteResult::GaveUp;
 }
 
 bool RemoveWebPlugin(int mode) {
@@ -134,15 +134,15 @@ bool RemoveWebPlugin(int mode) {
         ShowBox(kTextNotInstalled, kCaptionWarning);
         return false;
     }
-    if (WaitUntilFileIsFree(path) == Outcome::kStop) {
+    if (WaitUntilFileIsFree(path) == Outcome::Stop) {
         return false;
     }
-    if (mode == 1 && Unregister(path) == Outcome::kStop) {
+    if (mode == 1 && Unregister(path) == Outcome::Stop) {
         return false;
     }
 
     const DeleteResult deleted = DeleteControlFile(path, DeleteFileW);
-    if (deleted != DeleteResult::kDeleted) {
+    if (deleted != DeleteResult::Deleted) {
         ReportDeleteFailure(deleted);
         return false;
     }

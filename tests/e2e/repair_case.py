@@ -55,8 +55,8 @@ def make_client(test):
 
 
 def with_folder_entries(files):
-    """The archive's entries: every file with a directory entry for each of its folders, which
-    the archive reader needs to create them."""
+    """The archive's entries: every file with a directory entry for each of its folders, as
+    most tools write them."""
     entries = {}
     for name in sorted(files):
         parts = name.split("/")[:-1]

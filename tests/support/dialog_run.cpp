@@ -2,8 +2,9 @@
 // runs on a program thread (CreateThread), so the dialog's automatic close waits for it.
 #include "support/dialog_run.h"
 
-#include <cstdlib>
 #include <cstdio>
+
+#include "support/scoped_env.h"
 
 namespace qxtest {
 namespace {
@@ -20,8 +21,9 @@ INT_PTR CALLBACK OuterProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     const INT_PTR result = g_innerProc(hwnd, msg, wParam, lParam);
     if (msg == WM_INITDIALOG && g_options->whileOpen) {
         HANDLE thread = CreateThread(nullptr, 0, WhileOpenThread, hwnd, 0, nullptr);
-        if (thread)
+        if (thread) {
             CloseHandle(thread);
+        }
     }
     return result;
 }
@@ -31,19 +33,16 @@ INT_PTR CALLBACK OuterProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 DialogRunResult RunDialog(DLGPROC proc, const DialogRunOptions& options,
                           const std::string& transcriptPath) {
     std::remove(transcriptPath.c_str());
-    setenv("QXWEB_TRANSCRIPT", transcriptPath.c_str(), 1);
-    setenv("QXWEB_DIALOG", options.script.c_str(), 1);
-    setenv("QXWEB_ANSWERS", options.answers.c_str(), 1);
-    g_innerProc = proc;
-    g_options = &options;
-
     DialogRunResult run;
-    run.result = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(102), nullptr, OuterProc, 0);
-
-    g_options = nullptr;
-    unsetenv("QXWEB_TRANSCRIPT");
-    unsetenv("QXWEB_DIALOG");
-    unsetenv("QXWEB_ANSWERS");
+    {
+        const ScopedEnv transcript("QXWEB_TRANSCRIPT", transcriptPath);
+        const ScopedEnv script("QXWEB_DIALOG", options.script);
+        const ScopedEnv answers("QXWEB_ANSWERS", options.answers);
+        g_innerProc = proc;
+        g_options = &options;
+        run.result = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(102), nullptr, OuterProc, 0);
+        g_options = nullptr;
+    }
     run.events = ReadTranscript(transcriptPath);
     return run;
 }

@@ -9,7 +9,7 @@ namespace qxtest {
 
 class TempDir {
   public:
-    TempDir();  // a new folder under $TMPDIR (else /tmp)
+    TempDir();  // a new folder under the system's temp folder ($TMPDIR, else /tmp)
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -23,8 +23,10 @@ class TempDir {
     std::string host_;
 };
 
-// Host path -> "Z:\..." form.
+// Host path -> the program's form of it: "Z:\..." on Linux, the native path on Windows.
 std::wstring WinPath(const std::string& hostPath);
+// The same in the system code page, as the program hands it to fopen and minizip.
+std::string NarrowWinPath(const std::string& hostPath);
 
 // Writes the file (binary), creating its missing parent folders.
 void WriteHostFile(const std::string& path, const std::string& content);

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -25,25 +24,6 @@ namespace qxtest {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string MakeStateDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qx_server_XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        ADD_FAILURE() << "mkdtemp failed for " << pattern;
-        return {};
-    }
-    return buf.data();
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Writes through a temporary name and renames, so the server never reads half a rules file.
 void WriteAtomically(const std::string& path, const std::string& content) {
@@ -58,8 +38,9 @@ void WriteAtomically(const std::string& path, const std::string& content) {
 std::string JsonQuoted(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
-        if (c == '"' || c == '\\')
+        if (c == '"' || c == '\\') {
             out += '\\';
+        }
         out += c;
     }
     return out + "\"";
@@ -72,32 +53,27 @@ bool ChildExited(int pid) {
 
 }  // namespace
 
-TestServer::TestServer(int port) : stateDir_(MakeStateDir()) {
-    root_ = stateDir_ + "/root";
+TestServer::TestServer(int port) : root_(state_.host("root")) {
     fs::create_directories(root_);
     Start(port);
 }
 
-TestServer::TestServer(const std::string& root, int port) : stateDir_(MakeStateDir()), root_(root) {
+TestServer::TestServer(const std::string& root, int port) : root_(root) {
     Start(port);
 }
 
 TestServer::~TestServer() {
     Stop();
-    std::error_code ignored;
-    if (!stateDir_.empty())
-        fs::remove_all(stateDir_, ignored);
 }
 
 void TestServer::Start(int port) {
-    if (stateDir_.empty())
-        return;
     WriteRules();
     // A fixed port may still be held by another test's server (tests can run in parallel):
     // wait for it to come free rather than fail.
     for (int attempt = 0; attempt < 240; ++attempt) {
-        if (Spawn(port) != SpawnResult::PortBusy)
+        if (Spawn(port) != SpawnResult::PortBusy) {
             return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     ADD_FAILURE() << "port " << port << " stayed in use";
@@ -105,17 +81,18 @@ void TestServer::Start(int port) {
 
 TestServer::SpawnResult TestServer::Spawn(int port) {
     const std::string script = std::string(QX_TOOLS_DIR) + "/patch_server.py";
-    const std::string portFile = stateDir_ + "/port";
-    const std::string logFile = stateDir_ + "/server.log";
+    const std::string portFile = state_.host("port");
+    const std::string logFile = state_.host("server.log");
     std::vector<std::string> args = {QX_PYTHON,     script,
                                      "--root",      root_,
                                      "--port",      std::to_string(port),
                                      "--port-file", portFile,
-                                     "--rules",     stateDir_ + "/rules.json",
-                                     "--counts",    stateDir_ + "/counts.json"};
+                                     "--rules",     state_.host("rules.json"),
+                                     "--counts",    state_.host("counts.json")};
     std::vector<char*> argv;
-    for (std::string& a : args)
+    for (std::string& a : args) {
         argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
 
     // The server's own output goes to a log in the state folder (kept out of the test output).
@@ -135,16 +112,17 @@ TestServer::SpawnResult TestServer::Spawn(int port) {
 
     // Start-up only: the port file appears once the socket listens.
     for (int i = 0; i < 300; ++i) {
-        std::string text = ReadWholeFile(portFile);
+        std::string text = ReadHostFile(portFile);
         if (!text.empty() && text.back() == '\n') {
             port_ = std::atoi(text.c_str());
             return SpawnResult::Listening;
         }
         if (ChildExited(pid_)) {
             pid_ = 0;
-            std::string log = ReadWholeFile(logFile);
-            if (port != 0 && log.find("Address already in use") != std::string::npos)
+            std::string log = ReadHostFile(logFile);
+            if (port != 0 && log.find("Address already in use") != std::string::npos) {
                 return SpawnResult::PortBusy;
+            }
             ADD_FAILURE() << "patch server exited: " << log;
             return SpawnResult::Failed;
         }
@@ -155,8 +133,9 @@ TestServer::SpawnResult TestServer::Spawn(int port) {
 }
 
 void TestServer::Stop() {
-    if (pid_ == 0)
+    if (pid_ == 0) {
         return;
+    }
     kill(pid_, SIGTERM);
     for (int i = 0; i < 100; ++i) {
         if (ChildExited(pid_)) {
@@ -204,19 +183,18 @@ void TestServer::ClearRules() {
 }
 
 void TestServer::WriteRules() const {
-    if (stateDir_.empty())
-        return;
     std::string json = "{";
     for (const auto& [path, rule] : rules_) {
-        if (json.size() > 1)
+        if (json.size() > 1) {
             json += ", ";
+        }
         json += JsonQuoted(path) + ": " + rule;
     }
-    WriteAtomically(stateDir_ + "/rules.json", json + "}");
+    WriteAtomically(state_.host("rules.json"), json + "}");
 }
 
 int TestServer::RequestCount(const std::string& path) const {
-    const std::string counts = ReadWholeFile(stateDir_ + "/counts.json");
+    const std::string counts = ReadHostFile(state_.host("counts.json"));
     const std::string key = JsonQuoted(path) + ": ";
     size_t at = counts.find(key);
     return at == std::string::npos ? 0 : std::atoi(counts.c_str() + at + key.size());

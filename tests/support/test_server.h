@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace qxtest {
 
 class TestServer {
@@ -43,7 +45,7 @@ class TestServer {
     void Stop();
     void WriteRules() const;
 
-    std::string stateDir_;
+    TempDir state_;  // port file, rules, request counts and the server's log
     std::string root_;
     std::map<std::string, std::string> rules_;
     int pid_ = 0;

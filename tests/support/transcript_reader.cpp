@@ -15,14 +15,17 @@ class LineParser {
     explicit LineParser(const std::string& line) : s_(line) {}
 
     bool Parse(TranscriptEvent& event) {
-        if (!Expect('{'))
+        if (!Expect('{')) {
             return false;
-        if (Peek() == '}')
+        }
+        if (Peek() == '}') {
             return true;
+        }
         while (true) {
             std::string key, value;
-            if (!String(key) || !Expect(':') || !Value(value))
+            if (!String(key) || !Expect(':') || !Value(value)) {
                 return false;
+            }
             event.fields[key] = value;
             if (Peek() == ',') {
                 ++i_;
@@ -34,36 +37,42 @@ class LineParser {
 
   private:
     char Peek() {
-        while (i_ < s_.size() && s_[i_] == ' ')
+        while (i_ < s_.size() && s_[i_] == ' ') {
             ++i_;
+        }
         return i_ < s_.size() ? s_[i_] : '\0';
     }
     bool Expect(char c) {
-        if (Peek() != c)
+        if (Peek() != c) {
             return false;
+        }
         ++i_;
         return true;
     }
     unsigned long Hex4() {
-        if (i_ + 4 > s_.size())
+        if (i_ + 4 > s_.size()) {
             return 0xFFFD;
+        }
         const unsigned long v = std::strtoul(s_.substr(i_, 4).c_str(), nullptr, 16);
         i_ += 4;
         return v;
     }
     bool String(std::string& out) {
-        if (!Expect('"'))
+        if (!Expect('"')) {
             return false;
+        }
         while (i_ < s_.size()) {
             const char c = s_[i_++];
-            if (c == '"')
+            if (c == '"') {
                 return true;
+            }
             if (c != '\\') {
                 out += c;
                 continue;
             }
-            if (i_ >= s_.size())
+            if (i_ >= s_.size()) {
                 return false;
+            }
             const char e = s_[i_++];
             switch (e) {
                 case 'n':
@@ -98,12 +107,15 @@ class LineParser {
         return false;
     }
     bool Value(std::string& out) {
-        if (Peek() == '"')
+        if (Peek() == '"') {
             return String(out);
-        while (i_ < s_.size() && s_[i_] != ',' && s_[i_] != '}')
+        }
+        while (i_ < s_.size() && s_[i_] != ',' && s_[i_] != '}') {
             out += s_[i_++];
-        while (!out.empty() && out.back() == ' ')
+        }
+        while (!out.empty() && out.back() == ' ') {
             out.pop_back();
+        }
         return !out.empty();
     }
 
@@ -129,8 +141,9 @@ std::vector<TranscriptEvent> ReadTranscript(const std::string& hostPath) {
     std::string line;
     while (std::getline(in, line)) {
         TranscriptEvent event;
-        if (!line.empty() && LineParser(line).Parse(event))
+        if (!line.empty() && LineParser(line).Parse(event)) {
             events.push_back(event);
+        }
     }
     return events;
 }
@@ -138,20 +151,25 @@ std::vector<TranscriptEvent> ReadTranscript(const std::string& hostPath) {
 ControlState FinalControlState(const std::vector<TranscriptEvent>& events, int id) {
     ControlState state;
     for (const TranscriptEvent& event : events) {
-        if (!IsControlEvent(event, id))
+        if (!IsControlEvent(event, id)) {
             continue;
+        }
         if (event.Get("event") == "create") {
             state = ControlState();
             state.created = true;
         }
-        if (event.Has("text"))
+        if (event.Has("text")) {
             state.text = event.Get("text");
-        if (event.Has("visible"))
+        }
+        if (event.Has("visible")) {
             state.visible = event.Get("visible") == "true";
-        if (event.Has("enabled"))
+        }
+        if (event.Has("enabled")) {
             state.enabled = event.Get("enabled") == "true";
-        if (event.Has("pos"))
+        }
+        if (event.Has("pos")) {
             state.pos = std::atoi(event.Get("pos").c_str());
+        }
     }
     return state;
 }
@@ -159,8 +177,9 @@ ControlState FinalControlState(const std::vector<TranscriptEvent>& events, int i
 std::vector<int> PositionsOf(const std::vector<TranscriptEvent>& events, int id) {
     std::vector<int> positions;
     for (const TranscriptEvent& event : events) {
-        if (IsControlEvent(event, id) && event.Get("event") == "control" && event.Has("pos"))
+        if (IsControlEvent(event, id) && event.Get("event") == "control" && event.Has("pos")) {
             positions.push_back(std::atoi(event.Get("pos").c_str()));
+        }
     }
     return positions;
 }
@@ -168,8 +187,9 @@ std::vector<int> PositionsOf(const std::vector<TranscriptEvent>& events, int id)
 std::vector<std::string> TextsOf(const std::vector<TranscriptEvent>& events, int id) {
     std::vector<std::string> texts;
     for (const TranscriptEvent& event : events) {
-        if (IsControlEvent(event, id) && event.Get("event") == "control" && event.Has("text"))
+        if (IsControlEvent(event, id) && event.Get("event") == "control" && event.Has("text")) {
             texts.push_back(event.Get("text"));
+        }
     }
     return texts;
 }
@@ -177,8 +197,9 @@ std::vector<std::string> TextsOf(const std::vector<TranscriptEvent>& events, int
 std::vector<Box> BoxesOf(const std::vector<TranscriptEvent>& events) {
     std::vector<Box> boxes;
     for (const TranscriptEvent& event : events) {
-        if (event.Get("event") == "box")
+        if (event.Get("event") == "box") {
             boxes.push_back({event.Get("caption"), event.Get("text")});
+        }
     }
     return boxes;
 }

@@ -1,5 +1,6 @@
-// Builds ZIP archives byte by byte for the tests: ordinary ones, and hostile or damaged ones
-// (any entry name, a wrong checksum or size, a flipped byte) that no regular writer would make.
+// Builds ZIP archives byte by byte for the tests: ordinary ones, zip64 ones, and hostile or
+// damaged ones (any entry name, a wrong checksum or size, a flipped byte) that no regular writer
+// would make.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +19,15 @@ class ZipBuilder {
                      Method method = Method::Deflated);
     // A directory entry; a "/" is appended when the name does not end in a separator.
     ZipBuilder& Dir(const std::string& name);
-    // The last entry added claims this uncompressed size instead of its real one.
-    ZipBuilder& ClaimSize(uint32_t size);
+    // The last entry added claims this uncompressed size instead of its real one (beyond 32 bits
+    // only in a zip64 archive).
+    ZipBuilder& ClaimSize(uint64_t size);
+    // The last entry added stores its name without the UTF-8 flag (general-purpose bit 11), as
+    // tools that write names in the system code page do; names are flagged otherwise.
+    ZipBuilder& UnflaggedName();
+    // Writes the archive in zip64 form: every size and offset in the zip64 extra fields, and the
+    // zip64 end records, with placeholders in the classic fields.
+    ZipBuilder& Zip64();
 
     // The whole archive.
     std::string Bytes() const;
@@ -34,11 +42,15 @@ class ZipBuilder {
         std::string name;
         std::string stored;  // the bytes as they lie in the archive
         uint32_t crc = 0;
-        uint32_t size = 0;
+        uint64_t size = 0;
         uint16_t method = 0;
         bool directory = false;
+        bool utf8 = true;
     };
+    std::size_t LocalHeaderSize(const Entry& entry) const;
+
     std::vector<Entry> entries_;
+    bool zip64_ = false;
 };
 
 }  // namespace qxtest

@@ -24,6 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+import archive_corpus  # noqa: E402  (archives made by real tools)
 import make_demo  # noqa: E402  (the demo's patch set and client, reused here)
 import qxweb  # noqa: E402  (the end-to-end tests' helpers)
 
@@ -85,6 +86,16 @@ def tree_of(folder):
     return result
 
 
+def folders_of(folder):
+    return {os.path.relpath(os.path.join(dirpath, name), folder).replace(os.sep, "/")
+            for dirpath, dirnames, _ in os.walk(folder) for name in dirnames}
+
+
+def folders_holding(names):
+    return {"/".join(name.split("/")[:depth]) for name in names
+            for depth in range(1, name.count("/") + 1)}
+
+
 def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -143,15 +154,33 @@ def press_button(window):
     cx, cy = client_origin(window)
     xdotool("mousemove", str(wx + cx + BUTTON_MIDDLE[0]), str(wy + cy + BUTTON_MIDDLE[1]))
     xdotool("click", "1")
+    # Away again: without a window manager a box that opens under the pointer later does not
+    # get the keyboard.
+    xdotool("mousemove", "0", "0")
+
+
+def press_until_closed(window, caption, key):
+    """Focuses the window and presses key until the window is gone. Without a window manager a key
+    that arrives while Wine is still activating the window is lost (more often on a busy
+    machine), so it is pressed again after a while."""
+    for _ in range(5):
+        xdotool("windowfocus", window)
+        xdotool("key", key)
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            if window not in xdotool("search", "--name", caption).split():
+                return
+            time.sleep(0.1)
+    raise AssertionError("the window %s did not close on %s" % (caption, key))
 
 
 def answer_box(caption, shot_name, key="Return"):
     """Waits for the message box with this caption, takes a screenshot of the screen, focuses the
-    box and presses key (Return presses the default button)."""
+    box and presses key (Return presses the default button) until the box is gone."""
     box = wait_for("the box " + caption, lambda: find_window(caption))
     xdotool("windowfocus", box)
     screenshot("root", shot_name)
-    xdotool("key", key)
+    press_until_closed(box, caption, key)
 
 
 class PatchServer:
@@ -229,6 +258,37 @@ class WineProgramTest(unittest.TestCase):
         self.addCleanup(server.stop)
         return server
 
+    def serve_7zip_release(self, tree):
+        """A server whose patch list offers only 1.0.1, packed by 7-Zip from tree {name: bytes};
+        7-Zip flags names outside ASCII as UTF-8."""
+        root = os.path.join(OUT, "server-7zip", "root")
+        shutil.rmtree(os.path.dirname(root), ignore_errors=True)
+        source = os.path.join(OUT, "server-7zip", "tree")
+        archive_corpus.write_tree(source, tree)
+        os.makedirs(os.path.join(root, "patches"))
+        archive = archive_corpus.make_archive(
+            "7zip", source, tree, os.path.join(root, "patches", "patch_1.0.1.zip"))
+        self.assertIn("UTF-8 flag", archive_corpus.features(archive))
+        with open(os.path.join(root, "qx_patchlist_win32"), "w", newline="\r\n") as f:
+            f.write("1.0.1 http://127.0.0.1:%d/patches/patch_1.0.1.zip 1 release\n" % PORT)
+        server = PatchServer(root, "{}")
+        self.addCleanup(server.stop)
+
+    def repair_and_close(self, client, finished):
+        """Presses the repair button, waits until finished() holds, answers the box that ends a
+        failed repair if there is one, and closes the dialog."""
+        program = self.run_program(client)
+        dialog = wait_for("the dialog", lambda: find_window(DIALOG_CAPTION))
+        time.sleep(1)  # the first paint
+        press_button(dialog)
+        wait_for("the end of the repair", finished, seconds=120)
+        box = find_window("提示")
+        if box:
+            press_until_closed(box, "提示", "Return")
+        time.sleep(2)  # the worker enables the button after the clean-up
+        press_until_closed(dialog, DIALOG_CAPTION, "alt+F4")
+        self.assertEqual(program.wait_exit(), 0)
+
     def run_program(self, client):
         program = Program(client)
         self.addCleanup(program.stop)
@@ -255,8 +315,7 @@ class WineProgramTest(unittest.TestCase):
         dialog = wait_for("the dialog", lambda: find_window(DIALOG_CAPTION))
         self.assertEqual(game.wait(timeout=STEP_SECONDS), 0)  # TerminateProcess with 0
 
-        xdotool("windowfocus", dialog)
-        xdotool("key", "alt+F4")
+        press_until_closed(dialog, DIALOG_CAPTION, "alt+F4")
         self.assertEqual(program.wait_exit(), 0)
         self.assertEqual(tree_of(os.path.join(client, "Documents")),
                          {name: content.encode("utf-8")
@@ -299,6 +358,32 @@ class WineProgramTest(unittest.TestCase):
         self.assertEqual(work_dir.rstrip("\\"), winpath(client))
         self.assertIn(winpath(os.path.join(client, "vazazu.exe")), command_line)
 
+
+    def test_utf8_names_of_a_7zip_archive_reach_the_disk_in_code_page_936(self):
+        self.serve_7zip_release(archive_corpus.TREE)
+        client = self.make_client("client-7zip-utf8")
+        documents = os.path.join(client, "Documents")
+        expected = {name: content.encode("utf-8")
+                    for name, content in make_demo.OLD_DOCUMENTS.items()
+                    if name.split("/")[0] not in PATCH_FOLDERS}
+        expected.update(archive_corpus.TREE)
+        self.repair_and_close(client, lambda: tree_of(documents) == expected and not
+                              os.path.exists(os.path.join(client, "TmpPatch")))
+        self.assertFalse(find_window("提示"))
+        # No folder made of half a character: "淺" and "籠" end in the byte of "\\" in GBK.
+        self.assertEqual(folders_of(documents),
+                         folders_holding(expected) | set(archive_corpus.EMPTY_FOLDERS))
+
+    def test_a_utf8_name_without_a_form_in_code_page_936_fails_the_extraction(self):
+        self.serve_7zip_release({"pkres/角色/英雄.txt": b"hero", "pkres/한국어.txt": b"korean"})
+        client = self.make_client("client-7zip-no-gbk-name")
+        self.repair_and_close(client, lambda: find_window("提示"))
+        # The archive was downloaded and read: only the name without a form was refused.
+        self.assertEqual(tree_of(os.path.join(client, "TmpPatch", "1.0.1")),
+                         {"pkres/角色/英雄.txt": b"hero"})
+        self.assertEqual(tree_of(os.path.join(client, "Documents")),
+                         {name: content.encode("utf-8")
+                          for name, content in make_demo.OLD_DOCUMENTS.items()})
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -22,7 +22,8 @@ readonly HOST=x86_64-w64-mingw32
 # this installs without recommendations), so they are named here.
 readonly PACKAGES=(wine wine64 fonts-wine xvfb xdotool imagemagick fonts-wqy-microhei locales
                    libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1
-                   libxfixes3 googletest g++-mingw-w64-x86-64 cmake make python3)
+                   libxfixes3 googletest g++-mingw-w64-x86-64 cmake make python3
+                   p7zip-full)
 
 XVFB_PID=""
 

@@ -5,6 +5,7 @@
 
 #include "codepage.h"
 #include "module.h"
+#include "window.h"
 
 int main(int argc, char** argv) {
     // Wide/narrow conversions in the C library (swprintf with %s, %ls) follow LC_CTYPE; the
@@ -20,5 +21,7 @@ int main(int argc, char** argv) {
         commandLine += argv[i];
     }
     std::wstring wide = qx::Utf8ToWide(commandLine);
-    return wWinMain(qx::MainInstance(), nullptr, &wide[0], SW_SHOWNORMAL);
+    const int code = wWinMain(qx::MainInstance(), nullptr, &wide[0], SW_SHOWNORMAL);
+    qx::ui::FinishProgramThreads();
+    return code;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "handles.h"
 #include "window.h"
@@ -23,6 +24,26 @@ struct ThreadState {
     bool done = false;
     DWORD exitCode = 0;
 };
+
+// Every thread the program started, kept joinable so that the end of the program can wait for the
+// ones whose routine has returned: they only have their thread-local clean-up left (libcurl's TLS
+// library frees its per-thread state there), which the process must not cut short.
+struct StartedThread {
+    StartedThread(std::thread started, std::shared_ptr<ThreadState> shared)
+        : thread(std::move(started)), state(std::move(shared)) {}
+    StartedThread(StartedThread&&) = default;
+    StartedThread& operator=(StartedThread&&) = default;
+    // A program that ends without FinishProgramThreads (a test program) lets its threads go.
+    ~StartedThread() {
+        if (thread.joinable()) {
+            thread.detach();
+        }
+    }
+    std::thread thread;
+    std::shared_ptr<ThreadState> state;
+};
+std::mutex g_startedLock;
+std::vector<StartedThread> g_started;  // guarded by g_startedLock
 
 class ThreadHandle : public HandleObject {
   public:
@@ -64,6 +85,24 @@ int RunningProgramThreadsLocked() {
     return g_runningThreads;
 }
 
+void FinishProgramThreads() {
+    std::lock_guard<std::mutex> lock(g_startedLock);
+    for (StartedThread& started : g_started) {
+        bool done = false;
+        {
+            std::lock_guard<std::mutex> stateLock(started.state->lock);
+            done = started.state->done;
+        }
+        // A thread still in its routine is left to end with the process, as on Windows.
+        if (done) {
+            started.thread.join();
+        } else {
+            started.thread.detach();
+        }
+    }
+    g_started.clear();
+}
+
 }  // namespace ui
 }  // namespace qx
 
@@ -81,7 +120,9 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE lpStar
         ++qx::ui::g_runningThreads;
     }
     try {
-        std::thread(qx::ui::RunProgramThread, lpStartAddress, lpParameter, state).detach();
+        std::lock_guard<std::mutex> lock(qx::ui::g_startedLock);
+        qx::ui::g_started.emplace_back(
+            std::thread(qx::ui::RunProgramThread, lpStartAddress, lpParameter, state), state);
     } catch (const std::system_error&) {
         std::lock_guard<std::mutex> lock(qx::ui::UiMutex());
         --qx::ui::g_runningThreads;

@@ -480,14 +480,10 @@ int _wtoi(const wchar_t* str);
 __time64_t _time64(__time64_t* timer);
 struct tm* _localtime64(const __time64_t* timer);
 
-// Narrow paths handed to the C runtime and to minizip are Windows-form paths; these route them
-// through the layer's path translation (the one seam between the program's paths and the host's).
+// Narrow paths handed to the C runtime are Windows-form paths; these route them through the
+// layer's path translation (the one seam between the program's paths and the host's). minizip's
+// are routed the same way by platform/minizip.h.
 FILE* QxFopen(const char* filename, const char* mode);
 int QxPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 #define fopen QxFopen
 #define printf QxPrintf
-
-// minizip: unzOpen on a Windows-form path opens through the layer (translation, fault table).
-#include <unzip.h>
-unzFile QxUnzOpen(const char* path);
-#define unzOpen QxUnzOpen

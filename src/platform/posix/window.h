@@ -73,8 +73,12 @@ void SetForegroundDialog(HWND dialog);
 void MarkDirtyLocked();
 bool TakeDirtyLocked();
 
-// ---- Program threads (thread.cpp; call with UiMutex held) ----
+// ---- Program threads (thread.cpp) ----
+// The number of the program's threads still in their routine (call with UiMutex held).
 int RunningProgramThreadsLocked();
+// At the end of the program: waits for the threads whose routine has returned to end, and lets
+// the others go.
+void FinishProgramThreads();
 
 }  // namespace ui
 }  // namespace qx

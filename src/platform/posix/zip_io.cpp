@@ -1,6 +1,8 @@
-// minizip's file access over the layer: QxUnzOpen opens a Windows-form narrow path with
-// unzOpen2_64 and callbacks that translate the path and read through the system-call table,
-// with a read buffer (minizip reads its headers a few bytes at a time).
+// minizip's file access over the layer: QxUnzOpen2_64 opens a Windows-form narrow path with
+// callbacks that translate the path and read through the system-call table, with a read buffer
+// (minizip reads its headers a few bytes at a time). Offsets are 64-bit throughout (zip64).
+#include "zip_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -10,7 +12,6 @@
 
 #include "host_path.h"
 #include "syscalls.h"
-#include "win32_posix.h"
 
 namespace qx {
 namespace {
@@ -30,10 +31,12 @@ struct ZipStream {
 
     // Moves the descriptor to `offset` if it stands elsewhere.
     bool SeekFd(uint64_t offset) {
-        if (fdPos == offset)
+        if (fdPos == offset) {
             return true;
-        if (sys::Lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        }
+        if (sys::Lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
             return Fail();
+        }
         fdPos = offset;
         return true;
     }
@@ -47,14 +50,17 @@ struct ZipStream {
     bool Refill() {
         uint64_t at = Position();
         bufferStart = at, bufferLength = 0, bufferPos = 0;
-        if (!SeekFd(at))
+        if (!SeekFd(at)) {
             return false;
+        }
         for (;;) {
             ssize_t got = sys::Read(fd, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR)
+            if (got < 0 && errno == EINTR) {
                 continue;
-            if (got < 0)
+            }
+            if (got < 0) {
                 return Fail();
+            }
             bufferLength = static_cast<size_t>(got);
             fdPos += bufferLength;
             return true;
@@ -64,8 +70,9 @@ struct ZipStream {
     size_t Read(char* out, size_t size) {
         size_t done = 0;
         while (done < size) {
-            if (bufferPos == bufferLength && (!Refill() || bufferLength == 0))
+            if (bufferPos == bufferLength && (!Refill() || bufferLength == 0)) {
                 break;
+            }
             size_t chunk = std::min(size - done, bufferLength - bufferPos);
             std::memcpy(out + done, buffer.data() + bufferPos, chunk);
             bufferPos += chunk;
@@ -89,12 +96,14 @@ struct ZipStream {
 
     bool Seek(uint64_t offset, int origin) {
         uint64_t target = offset;
-        if (origin == ZLIB_FILEFUNC_SEEK_CUR)
+        if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
             target = Position() + offset;
+        }
         if (origin == ZLIB_FILEFUNC_SEEK_END) {
             struct stat info {};
-            if (sys::Fstat(fd, &info) != 0)
+            if (sys::Fstat(fd, &info) != 0) {
                 return Fail();
+            }
             target = static_cast<uint64_t>(info.st_size) + offset;
         }
         if (target >= bufferStart && target <= bufferStart + bufferLength) {
@@ -159,8 +168,11 @@ int ZCALLBACK TestError(voidpf, voidpf stream) {
 }  // namespace
 }  // namespace qx
 
-unzFile QxUnzOpen(const char* path) {
-    zlib_filefunc64_def functions = {qx::OpenFile, qx::ReadFile,  qx::WriteFile, qx::TellFile,
-                                     qx::SeekFile, qx::CloseFile, qx::TestError, nullptr};
-    return unzOpen2_64(path, &functions);
+unzFile QxUnzOpen2_64(const void* path, zlib_filefunc64_def* functions) {
+    if (functions != nullptr) {
+        return unzOpen2_64(path, functions);
+    }
+    zlib_filefunc64_def layer = {qx::OpenFile, qx::ReadFile,  qx::WriteFile, qx::TellFile,
+                                 qx::SeekFile, qx::CloseFile, qx::TestError, nullptr};
+    return unzOpen2_64(path, &layer);
 }

@@ -1,13 +1,17 @@
-// Writing an indexed archive below a destination folder: directory entries first, then every
-// file entry whole, with progress after each file. A failed entry never leaves a partial file.
+// Writing an indexed archive below a destination folder: every folder an entry lies in is made
+// first (archives often hold no entry for a folder of their own), then every file entry whole,
+// with progress after each file. A failed entry never leaves a partial file.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "fsutil/text.h"
+#include "platform/owners.h"
 #include "repair/archive/entry_name.h"
 #include "repair/archive/zip_file_impl.h"
 
@@ -17,7 +21,8 @@ namespace {
 constexpr std::size_t kPathBufferSize = 256;
 
 std::string WithoutTrailingSeparator(const std::string& folder) {
-    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) {
+    const std::vector<std::size_t> separators = SeparatorOffsets(folder);
+    if (!separators.empty() && separators.back() == folder.size() - 1) {
         return folder.substr(0, folder.size() - 1);
     }
     return folder;
@@ -30,6 +35,19 @@ bool BuildEntryPath(const std::string& folder, const std::string& name,
     return length >= 0 && static_cast<std::size_t>(length) < kPathBufferSize;
 }
 
+// Makes every folder the entry lies in, and the entry itself when it is a directory, one level
+// at a time below D. A folder already made for an earlier entry is not asked for again; one that
+// cannot be made shows later, when a file inside it cannot be created.
+void MakeEntryFolders(const std::string& folder, const std::string& name,
+                      std::set<std::string>& made) {
+    for (const std::size_t end : SeparatorOffsets(name)) {
+        const std::string relative = name.substr(0, end);
+        if (made.insert(relative).second) {
+            _mkdir((folder + "/" + relative).c_str());  // an existing folder is fine
+        }
+    }
+}
+
 void RemovePartialFile(const char* path) {
     std::wstring widePath;
     DeleteFileW(AnsiToWide(path, widePath).c_str());
@@ -37,13 +55,12 @@ void RemovePartialFile(const char* path) {
 
 // One fwrite for the whole entry; a short write or a failed close (a full disk) removes the file.
 bool WriteWholeFile(const char* path, const unsigned char* data, uint32_t size) {
-    FILE* file = fopen(path, "wb");
-    if (file == nullptr) {
+    UniqueFile file(fopen(path, "wb"));
+    if (!file) {
         return false;
     }
-    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed) {
+    const bool written = size == 0 || std::fwrite(data, 1, size, file.get()) == size;
+    if (file.close() && written) {
         return true;
     }
     RemovePartialFile(path);
@@ -76,7 +93,7 @@ class EntryBuffer {
 }  // namespace
 
 bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback& progress) {
-    if (impl_ == nullptr || impl_->handle == nullptr) {
+    if (impl_ == nullptr || !impl_->handle) {
         return false;
     }
     bool result = impl_->unusableEntries == 0;
@@ -88,27 +105,22 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
     }
     const std::string folder = WithoutTrailingSeparator(destination);
 
-    // Sorted byte-wise, every directory entry comes before the entries inside it.
-    std::vector<const std::string*> names;
-    names.reserve(impl_->index.size());
-    for (const auto& entry : impl_->index) {
-        names.push_back(&entry.first);
-    }
-    std::sort(names.begin(), names.end(),
-              [](const std::string* a, const std::string* b) { return *a < *b; });
-
     std::vector<PlannedFile> files;
+    std::set<std::string> madeFolders;
     char path[kPathBufferSize];
-    for (const std::string* name : names) {
-        if (!IsSafeEntryName(*name) || !BuildEntryPath(folder, *name, path)) {
+    for (const auto& entry : impl_->index) {
+        const std::string& name = entry.first;
+        if (!IsSafeEntryName(name) || !BuildEntryPath(folder, name, path)) {
             result = false;
             continue;
         }
-        if (IsDirectoryEntryName(*name)) {
-            _mkdir(path);  // one level only; an existing directory is fine
-        } else {
-            files.push_back(PlannedFile{path, impl_->index.at(*name)});
+        MakeEntryFolders(folder, name, madeFolders);
+        if (!IsDirectoryEntryName(name)) {
+            files.push_back(PlannedFile{path, entry.second});
         }
+    }
+    if (files.size() > static_cast<std::size_t>(INT_MAX)) {
+        return false;  // more than the progress counters can count
     }
 
     // In central-directory order the archive is read front to back.
@@ -121,7 +133,7 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
     for (const PlannedFile& file : files) {
         const uint32_t size = file.record.uncompressedSize;
         unsigned char* data = buffer.Reserve(size);
-        if (data == nullptr || !ReadIndexedEntry(impl_->handle, file.record, data) ||
+        if (data == nullptr || !ReadIndexedEntry(impl_->handle.get(), file.record, data) ||
             !WriteWholeFile(file.path.c_str(), data, size)) {
             result = false;
             continue;

@@ -6,9 +6,11 @@
 #include <memory>
 #include <string>
 
+// Where an entry lies (its central-directory position pair, 64-bit for zip64 archives) and how
+// large it is; whole entries are held in memory, so sizes stay 32-bit.
 struct ZipEntryRecord {
-    uint32_t posInZipDirectory = 0;
-    uint32_t numOfFile = 0;
+    uint64_t posInZipDirectory = 0;
+    uint64_t numOfFile = 0;
     uint32_t uncompressedSize = 0;
 };
 
@@ -21,17 +23,18 @@ struct ZipFileImpl;
 class ZipFile {
   public:
     ZipFile(const std::string& archivePath, const std::string& filter);
-    virtual ~ZipFile();
+    ~ZipFile();
     ZipFile(const ZipFile&) = delete;
     ZipFile& operator=(const ZipFile&) = delete;
 
     bool IndexEntries(const std::string& filter);
-    // The whole data of one entry, or null; size receives its length (0 when null).
+    // The whole data of one entry, or null; size receives its length (0 when null). The name is
+    // the entry's name in the system code page.
     std::unique_ptr<unsigned char[]> ReadEntry(const std::string& name, uint32_t* size);
     bool ExtractAll(const std::string& destination, const ProgressCallback& progress);
 
   private:
-    ZipFileImpl* impl_;
+    std::unique_ptr<ZipFileImpl> impl_;
 };
 
 bool ExtractArchive(const std::string& archive, const std::string& destination,

@@ -5,15 +5,17 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/win32.h"  // before minizip: maps unzOpen to the platform's path handling
+#include "platform/minizip.h"
 #include "repair/archive/zip_file.h"
 
 struct ZipFileImpl {
-    unzFile handle = nullptr;
+    UniqueUnzFile handle;
+    // Keyed by the entry's name in the system code page, as it is used for a path.
     std::unordered_map<std::string, ZipEntryRecord> index;
     // Entries of the last walk that can never be extracted: a name that did not fit the name
-    // buffer or holds a NUL byte, a size or position beyond 32 bits, or entries the walk could
-    // not reach in a damaged central directory. Any of them makes an extraction fail.
+    // buffer, holds a NUL byte or has no exact form in the system code page, a size beyond 32
+    // bits or one its stored bytes cannot back, or entries the walk could not reach in a damaged
+    // central directory. Any of them makes an extraction fail.
     std::size_t unusableEntries = 0;
 };
 

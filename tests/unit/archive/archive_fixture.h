@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "fsutil/text.h"
 #include "repair/archive/zip_file.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
@@ -41,10 +40,7 @@ class ArchiveTest : public ::testing::Test {
     }
 
     // The narrow Windows-form path of a host path below the temporary folder.
-    std::string Win(const std::string& relative) const {
-        std::string narrow;
-        return WideToAnsi(dir.win(relative), narrow);
-    }
+    std::string Win(const std::string& relative) const { return NarrowWinPath(dir.host(relative)); }
     std::string ArchivePath() const { return Win("in.zip"); }
     std::string Destination() const { return Win("out"); }
 

@@ -47,16 +47,22 @@ TEST_F(ArchiveTest, AnEntryWhoseDataIsShorterOrLongerThanItsSizeLeavesNoFile) {
     }
 }
 
-// The reader holds a whole entry in memory: a size that the stored bytes cannot back is refused
-// before anything is allocated, however large it claims to be.
-TEST_F(ArchiveTest, AnImpossibleClaimedSizeIsRefusedBeforeAnythingIsAllocated) {
-    for (const ZipMethod method : {ZipMethod::Stored, ZipMethod::Deflated}) {
-        ZipBuilder zip;
-        zip.File("bomb.bin", "tiny", method).ClaimSize(0xFFFFFFF0u).File("fine.txt", "fine");
-        std::filesystem::remove_all(dir.host("out"));
+// The reader holds a whole entry in memory with a 32-bit size: a size that the stored bytes
+// cannot back, or one beyond 32 bits (zip64), is refused before anything is allocated.
+TEST_F(ArchiveTest, AnImpossibleOrTooLargeClaimedSizeIsRefusedBeforeAnythingIsAllocated) {
+    for (const bool zip64 : {false, true}) {
+        for (const ZipMethod method : {ZipMethod::Stored, ZipMethod::Deflated}) {
+            ZipBuilder zip;
+            if (zip64) {
+                zip.Zip64();
+            }
+            zip.File("bomb.bin", "tiny", method).ClaimSize(zip64 ? 5ull << 30 : 0xFFFFFFF0u);
+            zip.File("fine.txt", "fine");
+            std::filesystem::remove_all(dir.host("out"));
 
-        EXPECT_FALSE(Extract(zip));
-        EXPECT_EQ(Output(), (Tree{{"fine.txt", "fine"}}));
+            EXPECT_FALSE(Extract(zip)) << zip64;
+            EXPECT_EQ(Output(), (Tree{{"fine.txt", "fine"}})) << zip64;
+        }
     }
 }
 

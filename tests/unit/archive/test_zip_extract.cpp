@@ -39,15 +39,59 @@ TEST_F(ArchiveTest, ATrailingSeparatorOnTheDestinationChangesNothing) {
     }
 }
 
-TEST_F(ArchiveTest, AFileWhoseFolderHasNoEntryIsWrittenOnlyWhenTheFolderExists) {
+// Many tools write "dir/file" without a "dir/" entry, or "a/b/" without "a/": every folder an
+// entry lies in is made all the same.
+TEST_F(ArchiveTest, FoldersWithoutEntriesOfTheirOwnAreMade) {
     ZipBuilder zip;
-    zip.File("x/y.txt", "y");
-    EXPECT_FALSE(Extract(zip));
-    EXPECT_EQ(Output(), Tree{});
+    zip.File("x/y/z.txt", "z").File("x/w.txt", "w").Dir("p/q").File("top.txt", "t");
 
-    std::filesystem::create_directories(dir.host("out/x"));
-    EXPECT_TRUE(ExtractArchive(ArchivePath(), Destination(), recorder));
-    EXPECT_EQ(Output(), (Tree{{"x/", ""}, {"x/y.txt", "y"}}));
+    EXPECT_TRUE(Extract(zip));
+    EXPECT_EQ(Output(), (Tree{{"p/", ""},
+                              {"p/q/", ""},
+                              {"top.txt", "t"},
+                              {"x/", ""},
+                              {"x/w.txt", "w"},
+                              {"x/y/", ""},
+                              {"x/y/z.txt", "z"}}));
+    EXPECT_EQ(ProgressCalls(), (Calls{{1, 3}, {2, 3}, {3, 3}}));
+}
+
+// zip64 archives keep sizes and offsets in extra fields and the entry count in end records of
+// their own, with placeholders in the classic fields.
+TEST_F(ArchiveTest, AZip64ArchiveIsReadThroughItsExtraFieldsAndEndRecords) {
+    const std::string stored(70000, 's');
+    const std::string text(5000, 't');
+    ZipBuilder zip;
+    zip.Zip64().File("a/b/c.txt", text).File("stored.bin", stored, ZipMethod::Stored).Dir("empty");
+
+    EXPECT_TRUE(Extract(zip));
+    EXPECT_EQ(Output(), (Tree{{"a/", ""},
+                              {"a/b/", ""},
+                              {"a/b/c.txt", "5000 bytes"},
+                              {"empty/", ""},
+                              {"stored.bin", "70000 bytes"}}));
+    ZipFile reader(ArchivePath(), "");
+    uint32_t size = 0;
+    const auto data = reader.ReadEntry("a/b/c.txt", &size);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data.get()), size), text);
+}
+
+// On Linux the system code page is UTF-8, so a flagged name converts to itself; what the flag
+// decides here is that a flagged name must be UTF-8, while the same bytes unflagged are a name in
+// the system code page, used as they are.
+TEST_F(ArchiveTest, ANameFlaggedAsUtf8MustBeUtf8) {
+    const std::string gbk = "\xD6\xD0\xCE\xC4.txt";  // "中文.txt" in code page 936
+    ZipBuilder flagged;
+    flagged.File("补丁/说明.txt", "utf-8").File(gbk, "gbk");
+    EXPECT_FALSE(Extract(flagged));
+    EXPECT_EQ(Output(), (Tree{{"补丁/", ""}, {"补丁/说明.txt", "utf-8"}}));
+
+    ZipBuilder unflagged;
+    unflagged.File(gbk, "gbk").UnflaggedName();
+    std::filesystem::remove_all(dir.host("out"));
+    EXPECT_TRUE(Extract(unflagged));
+    EXPECT_EQ(ProgressCalls().back(), std::make_pair(1, 1));
 }
 
 TEST_F(ArchiveTest, EmptyFilesCountAndTheLastOfTwoSameNamesWins) {

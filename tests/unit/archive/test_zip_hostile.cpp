@@ -26,7 +26,10 @@ TEST_P(HostileNameTest, IsRefusedAndNothingLandsOutsideTheDestination) {
 INSTANTIATE_TEST_SUITE_P(Names, HostileNameTest,
                          ::testing::Values("../x", "a/../../x", "..\\x", "a\\..\\..\\x", "../d/",
                                            "C:x", "out:stream", "\\x", "/x", "a//x",
-                                           std::string("x.txt\0/../../y", 14), "", ".. /x"));
+                                           std::string("x.txt\0/../../y", 14), "", ".. /x",
+                                           // Windows opens these as devices.
+                                           "pkres/nul.txt", "Con", "a/COM1/b.txt", "lpt9.tar.gz",
+                                           "aux  .txt", "prn..", "CONOUT$", "com\xC2\xB9"));
 
 // An absolute name pointing at the temporary folder itself, where a leak would be seen.
 TEST_F(ArchiveTest, AnAbsoluteNameIsNotFollowed) {
@@ -39,12 +42,21 @@ TEST_F(ArchiveTest, AnAbsoluteNameIsNotFollowed) {
     EXPECT_EQ(everything, (Tree{{"out/", ""}}));
 }
 
-TEST_F(ArchiveTest, AFolderNamedWithDotsButNotParentIsExtracted) {
+TEST_F(ArchiveTest, NamesThatOnlyResembleUnsafeOnesAreExtracted) {
     ZipBuilder zip;
     zip.Dir("..a").File("..a/b..", "b").Dir("./c").File("./c/d", "d");
+    zip.File("console.txt", "1").File("com10", "2").File("lpt/nul_x", "3").File("auxiliary", "4");
 
     EXPECT_TRUE(Extract(zip));
-    EXPECT_EQ(Output(), (Tree{{"..a/", ""}, {"..a/b..", "b"}, {"c/", ""}, {"c/d", "d"}}));
+    EXPECT_EQ(Output(), (Tree{{"..a/", ""},
+                              {"..a/b..", "b"},
+                              {"auxiliary", "4"},
+                              {"c/", ""},
+                              {"c/d", "d"},
+                              {"com10", "2"},
+                              {"console.txt", "1"},
+                              {"lpt/", ""},
+                              {"lpt/nul_x", "3"}}));
 }
 
 // A name that fills the 256-byte name buffer arrives cut short; it must not be used cut.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "client/game_process.h"
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -27,28 +28,8 @@ namespace fs = std::filesystem;
 
 // How the program sees a host path: drive Z: is the Linux root.
 std::wstring WinPath(const fs::path& path) {
-    std::wstring text = L"Z:" + path.wstring();
-    std::replace(text.begin(), text.end(), L'/', L'\\');
-    return text;
+    return qxtest::WinPath(path.string());
 }
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "qx-game-XXXXXX").string();
-        path_ = mkdtemp(&pattern[0]);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& Path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 // A copy of sleep started under the given file name; killed and reaped when it goes out of
 // scope. A thread reaps it as soon as it ends, so an ended process leaves no zombie behind.
@@ -114,8 +95,8 @@ Found FindWithBoth(const std::wstring& folder, uint32_t pid) {
 
 class GameProcessTest : public ::testing::Test {
   protected:
-    TempFolder temp_;
-    fs::path client_ = temp_.Path() / "Client";
+    qxtest::TempDir temp_;
+    fs::path client_ = fs::path(temp_.host()) / "Client";
 };
 
 TEST_F(GameProcessTest, GameBesideItsLibraryIsFoundByBothListingsInEveryFolderForm) {
@@ -151,8 +132,9 @@ TEST_F(GameProcessTest, GameWithoutLibraryIsFoundOnlyUnderABinFolder) {
 }
 
 TEST_F(GameProcessTest, OtherInstallationsAndOtherNamesArePassedOver) {
-    const fs::path other = temp_.Path() / "OtherClient";
-    const fs::path sibling = temp_.Path() / "Client2";  // shares the folder's name as a prefix
+    const fs::path other = fs::path(temp_.host()) / "OtherClient";
+    const fs::path sibling =
+        fs::path(temp_.host()) / "Client2";  // shares the folder's name as a prefix
     Touch(client_ / "vazazu.dll");
     Touch(other / "vazazu.dll");
     Touch(sibling / "vazazu.dll");

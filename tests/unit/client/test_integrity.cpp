@@ -9,6 +9,7 @@
 #include "client/integrity.h"
 #include "patchlist/patch_list.h"
 #include "state/app_state.h"
+#include "support/process_globals.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -40,16 +41,10 @@ class CurrentDirectory {
 class ClientFolderTest : public testing::Test {
   protected:
     void SetUp() override {
-        Reset();
+        qxtest::ResetProcessGlobals();
         g_exeDir = dir_.win() + L"\\";
     }
-    void TearDown() override { Reset(); }
-
-    static void Reset() {
-        g_exeDir.clear();
-        g_localVersion.clear();
-        g_patchList.clear();
-    }
+    void TearDown() override { qxtest::ResetProcessGlobals(); }
 
     fs::path Host(const std::string& relative) const { return fs::path(dir_.host()) / relative; }
 

@@ -1,13 +1,10 @@
 // The shared set-up of the network tests: a scratch folder standing in for the client folder
 // (g_exeDir) and for drive C: (QXWEB_PREFIX), a transcript of the boxes, scripted answers, and the
-// process-wide transfer state put back to how a fresh process starts.
+// process-wide state put back to how a fresh process starts.
 #pragma once
 
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +16,9 @@
 #include "state/app_state.h"
 #include "state/log.h"
 #include "state/progress_state.h"
+#include "support/process_globals.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "support/transcript_reader.h"
 
@@ -27,62 +27,20 @@ namespace qxtest {
 class NetTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qx_net_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        scratch_ = pattern;
-        std::filesystem::create_directories(scratch_ + "/client/TmpPatch");
-        std::filesystem::create_directories(scratch_ + "/prefix/drive_c");
-        setenv("QXWEB_PREFIX", (scratch_ + "/prefix").c_str(), 1);
-        setenv("QXWEB_TRANSCRIPT", TranscriptPath().c_str(), 1);
-        setenv("QXWEB_RETRY_PAUSE_MS", "10", 1);
+        std::filesystem::create_directories(scratch_.host("client/TmpPatch"));
+        std::filesystem::create_directories(scratch_.host("prefix/drive_c"));
         SetAnswers("");
-        g_exeDir = WindowsPath(scratch_ + "/client/");
-        ResetProcessState();
+        ResetProcessGlobals();
+        g_exeDir = scratch_.win("client") + L"\\";
     }
 
-    void TearDown() override {
-        LogClose();
-        unsetenv("QXWEB_ANSWERS");
-        unsetenv("QXWEB_TRANSCRIPT");
-        unsetenv("QXWEB_PREFIX");
-        unsetenv("QXWEB_RETRY_PAUSE_MS");
-        std::error_code ignored;
-        std::filesystem::remove_all(scratch_, ignored);
-    }
-
-    // Test-only reset of what a run keeps between operations: the client's flags, the progress
-    // counters, the patch list, and the log latch (the next entry opens the log anew).
-    static void ResetProcessState() {
-        HttpClient* client = GetHttpClient();
-        client->writeEnabled = false;
-        client->cumulativePatchPresent = false;
-        g_responseBuffer.clear();
-        g_prevDlNow = 0;
-        g_speedBytes = 0;
-        g_hMainDlg = nullptr;
-        g_patchList.clear();
-        g_patchListHeaders.clear();
-        LogClose();
-        g_log = nullptr;
-    }
+    // Closes the log before its folder goes.
+    void TearDown() override { ResetProcessGlobals(); }
 
     // Answers for the coming message boxes ("ok,cancel,..."), consumed from the first one.
     static void SetAnswers(const std::string& answers) {
         setenv("QXWEB_ANSWERS", answers.c_str(), 1);
         qx::ui::ResetScriptedAnswers();
-    }
-
-    static std::wstring WindowsPath(const std::string& hostPath) {
-        std::wstring path = L"Z:";
-        for (char c : hostPath)
-            path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-        return path;
-    }
-    static std::string NarrowWindowsPath(const std::string& hostPath) {
-        std::string path = "Z:";
-        for (char c : hostPath)
-            path += c == '/' ? '\\' : c;
-        return path;
     }
 
     // The log with every well-formed "[hh:mm.ss] " time of day replaced by "[TIME] ", so that a
@@ -117,25 +75,19 @@ class NetTest : public ::testing::Test {
         return line + line + line + line;
     }
 
-    std::string TranscriptPath() const { return scratch_ + "/transcript.jsonl"; }
+    std::string TranscriptPath() const { return scratch_.host("transcript.jsonl"); }
     std::string TmpPatchFile(const std::string& name) const {
-        return scratch_ + "/client/TmpPatch/" + name;
+        return scratch_.host("client/TmpPatch/" + name);
     }
-    std::string LogPath() const { return scratch_ + "/prefix/drive_c/QxWebHelper.txt"; }
+    std::string LogPath() const { return scratch_.host("prefix/drive_c/QxWebHelper.txt"); }
 
     std::vector<Box> Boxes() const { return BoxesOf(ReadTranscript(TranscriptPath())); }
 
-    static std::string ReadFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    static void WriteFile(const std::string& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-    }
-
-    std::string scratch_;
+    TempDir scratch_;
+    ScopedEnv prefix_{"QXWEB_PREFIX", scratch_.host("prefix")};
+    ScopedEnv transcript_{"QXWEB_TRANSCRIPT", TranscriptPath()};
+    ScopedEnv answers_{"QXWEB_ANSWERS", ""};
+    ScopedEnv retryPause_{"QXWEB_RETRY_PAUSE_MS", "10"};
 };
 
 }  // namespace qxtest

@@ -57,7 +57,7 @@ TEST_F(ConnectionOptionsTest, ArchivesAndTheProbeFollowRedirectsToTheFinalAnswer
     GetHttpClient()->writeEnabled = true;
     server_.PutFile("cdn/a.zip", "archive");
     EXPECT_TRUE(GetHttpClient()->DownloadToFile(Chain(2, "/cdn/a.zip"), L"a.zip"));
-    EXPECT_EQ(ReadFile(TmpPatchFile("a.zip")), "archive");
+    EXPECT_EQ(ReadHostFile(TmpPatchFile("a.zip")), "archive");
 
     EXPECT_TRUE(GetHttpClient()->ProbeRemoteFile(Chain(1, "/cdn/a.zip"), L"p"));
     EXPECT_FALSE(GetHttpClient()->ProbeRemoteFile(Chain(1, "/cdn/missing.zip"), L"p"));
@@ -68,13 +68,13 @@ TEST_F(ConnectionOptionsTest, ArchivesAndTheProbeFollowRedirectsToTheFinalAnswer
 // Neither a redirect nor an address in the list may reach a local file or another protocol;
 // such a failure is not retried.
 TEST_F(ConnectionOptionsTest, OtherSchemesAreRefused) {
-    WriteFile(scratch_ + "/secret", "local file");
-    const std::string file = "file://" + scratch_ + "/secret";
+    WriteHostFile(scratch_.host("secret"), "local file");
+    const std::string file = "file://" + scratch_.host("secret");
     const std::string unsupported = kDownloadError + curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL);
     EXPECT_FALSE(GetHttpClient()->DownloadToFile(Chain(1, file), L"a.zip"));
     EXPECT_FALSE(GetHttpClient()->DownloadToFile(Chain(1, "ftp://127.0.0.1:1/a.zip"), L"a.zip"));
     EXPECT_FALSE(GetHttpClient()->DownloadToFile(file, L"a.zip"));
-    EXPECT_EQ(ReadFile(TmpPatchFile("a.zip")), "");
+    EXPECT_EQ(ReadHostFile(TmpPatchFile("a.zip")), "");
     EXPECT_EQ(server_.RequestCount("/c1/hop1"), 1);
     EXPECT_EQ(Boxes(), (std::vector<Box>{Box{"提示", unsupported}, Box{"提示", unsupported},
                                          Box{"提示", unsupported}}));

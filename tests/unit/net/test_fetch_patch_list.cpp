@@ -5,6 +5,7 @@
 
 #include "net_fixture.h"
 #include "patchlist/fetch_patch_list.h"
+#include "patchlist/patch_list.h"
 
 namespace qxtest {
 namespace {

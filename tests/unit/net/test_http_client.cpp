@@ -4,6 +4,7 @@
 
 #include "net/http_client.h"
 #include "net_fixture.h"
+#include "state/progress_state.h"
 
 namespace qxtest {
 namespace {
@@ -43,7 +44,7 @@ TEST_F(HttpClientTest, ErrorStatusesFailWithTheStatusInTheBox) {
     server_.PutFile("a.zip", "archive");
     server_.SetRule("/list", R"({"status": 404})");
     server_.SetRule("/a.zip", R"({"status": 500})");
-    WriteFile(TmpPatchFile("a.zip"), "kept-");
+    WriteHostFile(TmpPatchFile("a.zip"), "kept-");
 
     std::wstring out = L"before";
     EXPECT_FALSE(GetHttpClient()->FetchToMemory(server_.Url("/list"), out));
@@ -53,7 +54,7 @@ TEST_F(HttpClientTest, ErrorStatusesFailWithTheStatusInTheBox) {
     EXPECT_EQ(Boxes(), (std::vector<Box>{NoticeBox(kFetchError + "HTTP 404"),
                                          NoticeBox(kDownloadError + "HTTP 500")}));
     // The error page never lands in the patch file.
-    EXPECT_EQ(ReadFile(TmpPatchFile("a.zip")), "kept-");
+    EXPECT_EQ(ReadHostFile(TmpPatchFile("a.zip")), "kept-");
 }
 
 TEST_F(HttpClientTest, AConnectFailureAfterAnErrorStatusReportsLibcurlsText) {
@@ -72,10 +73,10 @@ TEST_F(HttpClientTest, DownloadAppendsTheBodyAndReportsProgress) {
     for (size_t i = 0; i < body.size(); ++i)
         body[i] = static_cast<char>(i * 7 + i / 251);
     server_.PutFile("patch/1.0.1.zip", body);
-    WriteFile(TmpPatchFile("1.0.1.zip"), "old");
+    WriteHostFile(TmpPatchFile("1.0.1.zip"), "old");
 
     ASSERT_TRUE(GetHttpClient()->DownloadToFile(server_.Url("/patch/1.0.1.zip"), L"1.0.1.zip"));
-    EXPECT_EQ(ReadFile(TmpPatchFile("1.0.1.zip")), "old" + body);
+    EXPECT_EQ(ReadHostFile(TmpPatchFile("1.0.1.zip")), "old" + body);
     EXPECT_TRUE(GetHttpClient()->writeEnabled);
     // The last progress report saw the whole body.
     EXPECT_EQ(g_prevDlNow, static_cast<int64_t>(body.size()));
@@ -88,7 +89,7 @@ TEST_F(HttpClientTest, ProbeIsTrueOnlyFor200AndKeepsTheHeaderLines) {
     EXPECT_TRUE(GetHttpClient()->ProbeRemoteFile(server_.Url("/patch1.0.1.qx.all.win32"),
                                                  L"patch1.0.1.qx.all.win32"));
     EXPECT_TRUE(GetHttpClient()->cumulativePatchPresent);
-    std::string headers = ReadFile(TmpPatchFile("patch1.0.1.qx.all.win32_tmp"));
+    std::string headers = ReadHostFile(TmpPatchFile("patch1.0.1.qx.all.win32_tmp"));
     EXPECT_EQ(headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << headers;
     EXPECT_NE(headers.find("Content-Length: 10\r\n"), std::string::npos) << headers;
 
@@ -105,7 +106,7 @@ TEST_F(HttpClientTest, DownloadAfterAProbeStoresOnlyTheBody) {
     server_.PutFile("a.zip", "archive");
     EXPECT_TRUE(GetHttpClient()->ProbeRemoteFile(server_.Url("/a.zip"), L"a.zip"));
     EXPECT_TRUE(GetHttpClient()->DownloadToFile(server_.Url("/a.zip"), L"a.zip"));
-    EXPECT_EQ(ReadFile(TmpPatchFile("a.zip")), "archive");
+    EXPECT_EQ(ReadHostFile(TmpPatchFile("a.zip")), "archive");
 }
 
 TEST_F(HttpClientTest, ProbeBeforeAnyDownloadIsRefusedAndLogged) {
@@ -116,15 +117,15 @@ TEST_F(HttpClientTest, ProbeBeforeAnyDownloadIsRefusedAndLogged) {
     EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
     EXPECT_TRUE(Boxes().empty());
 
-    EXPECT_EQ(MaskTimes(ReadFile(LogPath())),
+    EXPECT_EQ(MaskTimes(ReadHostFile(LogPath())),
               LogBanner() + "[TIME] RemoteFileExistDCallBack callback quite!!!\r\n");
 }
 
 TEST_F(HttpClientTest, DownloadIntoAMissingFolderTellsThePath) {
-    g_exeDir = WindowsPath(scratch_ + "/nowhere/");
+    g_exeDir = scratch_.win("nowhere") + L"\\";
     EXPECT_FALSE(GetHttpClient()->DownloadToFile(server_.Url("/a.zip"), L"a.zip"));
     EXPECT_FALSE(GetHttpClient()->ProbeRemoteFile(server_.Url("/a.zip"), L"a.zip"));
-    std::string folder = NarrowWindowsPath(scratch_ + "/nowhere/TmpPatch/");
+    const std::string folder = NarrowWinPath(scratch_.host("nowhere/TmpPatch/"));
     EXPECT_EQ(Boxes(),
               (std::vector<Box>{NoticeBox("can not create file " + folder + "a.zip"),
                                 NoticeBox("can not create tmp file " + folder + "a.zip_tmp")}));

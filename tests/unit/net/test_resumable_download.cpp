@@ -28,14 +28,15 @@ class ResumableDownloadTest : public NetTest {
   protected:
     // A fresh URL path per case: a rule's sequence counts the requests of its path.
     void Serve(const std::string& body, const std::string& rule) {
-        ResetProcessState();
+        ResetProcessGlobals();
+        g_exeDir = scratch_.win("client") + L"\\";
         path_ = "/p/" + std::to_string(++cases_) + "/a.zip";
         server_.PutFile(path_.substr(1), body);
         server_.SetRule(path_, rule);
         std::filesystem::remove(TmpPatchFile("a.zip"));
     }
     bool Download() { return GetHttpClient()->DownloadToFile(server_.Url(path_), L"a.zip"); }
-    std::string Stored() const { return ReadFile(TmpPatchFile("a.zip")); }
+    std::string Stored() const { return ReadHostFile(TmpPatchFile("a.zip")); }
     int Requests() const { return server_.RequestCount(path_); }
     // Body bytes the server sent for the archive, over all requests.
     int BytesSent() const { return server_.RequestCount("bytes:" + path_); }
@@ -150,15 +151,16 @@ TEST_F(ResumableDownloadTest, ClientErrorsFailAtOnce) {
 }
 
 TEST(RetryPolicyTest, PausesDoubleFromOneSecondUpToEight) {
-    unsetenv("QXWEB_RETRY_PAUSE_MS");
     std::vector<unsigned> pauses;
-    for (int retry = 1; retry <= 6; ++retry) {
-        pauses.push_back(RetryPauseMilliseconds(retry));
+    {
+        const ScopedEnv unset("QXWEB_RETRY_PAUSE_MS", nullptr);
+        for (int retry = 1; retry <= 6; ++retry) {
+            pauses.push_back(RetryPauseMilliseconds(retry));
+        }
     }
     EXPECT_EQ(pauses, (std::vector<unsigned>{1000, 2000, 4000, 8000, 8000, 8000}));
-    setenv("QXWEB_RETRY_PAUSE_MS", "5", 1);
+    const ScopedEnv shortened("QXWEB_RETRY_PAUSE_MS", "5");
     EXPECT_EQ(RetryPauseMilliseconds(4), 5u);
-    unsetenv("QXWEB_RETRY_PAUSE_MS");
 }
 
 TEST(RetryPolicyTest, OnlyTransientFailuresAreRetried) {

@@ -2,8 +2,11 @@
 // and the refusal of file writes before writing is enabled.
 #include <cstdio>
 
+#include "state/log.h"
 #include "net/http_callbacks.h"
+#include "net/http_client.h"
 #include "net_fixture.h"
+#include "state/progress_state.h"
 
 namespace qxtest {
 namespace {
@@ -61,23 +64,23 @@ TEST_F(TransferCallbacksTest, FileWritesAreRefusedAndLoggedUntilEnabled) {
     EXPECT_EQ(ftell(file), 0L);
     fclose(file);
 
-    EXPECT_EQ(MaskTimes(ReadFile(LogPath())),
+    EXPECT_EQ(MaskTimes(ReadHostFile(LogPath())),
               LogBanner() + "[TIME] downpatch callback quite!!!\r\n" +
                   "[TIME] RemoteFileExistDCallBack callback quite!!!\r\n");
 }
 
 TEST_F(TransferCallbacksTest, LogFileIsOnlyReplacedByARunThatLogs) {
-    WriteFile(LogPath(), "earlier run\n");
+    WriteHostFile(LogPath(), "earlier run\n");
     GetHttpClient()->writeEnabled = true;
     FILE* file = tmpfile();
     ASSERT_NE(file, nullptr);
     char data[] = "abc";
     EXPECT_EQ(ProbeWriteCallback(data, 1, 3, file), 3u);
     fclose(file);
-    EXPECT_EQ(ReadFile(LogPath()), "earlier run\n");
+    EXPECT_EQ(ReadHostFile(LogPath()), "earlier run\n");
 
     EXPECT_EQ(LogWrite(g_log, L"%ls %d", L"entry", 7), 0);
-    EXPECT_EQ(MaskTimes(ReadFile(LogPath())), LogBanner() + "[TIME] entry 7\r\n");
+    EXPECT_EQ(MaskTimes(ReadHostFile(LogPath())), LogBanner() + "[TIME] entry 7\r\n");
 }
 
 TEST_F(TransferCallbacksTest, LogWriteIsSilentWhenTheFileCannotBeOpened) {
@@ -91,7 +94,7 @@ TEST_F(TransferCallbacksTest, LongAndNonAsciiEntriesAreWrittenWhole) {
     std::wstring longText(5000, L'x');
     EXPECT_EQ(LogWrite(g_log, L"%ls|", longText.c_str()), 0);
     EXPECT_EQ(LogWrite(g_log, L"补丁 %d", 3), 0);
-    EXPECT_EQ(MaskTimes(ReadFile(LogPath())),
+    EXPECT_EQ(MaskTimes(ReadHostFile(LogPath())),
               LogBanner() + "[TIME] " + std::string(5000, 'x') + "|\r\n[TIME] 补丁 3\r\n");
 }
 

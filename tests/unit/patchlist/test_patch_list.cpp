@@ -9,21 +9,17 @@
 
 #include "patchlist/patch_list.h"
 #include "patchlist/version.h"
+#include "support/process_globals.h"
 
 namespace {
 
 class PatchListTest : public testing::Test {
   protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override { Reset(); }
-
-    static void Reset() {
-        g_patchList.clear();
-        g_patchListHeaders.clear();
-    }
+    void SetUp() override { qxtest::ResetProcessGlobals(); }
+    void TearDown() override { qxtest::ResetProcessGlobals(); }
 
     static std::vector<PatchEntry> Parse(const std::wstring& document) {
-        Reset();
+        qxtest::ResetProcessGlobals();
         EXPECT_TRUE(ParsePatchList(document));
         return g_patchList;
     }
@@ -157,7 +153,7 @@ TEST_F(PatchListTest, SortStaysInsideTheListWhenManyVersionsDoNotParse) {
     std::mt19937 random(20240531);
     const wchar_t* unreadable[] = {L"x", L"", L"1.2", L"1 .2.3", L"?"};
     for (int round = 0; round < 40; ++round) {
-        Reset();
+        qxtest::ResetProcessGlobals();
         const int size = std::uniform_int_distribution<int>(0, 600)(random);
         for (int i = 0; i < size; ++i) {
             std::wstring version;

@@ -1,5 +1,5 @@
-// Helpers of the layer's tests: an environment variable set for one test, and a child process
-// that holds a lock or a mutex, so "in use" and "already exists" are seen from another process.
+// Helpers of the layer's tests: a child process that holds a lock or a mutex, so "in use" and
+// "already exists" are seen from another process.
 #pragma once
 
 #include <fcntl.h>
@@ -8,45 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <string>
-
 namespace qxtest {
-
-// Host path -> narrow "Z:\\..." form, as the program hands to fopen and minizip.
-inline std::string NarrowWinPath(const std::string& hostPath) {
-    std::string path = "Z:" + hostPath;
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path;
-}
-
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        const char* old = std::getenv(name);
-        hadOld_ = old != nullptr;
-        if (hadOld_)
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (hadOld_) {
-            ::setenv(name_, old_.c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    bool hadOld_ = false;
-    std::string old_;
-};
 
 // A forked child that runs `hold` (async-signal-safe work only) and then waits to be killed;
 // the constructor returns once the child reported on a pipe that `hold` is done.

@@ -6,9 +6,9 @@
 #include <climits>
 #include <thread>
 
-#include "layer_test_util.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win32.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -2,9 +2,9 @@
 // drive_c, relative paths stay relative, and both separators work.
 #include <gtest/gtest.h>
 
-#include "layer_test_util.h"
 #include "platform/posix/host_path.h"
 #include "platform/win32.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "layer_test_util.h"
 #include "platform/win32.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {

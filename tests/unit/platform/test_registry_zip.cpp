@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include "layer_test_util.h"
+#include "platform/minizip.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win32.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
 
@@ -69,7 +71,7 @@ TEST_F(ZipIo, OpensAWindowsFormPathAndReadsEntries) {
         .File("dir/b.bin", big, qxtest::ZipBuilder::Method::Stored)
         .File("c.txt", std::string(300000, 'c'))
         .WriteTo(dir_.host("patch.zip"));
-    unzFile zip = unzOpen(qxtest::NarrowWinPath(dir_.host("patch.zip")).c_str());
+    unzFile zip = unzOpen2_64(qxtest::NarrowWinPath(dir_.host("patch.zip")).c_str(), nullptr);
     ASSERT_NE(zip, nullptr);
     EXPECT_EQ(ReadEntry(zip, "c.txt"), std::string(300000, 'c'));
     EXPECT_EQ(ReadEntry(zip, "a.txt"), "alpha");  // backwards after forwards
@@ -78,17 +80,17 @@ TEST_F(ZipIo, OpensAWindowsFormPathAndReadsEntries) {
 }
 
 TEST_F(ZipIo, MissingFilesFoldersAndNonArchivesGiveNoHandle) {
-    EXPECT_EQ(unzOpen(qxtest::NarrowWinPath(dir_.host("none.zip")).c_str()), nullptr);
-    EXPECT_EQ(unzOpen(qxtest::NarrowWinPath(dir_.host()).c_str()), nullptr);
+    EXPECT_EQ(unzOpen2_64(qxtest::NarrowWinPath(dir_.host("none.zip")).c_str(), nullptr), nullptr);
+    EXPECT_EQ(unzOpen2_64(qxtest::NarrowWinPath(dir_.host()).c_str(), nullptr), nullptr);
     WriteHostFile(dir_.host("text.zip"), "not an archive");
-    EXPECT_EQ(unzOpen(qxtest::NarrowWinPath(dir_.host("text.zip")).c_str()), nullptr);
+    EXPECT_EQ(unzOpen2_64(qxtest::NarrowWinPath(dir_.host("text.zip")).c_str(), nullptr), nullptr);
 }
 
 TEST_F(ZipIo, AReadFaultInsideAnEntryIsAnError) {
     qxtest::ZipBuilder()
         .File("big.bin", std::string(1 << 20, 'b'), qxtest::ZipBuilder::Method::Stored)
         .WriteTo(dir_.host("ok.zip"));
-    unzFile zip = unzOpen(qxtest::NarrowWinPath(dir_.host("ok.zip")).c_str());
+    unzFile zip = unzOpen2_64(qxtest::NarrowWinPath(dir_.host("ok.zip")).c_str(), nullptr);
     ASSERT_NE(zip, nullptr);
     qx::InjectFault(qx::Sys::Read, 1, EIO, "ok.zip");
     EXPECT_EQ(ReadEntry(zip, "big.bin"), "?");

@@ -73,7 +73,7 @@ class ModalDialog : public ::testing::Test {
 };
 
 TEST_F(ModalDialog, RunsTheProcedureAndRecordsWhatTheUserSees) {
-    uitest::ScopedEnv script("QXWEB_DIALOG", "close");
+    qxtest::ScopedEnv script("QXWEB_DIALOG", "close");
     HWND seen = nullptr;
     HWND foreground = nullptr;
     g_handler = [&](HWND hwnd, UINT msg, WPARAM, LPARAM lParam) -> INT_PTR {
@@ -128,7 +128,7 @@ TEST_F(ModalDialog, RunsTheProcedureAndRecordsWhatTheUserSees) {
 }
 
 TEST_F(ModalDialog, AWorkerChangesControlsThroughTheDialogThread) {
-    uitest::ScopedEnv script("QXWEB_DIALOG", "");  // used up from the start: close when idle
+    qxtest::ScopedEnv script("QXWEB_DIALOG", "");  // used up from the start: close when idle
     std::thread::id dialogThread;
     std::atomic<bool> workerDone{false};
     struct Results {
@@ -193,7 +193,7 @@ TEST_F(ModalDialog, AWorkerChangesControlsThroughTheDialogThread) {
 }
 
 TEST_F(ModalDialog, PostedMessagesKeepTheirOrderAndASentOneWaitsBehindThem) {
-    uitest::ScopedEnv script("QXWEB_DIALOG", "");
+    qxtest::ScopedEnv script("QXWEB_DIALOG", "");
     g_handler = [&](HWND hwnd, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
         if (msg == WM_INITDIALOG) {
             StartWorker([hwnd] {
@@ -228,7 +228,7 @@ TEST_F(ModalDialog, PostingToNoWindowOrAPointerMessageFails) {
 }
 
 TEST_F(ModalDialog, PressWaitsUntilTheButtonIsEnabled) {
-    uitest::ScopedEnv script("QXWEB_DIALOG", "press");
+    qxtest::ScopedEnv script("QXWEB_DIALOG", "press");
     g_handler = [&](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> INT_PTR {
         switch (msg) {
             case WM_INITDIALOG: {
@@ -261,7 +261,7 @@ TEST_F(ModalDialog, PressWaitsUntilTheButtonIsEnabled) {
 
 TEST_F(ModalDialog, APressThatCanNeverHappenEndsTheScriptAndTheDialogClosesItself) {
     // As after a failed repair: the press starts a worker that leaves the button disabled.
-    uitest::ScopedEnv script("QXWEB_DIALOG", "press,press,close");
+    qxtest::ScopedEnv script("QXWEB_DIALOG", "press,press,close");
     g_handler = [&](HWND hwnd, UINT msg, WPARAM, LPARAM) -> INT_PTR {
         switch (msg) {
             case WM_INITDIALOG:
@@ -288,7 +288,7 @@ TEST_F(ModalDialog, APressThatCanNeverHappenEndsTheScriptAndTheDialogClosesItsel
 }
 
 TEST_F(ModalDialog, CloseLeftToTheDialogManagerBecomesCancel) {
-    uitest::ScopedEnv script("QXWEB_DIALOG", "close");
+    qxtest::ScopedEnv script("QXWEB_DIALOG", "close");
     g_handler = [&](HWND hwnd, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
         if (msg == WM_CLOSE) {
             Log("close");
@@ -307,7 +307,7 @@ TEST_F(ModalDialog, WithoutScriptOrTerminalTheDialogClosesWhenIdle) {
     if (isatty(STDOUT_FILENO)) {
         GTEST_SKIP() << "standard output is a terminal: the dialog would be drawn there";
     }
-    uitest::ScopedEnv script("QXWEB_DIALOG", nullptr);
+    qxtest::ScopedEnv script("QXWEB_DIALOG", nullptr);
     g_handler = [&](HWND hwnd, UINT msg, WPARAM, LPARAM) -> INT_PTR {
         if (msg == WM_INITDIALOG) {
             MakeControl(hwnd, L"Button", L"启动游戏", kButton, WS_VISIBLE);
@@ -325,7 +325,7 @@ TEST_F(ModalDialog, WithoutScriptOrTerminalTheDialogClosesWhenIdle) {
 }
 
 TEST_F(ModalDialog, CallsAfterTheDialogEndedFailInsteadOfWaiting) {
-    uitest::ScopedEnv script("QXWEB_DIALOG", "");
+    qxtest::ScopedEnv script("QXWEB_DIALOG", "");
     HWND dialog = nullptr;
     HWND status = nullptr;
     HANDLE lateWorker = nullptr;

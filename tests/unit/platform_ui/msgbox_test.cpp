@@ -15,7 +15,7 @@ class MessageBoxes : public ::testing::Test {
 };
 
 TEST_F(MessageBoxes, EveryBoxTakesTheNextAnswerAndUsedUpListsGiveTheSafeAnswer) {
-    uitest::ScopedEnv answers("QXWEB_ANSWERS", "yes, RETRY ,ok,cancel");
+    qxtest::ScopedEnv answers("QXWEB_ANSWERS", "yes, RETRY ,ok,cancel");
     EXPECT_EQ(IDYES, MessageBoxW(nullptr, L"q1", L"提示", MB_YESNO));
     EXPECT_EQ(IDRETRY, MessageBoxW(nullptr, L"q2", L"c", MB_RETRYCANCEL | MB_TOPMOST));
     EXPECT_EQ(IDOK, MessageBoxW(nullptr, L"q3", L"c", MB_OK));  // an OK box consumes one too
@@ -40,13 +40,13 @@ TEST_F(MessageBoxes, EveryBoxTakesTheNextAnswerAndUsedUpListsGiveTheSafeAnswer) 
 }
 
 TEST_F(MessageBoxes, AnEmptyListIsUsedUpFromTheStart) {
-    uitest::ScopedEnv answers("QXWEB_ANSWERS", "");
+    qxtest::ScopedEnv answers("QXWEB_ANSWERS", "");
     EXPECT_EQ(IDOK, MessageBoxW(nullptr, L"t", L"c", MB_OK));
     EXPECT_EQ(IDNO, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));
 }
 
 TEST_F(MessageBoxes, AnAnswerTheBoxDoesNotOfferCountsAsUsedUp) {
-    uitest::ScopedEnv answers("QXWEB_ANSWERS", "retry,yes,bogus,yes");
+    qxtest::ScopedEnv answers("QXWEB_ANSWERS", "retry,yes,bogus,yes");
     EXPECT_EQ(IDNO, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));         // retry: no such button
     EXPECT_EQ(IDOK, MessageBoxW(nullptr, L"t", L"c", MB_OK));            // yes: no such button
     EXPECT_EQ(IDCANCEL, MessageBoxW(nullptr, L"t", L"c", MB_OKCANCEL));  // not an answer at all
@@ -55,16 +55,16 @@ TEST_F(MessageBoxes, AnAnswerTheBoxDoesNotOfferCountsAsUsedUp) {
 
 TEST_F(MessageBoxes, ANewListStartsFromItsFirstAnswer) {
     {
-        uitest::ScopedEnv answers("QXWEB_ANSWERS", "yes,yes");
+        qxtest::ScopedEnv answers("QXWEB_ANSWERS", "yes,yes");
         EXPECT_EQ(IDYES, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));
     }
-    uitest::ScopedEnv answers("QXWEB_ANSWERS", "no,yes");
+    qxtest::ScopedEnv answers("QXWEB_ANSWERS", "no,yes");
     EXPECT_EQ(IDNO, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));
     EXPECT_EQ(IDYES, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));
 }
 
 TEST_F(MessageBoxes, NullCaptionShowsTheSystemDefaultAndNullTextIsEmpty) {
-    uitest::ScopedEnv answers("QXWEB_ANSWERS", "");
+    qxtest::ScopedEnv answers("QXWEB_ANSWERS", "");
     MessageBoxW(nullptr, nullptr, nullptr, MB_OK);
     EXPECT_EQ(
         std::vector<std::string>{
@@ -76,7 +76,7 @@ TEST_F(MessageBoxes, WithoutAnswersOrTerminalBoxesGetTheUsedUpAnswers) {
     if (isatty(STDOUT_FILENO)) {
         GTEST_SKIP() << "standard output is a terminal: the box would ask there";
     }
-    uitest::ScopedEnv answers("QXWEB_ANSWERS", nullptr);
+    qxtest::ScopedEnv answers("QXWEB_ANSWERS", nullptr);
     EXPECT_EQ(IDOK, MessageBoxW(nullptr, L"t", L"c", MB_OK));
     EXPECT_EQ(IDCANCEL, MessageBoxW(nullptr, L"t", L"c", MB_RETRYCANCEL));
     EXPECT_EQ(IDNO, MessageBoxW(nullptr, L"t", L"c", MB_YESNO));

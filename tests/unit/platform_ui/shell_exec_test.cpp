@@ -30,15 +30,6 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
     EXPECT_EQ((Args{L"ab c"}), SplitCommandLine(L"a\"b c"));  // a quote may open mid-argument
 }
 
-// The Windows form of a host path (the Z: drive).
-std::wstring WindowsForm(const std::string& hostPath) {
-    std::wstring out = L"Z:";
-    for (char c : hostPath) {
-        out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    }
-    return out;
-}
-
 void WriteScript(const std::string& path, const std::string& body, mode_t mode = 0755) {
     std::ofstream(path) << "#!/bin/sh\n" << body;
     ::chmod(path.c_str(), mode);
@@ -58,22 +49,22 @@ SHELLEXECUTEINFOW OpenInfo(const wchar_t* file, const wchar_t* params, const wch
 
 class ShellExecuteTest : public ::testing::Test {
   protected:
-    uitest::ScratchDir dir_;
+    qxtest::TempDir dir_;
     uitest::Transcript transcript_;
 };
 
 TEST_F(ShellExecuteTest, StartsTheProgramWithSplitParametersInItsFolderAndWaitsForIt) {
-    ::mkdir(dir_.File("work").c_str(), 0755);
+    ::mkdir(dir_.host("work").c_str(), 0755);
     // A descriptor the program holds open without close-on-exec must not reach the child.
-    int leaked = ::open(dir_.File("leak").c_str(), O_CREAT | O_WRONLY, 0644);
+    int leaked = ::open(dir_.host("leak").c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(leaked, 3);
-    WriteScript(dir_.File("game.sh"),
+    WriteScript(dir_.host("game.sh"),
                 "pwd > cwd\n"
                 "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > args\n"
                 "if [ -e /proc/$$/fd/" +
                     std::to_string(leaked) + " ]; then echo yes; else echo no; fi > leaked\n");
-    std::wstring file = WindowsForm(dir_.File("game.sh"));
-    std::wstring work = WindowsForm(dir_.File("work"));
+    std::wstring file = qxtest::WinPath(dir_.host("game.sh"));
+    std::wstring work = qxtest::WinPath(dir_.host("work"));
     const wchar_t* params = L"/u \"C:\\Program Files\\a b.ocx\" \"say \\\"hi\\\"\"";
     SHELLEXECUTEINFOW info = OpenInfo(file.c_str(), params, work.c_str());
 
@@ -83,13 +74,13 @@ TEST_F(ShellExecuteTest, StartsTheProgramWithSplitParametersInItsFolderAndWaitsF
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, INFINITE));
     CloseHandle(info.hProcess);
 
-    EXPECT_EQ(std::vector<std::string>{dir_.File("work")},
-              uitest::ReadLines(dir_.File("work/cwd")));
+    EXPECT_EQ(std::vector<std::string>{dir_.host("work")},
+              uitest::ReadLines(dir_.host("work/cwd")));
     EXPECT_EQ((std::vector<std::string>{"/u", "C:\\Program Files\\a b.ocx", "say \"hi\""}),
-              uitest::ReadLines(dir_.File("work/args")));
-    EXPECT_EQ(std::vector<std::string>{"no"}, uitest::ReadLines(dir_.File("work/leaked")));
-    std::string fileJson = "Z:" + dir_.File("game.sh");
-    std::string dirJson = "Z:" + dir_.File("work");
+              uitest::ReadLines(dir_.host("work/args")));
+    EXPECT_EQ(std::vector<std::string>{"no"}, uitest::ReadLines(dir_.host("work/leaked")));
+    std::string fileJson = "Z:" + dir_.host("game.sh");
+    std::string dirJson = "Z:" + dir_.host("work");
     for (std::string* s : {&fileJson, &dirJson}) {
         for (size_t i = 0; (i = s->find('/', i)) != std::string::npos;) {
             s->replace(i, 1, "\\\\");
@@ -103,14 +94,14 @@ TEST_F(ShellExecuteTest, StartsTheProgramWithSplitParametersInItsFolderAndWaitsF
 }
 
 TEST_F(ShellExecuteTest, ABareNameIsFoundOnPath) {
-    WriteScript(dir_.File("regsvr32"), "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/ran\"\n");
-    std::string path = dir_.Path() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "");
-    uitest::ScopedEnv env("PATH", path.c_str());
+    WriteScript(dir_.host("regsvr32"), "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/ran\"\n");
+    std::string path = dir_.host() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "");
+    qxtest::ScopedEnv env("PATH", path.c_str());
     SHELLEXECUTEINFOW info = OpenInfo(L"regsvr32", L"/u \"C:\\x.ocx\"", nullptr);
     ASSERT_TRUE(ShellExecuteExW(&info));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, INFINITE));
     CloseHandle(info.hProcess);
-    EXPECT_EQ((std::vector<std::string>{"/u", "C:\\x.ocx"}), uitest::ReadLines(dir_.File("ran")));
+    EXPECT_EQ((std::vector<std::string>{"/u", "C:\\x.ocx"}), uitest::ReadLines(dir_.host("ran")));
     EXPECT_EQ(
         std::vector<std::string>{
             R"({"event":"exec","file":"regsvr32","params":"/u \"C:\\x.ocx\"","dir":"","ok":true})"},
@@ -118,19 +109,20 @@ TEST_F(ShellExecuteTest, ABareNameIsFoundOnPath) {
 }
 
 TEST_F(ShellExecuteTest, FailuresReturnFalseWithTheReasonAndAreRecorded) {
-    WriteScript(dir_.File("plain.txt"), "exit 0\n", 0644);
-    ::mkdir(dir_.File("folder").c_str(), 0755);
-    WriteScript(dir_.File("ok.sh"), "exit 0\n");
+    WriteScript(dir_.host("plain.txt"), "exit 0\n", 0644);
+    ::mkdir(dir_.host("folder").c_str(), 0755);
+    WriteScript(dir_.host("ok.sh"), "exit 0\n");
     struct Case {
         std::wstring file;
         std::wstring dir;
         DWORD error;
     } cases[] = {
-        {WindowsForm(dir_.File("missing.exe")), L"", ERROR_FILE_NOT_FOUND},
-        {WindowsForm(dir_.File("plain.txt")), L"", ERROR_ACCESS_DENIED},  // not executable
-        {WindowsForm(dir_.File("folder")), L"", ERROR_ACCESS_DENIED},
+        {qxtest::WinPath(dir_.host("missing.exe")), L"", ERROR_FILE_NOT_FOUND},
+        {qxtest::WinPath(dir_.host("plain.txt")), L"", ERROR_ACCESS_DENIED},  // not executable
+        {qxtest::WinPath(dir_.host("folder")), L"", ERROR_ACCESS_DENIED},
         {L"no-such-program-on-path-qx", L"", ERROR_FILE_NOT_FOUND},
-        {WindowsForm(dir_.File("ok.sh")), WindowsForm(dir_.File("nowhere")), ERROR_DIRECTORY},
+        {qxtest::WinPath(dir_.host("ok.sh")), qxtest::WinPath(dir_.host("nowhere")),
+         ERROR_DIRECTORY},
     };
     for (const Case& c : cases) {
         SHELLEXECUTEINFOW info =

@@ -37,12 +37,12 @@ TEST(Transcript, EscapesQuotesBackslashesAndControlCharacters) {
 }
 
 TEST(Transcript, NothingIsWrittenWithoutTheVariable) {
-    uitest::ScratchDir dir;
-    uitest::ScopedEnv unset("QXWEB_TRANSCRIPT", nullptr);
+    qxtest::TempDir dir;
+    qxtest::ScopedEnv unset("QXWEB_TRANSCRIPT", nullptr);
     qx::ui::RecordEvent(JsonLine().AddString("event", "x"));
-    uitest::ScopedEnv set("QXWEB_TRANSCRIPT", dir.File("t.jsonl").c_str());
+    qxtest::ScopedEnv set("QXWEB_TRANSCRIPT", dir.host("t.jsonl").c_str());
     qx::ui::RecordEvent(JsonLine().AddString("event", "y"));
-    EXPECT_EQ(std::vector<std::string>{R"({"event":"y"})"}, uitest::ReadLines(dir.File("t.jsonl")));
+    EXPECT_EQ(std::vector<std::string>{R"({"event":"y"})"}, uitest::ReadLines(dir.host("t.jsonl")));
 }
 
 TEST(Transcript, AReplacedFileGetsTheFollowingEvents) {

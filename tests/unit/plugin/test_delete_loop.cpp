@@ -42,19 +42,19 @@ class DeleteLoop : public ::testing::Test {
 
 TEST_F(DeleteLoop, TransientErrorsAreRetriedAtOnce) {
     g_failures = {ERROR_SHARING_VIOLATION, ERROR_GEN_FAILURE, ERROR_PATH_NOT_FOUND};
-    EXPECT_EQ(DeleteResult::kDeleted, Run());
+    EXPECT_EQ(DeleteResult::Deleted, Run());
     EXPECT_EQ(4u, g_attempts);
 }
 
 TEST_F(DeleteLoop, VanishedFileIsReportedAsNotInstalled) {
     g_failures = {ERROR_GEN_FAILURE, ERROR_FILE_NOT_FOUND};
-    EXPECT_EQ(DeleteResult::kNotFound, Run());
+    EXPECT_EQ(DeleteResult::NotFound, Run());
     EXPECT_EQ(2u, g_attempts);
 }
 
 TEST_F(DeleteLoop, FileThatNeverGoesAwayIsGivenUpAfterTenThousandAttempts) {
     g_everyTimeError = ERROR_GEN_FAILURE;
-    EXPECT_EQ(DeleteResult::kGaveUp, Run());
+    EXPECT_EQ(DeleteResult::GaveUp, Run());
     EXPECT_EQ(10000u, g_attempts);
 }
 
@@ -62,7 +62,7 @@ TEST_F(DeleteLoop, FileInUseAsksTheUserAndCancelEnds) {
     // No terminal and no scripted answers: the Retry/Cancel box is answered Cancel.
     unsetenv("QXWEB_ANSWERS");
     g_failures = {ERROR_ACCESS_DENIED};
-    EXPECT_EQ(DeleteResult::kCancelled, Run());
+    EXPECT_EQ(DeleteResult::Cancelled, Run());
     EXPECT_EQ(1u, g_attempts);
 }
 

@@ -4,7 +4,6 @@
 // the order of the transfers.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,8 +13,10 @@
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
-#include "state/app_state.h"
+#include "repair_fixture.h"
+#include "state/log.h"
 #include "state/progress_state.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "support/transcript_reader.h"
@@ -40,35 +41,15 @@ PatchEntry Entry(const std::string& version, const std::wstring& url,
     return entry;
 }
 
-class DownloadStageTest : public ::testing::Test {
+class DownloadStageTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        g_localVersion.clear();
-        g_hMainDlg = nullptr;
-        g_downloadTotal = 0;
-        g_downloadDone = 0;
-        g_downloadScale = 0.0f;
-        GetHttpClient()->cumulativePatchPresent = false;
-        g_patchListHeaders.clear();
-        setenv("QXWEB_ANSWERS", "", 1);
-        setenv("QXWEB_TRANSCRIPT", transcript().c_str(), 1);
-        setenv("QXWEB_RETRY_PAUSE_MS", "10", 1);
-        setenv("QXWEB_PREFIX", scratch_.host().c_str(), 1);
+        RepairFolderTest::SetUp();
         qxtest::WriteHostFile(scratch_.host("drive_c/.keep"), "");
-        LogClose();
-        g_log = nullptr;
         ASSERT_EQ(PrepareTmpPatchFolder(), 1);
     }
-    void TearDown() override {
-        LogClose();
-        g_log = nullptr;
-        unsetenv("QXWEB_ANSWERS");
-        unsetenv("QXWEB_TRANSCRIPT");
-        unsetenv("QXWEB_RETRY_PAUSE_MS");
-        unsetenv("QXWEB_PREFIX");
-    }
+    // Closes the log before its folder goes.
+    void TearDown() override { qxtest::ResetProcessGlobals(); }
 
     std::string Log() const {
         return qxtest::ReadHostFile(scratch_.host("drive_c/QxWebHelper.txt"));
@@ -95,10 +76,13 @@ class DownloadStageTest : public ::testing::Test {
         return Entry("0.0.0", Wide(server_.Url(path)), packageVersion);
     }
 
-    Tree TmpPatch() const { return qxtest::SnapshotTree(client_.host("TmpPatch")); }
+    Tree TmpPatch() const { return Snapshot("TmpPatch"); }
 
-    qxtest::TempDir client_;
     qxtest::TempDir scratch_;
+    qxtest::ScopedEnv answers_{"QXWEB_ANSWERS", ""};
+    qxtest::ScopedEnv transcript_{"QXWEB_TRANSCRIPT", transcript()};
+    qxtest::ScopedEnv retryPause_{"QXWEB_RETRY_PAUSE_MS", "10"};
+    qxtest::ScopedEnv prefix_{"QXWEB_PREFIX", scratch_.host()};
     qxtest::TestServer server_;
 };
 
@@ -255,7 +239,7 @@ TEST_F(DownloadStageTest, AnArchiveNamedLikeTheRepairsOwnFoldersIsNeverFetched) 
 }
 
 TEST_F(DownloadStageTest, PreparingTheTemporaryFolderEmptiesItOrFailsOnAFileInTheWay) {
-    qxtest::WriteHostFile(client_.host("TmpPatch/old/left.zip"), "old");
+    Write("TmpPatch/old/left.zip", "old");
     EXPECT_EQ(PrepareTmpPatchFolder(), 1);
     EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}}));
 

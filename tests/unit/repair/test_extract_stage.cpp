@@ -13,8 +13,8 @@
 #include "repair/extract_stage.h"
 #include "state/app_state.h"
 #include "state/progress_state.h"
+#include "repair_fixture.h"
 #include "support/dialog_run.h"
-#include "support/temp_dir.h"
 #include "support/zip_builder.h"
 
 namespace {
@@ -36,19 +36,12 @@ ZipBuilder Archive(const std::string& text) {
     return zip;
 }
 
-class ExtractStageTest : public ::testing::Test {
+class ExtractStageTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        g_hMainDlg = nullptr;
-        g_extractTotal = 0;
-        g_extractDone = 0;
-        g_extractScale = 0.0f;
-        GetHttpClient()->cumulativePatchPresent = false;
-        std::filesystem::create_directories(client_.host("TmpPatch/All"));
+        RepairFolderTest::SetUp();
+        MakeFolder("TmpPatch/All");
     }
-    void TearDown() override { GetHttpClient()->cumulativePatchPresent = false; }
 
     void Put(const std::string& name, const ZipBuilder& zip) const {
         zip.WriteTo(client_.host("TmpPatch/" + name));
@@ -57,15 +50,13 @@ class ExtractStageTest : public ::testing::Test {
     // The extraction folders only: archives and the empty "All" left out.
     Tree Folders() const {
         Tree tree;
-        for (const auto& item : qxtest::SnapshotTree(client_.host("TmpPatch"))) {
+        for (const auto& item : Snapshot("TmpPatch")) {
             if (item.first.find('/') != std::string::npos && item.first != "All/") {
                 tree.insert(item);
             }
         }
         return tree;
     }
-
-    qxtest::TempDir client_;
 };
 
 TEST_F(ExtractStageTest, EachArchiveGoesIntoTheFolderOfItsVersion) {
@@ -98,7 +89,7 @@ TEST_F(ExtractStageTest, TheListIsExtractedFromItsLastElementToItsFirst) {
     Put("old.zip", Archive("second element"));
     EXPECT_TRUE(ExtractPatches(
         {Entry(L"1.0.5", L"http://h/new.zip"), Entry(L"1.0.5", L"http://h/old.zip")}));
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("TmpPatch/1.0.5/d/v.txt")), "first element");
+    EXPECT_EQ(Read("TmpPatch/1.0.5/d/v.txt"), "first element");
 }
 
 // The messages as the dialog receives them: a count before each archive, then the percentage
@@ -143,8 +134,8 @@ TEST_F(ExtractStageTest, TheCumulativePatchGoesIntoItsOwnFolderAfterTheList) {
     Put("patch1.0.1.qx.all.win32", Archive("cumulative"));
 
     EXPECT_TRUE(ExtractPatches({Entry(L"1.0.1", L"http://h/a.zip")}));
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("TmpPatch/1.0.1/d/v.txt")), "entry 1.0.1");
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("TmpPatch/patch1.0.1/d/v.txt")), "cumulative");
+    EXPECT_EQ(Read("TmpPatch/1.0.1/d/v.txt"), "entry 1.0.1");
+    EXPECT_EQ(Read("TmpPatch/patch1.0.1/d/v.txt"), "cumulative");
     EXPECT_EQ(g_extractTotal, 2);
     EXPECT_EQ(g_extractDone, 2);
 }
@@ -155,15 +146,15 @@ TEST_F(ExtractStageTest, ACumulativeArchiveLyingAroundIsIgnoredUnlessTheServerHa
     Put("patch7.1.qx.all.win32", Archive("cumulative"));
 
     EXPECT_TRUE(ExtractPatches({Entry(L"7", L"http://h/a.zip")}));
-    EXPECT_FALSE(std::filesystem::exists(client_.host("TmpPatch/patch7.1")));
+    EXPECT_FALSE(Exists("TmpPatch/patch7.1"));
 
     GetHttpClient()->cumulativePatchPresent = true;
     EXPECT_TRUE(ExtractPatches({}));
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("TmpPatch/patch7.1/d/v.txt")), "cumulative");
+    EXPECT_EQ(Read("TmpPatch/patch7.1/d/v.txt"), "cumulative");
 }
 
 TEST_F(ExtractStageTest, ABadArchiveFailsTheStageButTheOthersAreStillExtracted) {
-    qxtest::WriteHostFile(client_.host("TmpPatch/bad.zip"), "not an archive");
+    Write("TmpPatch/bad.zip", "not an archive");
     Put("good.zip", Archive("good"));
 
     EXPECT_FALSE(ExtractPatches(
@@ -177,7 +168,7 @@ TEST_F(ExtractStageTest, AMissingArchiveOrNothingToExtractFailsTheStage) {
     Put("here.zip", Archive("here"));
     EXPECT_FALSE(ExtractPatches(
         {Entry(L"1.0.2", L"http://h/here.zip"), Entry(L"1.0.1", L"http://h/gone.zip")}));
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("TmpPatch/1.0.2/d/v.txt")), "here");
+    EXPECT_EQ(Read("TmpPatch/1.0.2/d/v.txt"), "here");
 
     EXPECT_FALSE(ExtractPatches({}));
 }
@@ -185,8 +176,8 @@ TEST_F(ExtractStageTest, AMissingArchiveOrNothingToExtractFailsTheStage) {
 // The patch list comes from the network: a version or file name that is not one plain name
 // must not empty or create folders outside the temporary folder, nor replace "All".
 TEST_F(ExtractStageTest, VersionsAndNamesThatAreNotPlainNamesAreRefused) {
-    qxtest::WriteHostFile(client_.host("victim/keep.txt"), "keep");
-    qxtest::WriteHostFile(client_.host("TmpPatch/All/merged.txt"), "merged");
+    Write("victim/keep.txt", "keep");
+    Write("TmpPatch/All/merged.txt", "merged");
     Put("a.zip", Archive("a"));
     const Tree before = qxtest::SnapshotTree(client_.host());
 

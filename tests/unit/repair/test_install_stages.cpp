@@ -16,12 +16,12 @@
 #include "repair/copy_tree.h"
 #include "repair/install_stages.h"
 #include "repair/journal.h"
+#include "repair_fixture.h"
 #include "state/app_state.h"
-#include "support/temp_dir.h"
 
 namespace {
 
-using Tree = std::map<std::string, std::string>;
+using Tree = RepairFolderTest::Tree;
 
 PatchEntry Entry(const std::wstring& version) {
     PatchEntry entry;
@@ -46,25 +46,16 @@ Tree Below(const Tree& tree, const std::string& folder) {
     return out;
 }
 
-class InstallStagesTest : public ::testing::Test {
+class InstallStagesTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        GetHttpClient()->cumulativePatchPresent = false;
-        std::filesystem::create_directories(client_.host("TmpPatch/All"));
-        std::filesystem::create_directories(client_.host("Documents"));
+        RepairFolderTest::SetUp();
+        MakeFolder("TmpPatch/All");
+        MakeFolder("Documents");
     }
     void TearDown() override {
-        GetHttpClient()->cumulativePatchPresent = false;
         qx::ClearFaults();
-    }
-
-    void Write(const std::string& relative, const std::string& content) const {
-        qxtest::WriteHostFile(client_.host(relative), content);
-    }
-    Tree Snapshot(const std::string& relative) const {
-        return qxtest::SnapshotTree(client_.host(relative));
+        qx::ResetSyscalls();
     }
 
     // A client whose Documents holds three of the four patch folders and one file of its own.
@@ -75,8 +66,6 @@ class InstallStagesTest : public ::testing::Test {
         Write("Documents/patch_cache/c.bin", "cache");
         Write("Documents/settings.ini", "mine");
     }
-
-    qxtest::TempDir client_;
 };
 
 TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFiles) {
@@ -84,7 +73,7 @@ TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFile
     Write("src/..a/inner.txt", "dots");
     Write("src/.hidden", "hidden");
     Write("src/deep/er/f.bin", std::string(100000, 'z'));
-    std::filesystem::create_directories(client_.host("src/empty"));
+    MakeFolder("src/empty");
     Write("dst/top.txt", "old");
     Write("dst/extra.txt", "extra");
 
@@ -98,7 +87,7 @@ TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFile
 // or a backup would silently lack its files.
 TEST_F(InstallStagesTest, CopyTreeOfAMissingSourceSucceedsButAnUnreadableOneFails) {
     EXPECT_NE(CopyTree(client_.win("nothing"), client_.win("dst")), 0);
-    EXPECT_FALSE(std::filesystem::exists(client_.host("dst")));
+    EXPECT_FALSE(Exists("dst"));
 
     Write("src/sub/f.txt", "f");
     qx::InjectFault(qx::Sys::Opendir, 1, EACCES, "src/sub");
@@ -116,7 +105,7 @@ TEST_F(InstallStagesTest, CopyTreeFailsOnAReadOnlyTarget) {
 
     FileFailure failure;
     EXPECT_EQ(CopyTree(client_.win("src"), client_.win("dst"), &failure), 0);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("dst/sub/f.txt")), "old");
+    EXPECT_EQ(Read("dst/sub/f.txt"), "old");
     EXPECT_EQ(failure.call, L"CopyFileW");
     EXPECT_EQ(failure.path, client_.win("src/sub/f.txt"));
     EXPECT_EQ(failure.target, client_.win("dst/sub/f.txt"));
@@ -133,7 +122,7 @@ TEST_F(InstallStagesTest, CopyTreeRefusesASourceWhosePatternDoesNotFit) {
     Write(fits + "/ok.txt", "ok");
 
     EXPECT_NE(CopyTree(client_.win(fits), client_.win("dst1")), 0);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("dst1/ok.txt")), "ok");
+    EXPECT_EQ(Read("dst1/ok.txt"), "ok");
 
     Write(tooLong + "/f.txt", "f");
     EXPECT_EQ(CopyTree(client_.win(fits), client_.win("dst2")), 0);
@@ -160,7 +149,7 @@ TEST_F(InstallStagesTest, MergeLetsTheNewestEntryAndThenTheCumulativePatchWin) {
 }
 
 TEST_F(InstallStagesTest, MergeOfAnEmptyOrMissingFolderSucceedsButNothingToMergeFails) {
-    std::filesystem::create_directories(client_.host("TmpPatch/1.0.1"));
+    MakeFolder("TmpPatch/1.0.1");
     EXPECT_TRUE(MergeTempPatches({Entry(L"1.0.2"), Entry(L"1.0.1")}));
     EXPECT_EQ(Snapshot("TmpPatch/All"), Tree{});
 
@@ -240,7 +229,7 @@ TEST_F(InstallStagesTest, MoveTreeKeepsTheRulesOfTheCopyWhetherItMovesOrCopies) 
     MakeReadOnly(client_.host("dst/ro.txt"));
     FileFailure failure;
     EXPECT_EQ(MoveTree(client_.win("src"), client_.win("dst"), &failure), 0);
-    EXPECT_EQ(qxtest::ReadHostFile(client_.host("dst/ro.txt")), "old");
+    EXPECT_EQ(Read("dst/ro.txt"), "old");
     EXPECT_EQ(failure.call, L"CopyFileW");
     EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }

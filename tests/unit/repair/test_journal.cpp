@@ -13,39 +13,30 @@
 #include "fsutil/file_failure.h"
 #include "platform/posix/syscalls.h"
 #include "repair/journal.h"
-#include "state/app_state.h"
-#include "support/temp_dir.h"
+#include "repair_fixture.h"
 
 namespace {
 
 const char kRemovalBegun[] = "backup begun\nmoving pkres\nbackup complete\nremoval begun\n";
 
-class JournalTest : public ::testing::Test {
+class JournalTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        g_exeDir = client_.win() + L"\\";
-        std::filesystem::create_directories(client_.host("TmpPatch"));
+        RepairFolderTest::SetUp();
+        MakeFolder("TmpPatch");
     }
     void TearDown() override { qx::ClearFaults(); }
 
-    void WriteJournal(const std::string& text) const {
-        qxtest::WriteHostFile(client_.host("TmpPatch/repair.journal"), text);
-    }
-    std::string JournalText() const {
-        return qxtest::ReadHostFile(client_.host("TmpPatch/repair.journal"));
-    }
-    bool JournalExists() const {
-        return std::filesystem::exists(client_.host("TmpPatch/repair.journal"));
-    }
-    void MakeFolder(const std::string& relative, bool present) const {
+    void WriteJournal(const std::string& text) const { Write("TmpPatch/repair.journal", text); }
+    std::string JournalText() const { return Read("TmpPatch/repair.journal"); }
+    bool JournalExists() const { return Exists("TmpPatch/repair.journal"); }
+    void SetFolder(const std::string& relative, bool present) const {
         if (present) {
-            std::filesystem::create_directories(client_.host(relative));
+            MakeFolder(relative);
         } else {
             std::filesystem::remove_all(client_.host(relative));
         }
     }
-
-    qxtest::TempDir client_;
 };
 
 TEST_F(JournalTest, MarksFollowTheRepairInOrder) {
@@ -219,8 +210,8 @@ TEST_F(JournalTest, TheOriginalOfAFolderIsWhereTheJournalAndTheFoldersSay) {
     };
     for (const Case& item : cases) {
         WriteJournal(item.journal);
-        MakeFolder("TmpPatch/OrgPatch/pkres", item.saved);
-        MakeFolder("Documents/pkres", item.inDocuments);
+        SetFolder("TmpPatch/OrgPatch/pkres", item.saved);
+        SetFolder("Documents/pkres", item.inDocuments);
         EXPECT_EQ(PlaceOfOriginal(ReadRepairJournalWithMarks(), L"pkres"), item.expected)
             << item.journal << " saved " << item.saved << " in Documents " << item.inDocuments;
     }

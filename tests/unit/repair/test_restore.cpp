@@ -17,19 +17,16 @@
 #include "repair/install_stages.h"
 #include "repair/journal.h"
 #include "repair/restore.h"
-#include "state/app_state.h"
+#include "repair_fixture.h"
 #include "support/host_system.h"
-#include "support/temp_dir.h"
 
 namespace {
 
-using Tree = std::map<std::string, std::string>;
-
-class RestoreTest : public ::testing::Test {
+class RestoreTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        g_exeDir = client_.win() + L"\\";
-        std::filesystem::create_directories(client_.host("TmpPatch/All"));
+        RepairFolderTest::SetUp();
+        MakeFolder("TmpPatch/All");
         // Three of the four patch folders (no qatools) and a file of the client's own.
         Write("Documents/pkres/a.pk", "old a");
         Write("Documents/pkres/sub/b.pk", "old b");
@@ -40,15 +37,6 @@ class RestoreTest : public ::testing::Test {
     }
     void TearDown() override { qx::ClearFaults(); }
 
-    void Write(const std::string& relative, const std::string& content) const {
-        qxtest::WriteHostFile(client_.host(relative), content);
-    }
-    Tree Snapshot(const std::string& relative) const {
-        return qxtest::SnapshotTree(client_.host(relative));
-    }
-    bool Exists(const std::string& relative) const {
-        return std::filesystem::exists(std::filesystem::symlink_status(client_.host(relative)));
-    }
     void MakeReadOnly(const std::string& relative) const {
         chmod(client_.host(relative).c_str(), 0444);
     }
@@ -68,7 +56,6 @@ class RestoreTest : public ::testing::Test {
         Write("Documents/qatools/t.txt", "tool");
     }
 
-    qxtest::TempDir client_;
     Tree before_;
 };
 
@@ -157,7 +144,7 @@ TEST_F(RestoreTest, TheStartAfterACrashInTheInstallPutsTheBackupBackThenEmptiesT
 TEST_F(RestoreTest, TheStartPutsBackOnlyWhatTheRepairMovedAndNeverAFinishedRepair) {
     ASSERT_TRUE(MarkBackupBegun());
     ASSERT_TRUE(MarkFolderMoving(L"pkres"));
-    std::filesystem::create_directories(client_.host("TmpPatch/OrgPatch"));
+    MakeFolder("TmpPatch/OrgPatch");
     std::filesystem::rename(client_.host("Documents/pkres"),
                             client_.host("TmpPatch/OrgPatch/pkres"));
     ASSERT_TRUE(MarkFolderMoving(L"subver"));
@@ -185,12 +172,12 @@ TEST_F(RestoreTest, ARestoreCutShortAtAnyStepIsFinishedByTheNextStart) {
     for (int step = 0; step < 3; ++step) {
         SCOPED_TRACE(step);
         std::filesystem::remove_all(client_.host("TmpPatch"));
-        std::filesystem::create_directories(client_.host("TmpPatch/All"));
+        MakeFolder("TmpPatch/All");
         BackUpAndRemove();
         PartialInstall();
         ASSERT_TRUE(MarkFolderRestoring(L"pkres"));
         if (step >= 1) {
-            std::filesystem::create_directories(client_.host("TmpPatch/Undone"));
+            MakeFolder("TmpPatch/Undone");
             std::filesystem::rename(client_.host("Documents/pkres"),
                                     client_.host("TmpPatch/Undone/pkres"));
         }

@@ -21,6 +21,7 @@
 #include "state/app_state.h"
 #include "state/progress_state.h"
 #include "state/resource.h"
+#include "repair_fixture.h"
 #include "support/dialog_run.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
@@ -36,24 +37,17 @@ std::wstring Wide(const std::string& ascii) {
     return std::wstring(ascii.begin(), ascii.end());
 }
 
-class WorkerTest : public ::testing::Test {
+class WorkerTest : public RepairFolderTest {
   protected:
     void SetUp() override {
-        g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        g_localVersion.clear();
+        RepairFolderTest::SetUp();
         g_latestVersionText = L"1.0.2";
         g_actionMode = ACTION_REPAIR;
-        g_hMainDlg = nullptr;
-        g_progressBase = g_downloadTotal = g_downloadDone = g_extractTotal = g_extractDone = 0;
-        g_downloadDoneLatch = g_extractDoneLatch = false;
-        g_speedBytes = g_shownSpeedBytes = 0;
-        GetHttpClient()->cumulativePatchPresent = false;
 
-        qxtest::WriteHostFile(client_.host("findownload.dat"), "1.0.0");
-        qxtest::WriteHostFile(client_.host("Documents/keep.txt"), "keep");
-        qxtest::WriteHostFile(client_.host("Documents/pkres/old.txt"), "old");
-        qxtest::WriteHostFile(client_.host("Documents/subver/v.txt"), "v0");
+        Write("findownload.dat", "1.0.0");
+        Write("Documents/keep.txt", "keep");
+        Write("Documents/pkres/old.txt", "old");
+        Write("Documents/subver/v.txt", "v0");
         original_ = Documents();
 
         // 1.0.1 and 1.0.2, and the cumulative patch of the 1.0 line.
@@ -94,13 +88,8 @@ class WorkerTest : public ::testing::Test {
                                  scratch_.host("transcript.jsonl"));
     }
 
-    Tree Documents() const { return qxtest::SnapshotTree(client_.host("Documents")); }
-    bool TmpPatchExists() const {
-        struct stat st;
-        return stat(client_.host("TmpPatch").c_str(), &st) == 0;
-    }
+    Tree Documents() const { return Snapshot("Documents"); }
 
-    qxtest::TempDir client_;
     qxtest::TempDir scratch_;
     qxtest::TestServer server_;
     Tree original_;
@@ -118,7 +107,7 @@ TEST_F(WorkerTest, ASuccessfulRepairInstallsTheMergedTreeAndOffersTheLaunch) {
                                  {"qatools/t.txt", "t"},
                                  {"subver/", ""},
                                  {"subver/v.txt", "v2"}}));
-    EXPECT_FALSE(TmpPatchExists());
+    EXPECT_FALSE(Exists("TmpPatch"));
     EXPECT_EQ(g_actionMode, ACTION_LAUNCH);
 
     const auto state = [&](int id) { return qxtest::FinalControlState(run.events, id); };
@@ -168,7 +157,7 @@ TEST_F(WorkerTest, AFailedDownloadStopsBeforeExtractionWithTheCountStillShown) {
     EXPECT_TRUE(qxtest::FinalControlState(run.events, IDC_DOWNLOAD_SPEED).visible);
     EXPECT_FALSE(qxtest::FinalControlState(run.events, IDC_ACTION).enabled);
     EXPECT_EQ(Documents(), original_);
-    EXPECT_TRUE(TmpPatchExists());
+    EXPECT_TRUE(Exists("TmpPatch"));
     EXPECT_EQ(g_actionMode, ACTION_REPAIR);
 }
 
@@ -200,7 +189,7 @@ TEST_F(WorkerTest, AFailedInstallCopyPutsTheOldPatchFoldersBack) {
     documents.erase("qatools/");  // a folder the client did not have stays with what was copied
     documents.erase("qatools/t.txt");
     EXPECT_EQ(documents, original_);
-    EXPECT_TRUE(TmpPatchExists());
+    EXPECT_TRUE(Exists("TmpPatch"));
     EXPECT_EQ(g_actionMode, ACTION_REPAIR);
     EXPECT_EQ(qxtest::FinalControlState(run.events, IDC_STATUS).text, "正在安装新补丁");
     EXPECT_EQ(qxtest::FinalControlState(run.events, IDC_PROGRESS).pos, 96);
@@ -219,8 +208,8 @@ TEST_F(WorkerTest, ARepairMovesAndARefusedMoveCopiesToTheSameResult) {
     EXPECT_EQ(Documents(), repaired);
     qx::ClearFaults();
 
-    qxtest::WriteHostFile(client_.host("Documents/pkres/old.txt"), "old");
-    qxtest::WriteHostFile(client_.host("Documents/subver/v.txt"), "v0");
+    Write("Documents/pkres/old.txt", "old");
+    Write("Documents/subver/v.txt", "v0");
     std::filesystem::remove_all(client_.host("Documents/qatools"));
     std::filesystem::remove(client_.host("Documents/pkres/a.txt"));
     std::filesystem::remove(client_.host("Documents/pkres/b.txt"));
@@ -235,7 +224,7 @@ TEST_F(WorkerTest, ARepairMovesAndARefusedMoveCopiesToTheSameResult) {
     qx::ResetSyscalls();
     EXPECT_TRUE(qxtest::BoxesOf(run.events).empty());
     EXPECT_EQ(Documents(), repaired);
-    EXPECT_FALSE(TmpPatchExists());
+    EXPECT_FALSE(Exists("TmpPatch"));
 }
 
 // A refused move leaves a folder to copy; a read-only file in it stops the removal. The folders

@@ -11,25 +11,16 @@
 #include "state/progress_state.h"
 #include "state/resource.h"
 #include "support/dialog_run.h"
+#include "support/process_globals.h"
 #include "support/temp_dir.h"
 #include "ui/repair_dialog.h"
 
 class DialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        qxtest::ResetProcessGlobals();
         g_exeDir = client_.win() + L"\\";
-        g_patchList.clear();
-        g_localVersion.clear();
-        g_latestVersionText = L"未知";
         g_actionMode = ACTION_REPAIR;
-        g_hMainDlg = nullptr;
-        g_progressBase = 0;
-        g_downloadTotal = g_downloadDone = 0;
-        g_extractTotal = g_extractDone = 0;
-        g_downloadScale = g_extractScale = 0.0f;
-        g_downloadDoneLatch = g_extractDoneLatch = false;
-        g_speedBytes = g_shownSpeedBytes = 0;
-        g_prevDlNow = 0;
     }
 
     // A patch list whose newest entry is `newest`, and a client whose local version is `local`.
