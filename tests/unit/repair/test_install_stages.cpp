@@ -21,7 +21,7 @@
 
 namespace {
 
-using Tree = RepairFolderTest::Tree;
+using Tree = std::map<std::string, std::string>;
 
 PatchEntry Entry(const std::wstring& version) {
     PatchEntry entry;
