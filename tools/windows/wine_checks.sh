@@ -29,7 +29,6 @@ XVFB_PID=""
 
 log() { printf '[wine_checks] %s\n' "$*" >&2; }
 fail() { log "FAILED: $*"; exit 1; }
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Runs one of this script's functions under a time limit (seconds), naming it in the log and on
 # failure. timeout needs a program, so the script runs itself with --step.
@@ -44,16 +43,7 @@ step() {
 }
 
 install_packages() {
-    local missing=() pkg
-    for pkg in "${PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$pkg")
-    done
-    [ "${#missing[@]}" -eq 0 ] && return
-    log "installing ${missing[*]}"
-    as_root apt-get update
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        -o DPkg::Lock::Timeout=900 "${missing[@]}"
+    "$ROOT/scripts/install_packages.sh" "${PACKAGES[@]}"
 }
 
 build_program() {
