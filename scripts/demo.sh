@@ -16,7 +16,7 @@ cd "$root"
 
 usage() { sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"; }
 
-bulk=300        # generated files more in every archive and in the client
+bulk=700        # generated files more in every archive and in the client
 rate=1200000    # bytes per second the server sends
 port_option=()
 while [ "$#" -gt 0 ]; do

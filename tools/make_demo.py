@@ -7,7 +7,7 @@ nested names. The client is an installed game at an old version, whose "Document
 patch sub-folders and some files of its own.
 
 With --bulk N every release, the cumulative patch and the client's own patch folders also carry N
-generated files of about 13 KB (map tiles that compress about 3:1), so that each stage of a repair
+generated files of about 5 KB (map tiles that compress about 3:1), so that each stage of a repair
 takes long enough to be watched.
 
 Usage: make_demo.py OUT_DIR --host HOST[:PORT] [--binary PATH] [--bulk N]
@@ -80,7 +80,7 @@ def bulk_files(version, count):
     files = {}
     for number in range(count):
         lines = ["tile %04d of %s: %s\n" % (number, version, rng.getrandbits(128).to_bytes(16, "big").hex())
-                 for _ in range(240)]
+                 for _ in range(100)]
         files["pkres/地图块/%s/tile_%04d.dat" % (version, number)] = "".join(lines)
     return files
 
