@@ -15,10 +15,17 @@ IDC_DOWNLOAD_SPEED = 1008
 FOLDED = 5
 
 
+def events(path):
+    """The transcript's events, in order; none when the program left no transcript."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line) for line in f if line.strip()]
+
+
 def print_transcript(path):
     speeds = []
-    for line in open(path, encoding="utf-8"):
-        event = json.loads(line)
+    for event in events(path):
         kind = event["event"]
         if kind == "box":
             print("message box  [%s] %s -> %s" % (event["caption"], event["text"], event["answer"]))
