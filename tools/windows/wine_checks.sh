@@ -5,6 +5,9 @@
 # repair, the game launch), with screenshots of the dialog in each state. Every step has a time
 # limit; the script ends non-zero when any step fails.
 #
+#   tools/windows/wine_checks.sh [--docs]
+#   --docs            once every check has passed, copy the screenshots into docs/, where the
+#                     README shows them
 #   QXWEB_WINE_BUILD  the build folder (default: build-win-wine in the source tree); it holds the
 #                     builds, the Wine prefix, the client folders and the screenshots
 #   QXWEB_WINE_PORT   the port of the patch server fixed into the program (default: 28110)
@@ -137,6 +140,12 @@ run_program_checks() {
 }
 
 main() {
+    local docs=0
+    case "${1:-}" in
+        "") ;;
+        --docs) docs=1 ;;
+        *) sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0" >&2; exit 2 ;;
+    esac
     mkdir -p "$BUILD/work"
     trap stop_all EXIT
     step "installing Wine, Xvfb, xdotool, ImageMagick and fonts" 900 install_packages
@@ -154,6 +163,10 @@ main() {
     step "qxwebhelper.exe under Wine: start-up, repair, launch" 900 run_program_checks
     log "screenshots: $BUILD/e2e/screenshots"
     log "all Wine checks passed"
+    if [ "$docs" -eq 1 ]; then
+        cp "$BUILD"/e2e/screenshots/*.png "$ROOT/docs/"
+        log "screenshots copied into $ROOT/docs"
+    fi
 }
 
 if [ "${1:-}" = "--step" ]; then
