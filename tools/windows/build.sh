@@ -15,7 +15,11 @@ readonly BUILD="${QXWEB_WIN_BUILD:-$ROOT/build-win}"
 readonly DEPS="${QXWEB_WIN_DEPS:-$HOME/.cache/qxweb-win-deps}"
 
 QXWEB_WIN_DEPS="$DEPS" "$ROOT/tools/windows/build_deps.sh"
-cmake -S "$ROOT" -B "$BUILD" \
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$ROOT" -B "$BUILD" "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DQXWEB_WIN_DEPS="$DEPS" -DCMAKE_BUILD_TYPE=Release \
     -DQXWEB_TESTS=OFF -DQXWEB_WERROR=ON "$@"
