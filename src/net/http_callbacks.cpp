@@ -75,10 +75,12 @@ int64_t SteadyMilliseconds() {
 
 int PercentOf(double now, double total) {
     double percent = now / total * 100.0;
-    if (!(percent > 0.0))
+    if (!(percent > 0.0)) {
         return 0;
-    if (percent >= 100.0)
+    }
+    if (percent >= 100.0) {
         return 100;
+    }
     return static_cast<int>(percent);
 }
 
@@ -96,8 +98,9 @@ size_t MemoryWriteCallback(char* data, size_t size, size_t count, void* /*userDa
 size_t FileWriteCallback(char* data, size_t size, size_t count, void* userData) {
     // An error page is not a patch archive: refuse it at its first bytes. DownloadToFile then
     // reports the status.
-    if (GetHttpClient()->writeEnabled && !IsSuccessStatus(CurrentStatus()))
+    if (GetHttpClient()->writeEnabled && !IsSuccessStatus(CurrentStatus())) {
         return 0;
+    }
     return WriteToFileIfEnabled(data, size, count, userData, L"downpatch callback quite!!!");
 }
 

@@ -24,7 +24,8 @@ namespace {
 
 // Columns a character takes: East Asian wide and full-width forms take two.
 int CharWidth(wchar_t c) {
-    const auto u = static_cast<uint32_t>(c);
+    // A wchar_t holds a whole code point here; the check takes it for a signed char.
+    const auto u = static_cast<uint32_t>(c);  // NOLINT(bugprone-signed-char-misuse)
     if (u == 0 || (u >= 0x300 && u <= 0x36F) || u == 0x200B) {
         return 0;
     }
