@@ -42,12 +42,13 @@ def print_transcript(path):
 
 
 def files(root):
+    """Every file under root as {relative path with "/": bytes}."""
     out = {}
     for folder, _, names in os.walk(root):
         for name in names:
             path = os.path.join(folder, name)
             with open(path, "rb") as f:
-                out[os.path.relpath(path, root)] = f.read()
+                out[os.path.relpath(path, root).replace(os.sep, "/")] = f.read()
     return out
 
 

@@ -26,6 +26,7 @@ TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import archive_corpus  # noqa: E402  (archives made by real tools)
+import demo_report  # noqa: E402  (the files of a folder)
 import make_demo  # noqa: E402  (the demo's patch set and client, reused here)
 import qxweb  # noqa: E402  (the end-to-end tests' helpers)
 
@@ -99,14 +100,7 @@ def expected_documents(bulk=0):
     return {name: content.encode("utf-8") for name, content in tree.items()}
 
 
-def tree_of(folder):
-    result = {}
-    for dirpath, _, filenames in os.walk(folder):
-        for name in filenames:
-            path = os.path.join(dirpath, name)
-            with open(path, "rb") as f:
-                result[os.path.relpath(path, folder).replace(os.sep, "/")] = f.read()
-    return result
+tree_of = demo_report.files
 
 
 def folders_of(folder):
