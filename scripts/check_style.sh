@@ -20,6 +20,7 @@ while [ "$#" -gt 0 ]; do
     --tidy-only) run_format=0 ;;
     --fix) fix=1 ;;
     -j) jobs="$2"; shift ;;
+    -h|--help) sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
     *) echo "usage: $0 [--format-only | --tidy-only] [--fix] [-j N]" >&2; exit 2 ;;
   esac
   shift

@@ -8,6 +8,10 @@
 #   QXWEB_WIN_DEPS   the dependency cache (see build_deps.sh)
 #   QXWEB_JOBS       parallel jobs (default: 2)
 set -euo pipefail
+if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
+    sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"
+    exit 0
+fi
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 readonly ROOT

@@ -138,6 +138,11 @@ forget_older_builds() {
 
 main() {
     local dsc
+    if [ "$#" -gt 0 ]; then
+        sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"
+        [ "$1" = "-h" ] || [ "$1" = "--help" ]
+        return
+    fi
     mkdir -p "$DEPS"
     # One builder at a time: two checks that start together would otherwise build over each other.
     exec 9>"$DEPS/.lock"

@@ -144,6 +144,7 @@ main() {
     case "${1:-}" in
         "") ;;
         --docs) docs=1 ;;
+        -h|--help) sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
         *) sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0" >&2; exit 2 ;;
     esac
     mkdir -p "$BUILD/work"
