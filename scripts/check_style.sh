@@ -20,17 +20,13 @@ while [ "$#" -gt 0 ]; do
     --tidy-only) run_format=0 ;;
     --fix) fix=1 ;;
     -j) jobs="$2"; shift ;;
+    -h|--help) sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
     *) echo "usage: $0 [--format-only | --tidy-only] [--fix] [-j N]" >&2; exit 2 ;;
   esac
   shift
 done
 
-if ! command -v clang-format >/dev/null || ! command -v clang-tidy >/dev/null ||
-   ! command -v run-clang-tidy >/dev/null; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=900 update
-  apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends clang-format clang-tidy
-fi
+"$root/scripts/install_packages.sh" clang-format clang-tidy
 
 # clang-tidy reads the compile commands of a build folder of its own, configured but never built,
 # so that it sees the Linux layer's headers exactly as the compiler does. The logs go there too.

@@ -3,31 +3,94 @@
 # demo client at an old version, starts the bundled patch server on 127.0.0.1, runs qxwebhelper in the
 # client (drawn on the terminal and driven by the keyboard when there is one, scripted otherwise),
 # stops the server and shows what the repair changed in "Documents".
+#
+#   scripts/demo.sh [--fast] [--port N]
+#     (default)  a patch set of about 7.5 MB served at 1.2 MB/s: a repair of several seconds, so the
+#                bar, the stage texts, the count and the speed can be watched
+#     --fast     the small patch set at full speed: the repair takes a fraction of a second
+#     --port N   the patch server's port on 127.0.0.1; the program is rebuilt to fetch its patch list
+#                there (the port is fixed at build time; default 28080, or the last one chosen)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
+usage() { sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"; }
+
+bulk=700        # generated files more in every archive and in the client
+rate=1200000    # bytes per second the server sends
+port_option=()
+while [ "$#" -gt 0 ]; do
+  case "$1" in
+    --fast) bulk=0; rate=0 ;;
+    --port)
+      [[ "${2:-}" =~ ^[0-9]+$ ]] && [ "$2" -ge 1 ] && [ "$2" -le 65535 ] ||
+        { echo "demo: --port needs a port number (1-65535)" >&2; exit 2; }
+      port_option=(-DQXWEB_PATCHLIST_HOST="127.0.0.1:$2"); shift ;;
+    -h|--help) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
+  esac
+  shift
+done
+
+# The port is taken by another program: say which, and how to choose another.
+port_taken() {
+  echo >&2
+  echo "demo: port $1 on 127.0.0.1 is already in use by another program, so the demo's patch" >&2
+  echo "      server cannot listen there. Stop that program (ss -ltnp 'sport = :$1' names it)," >&2
+  echo "      or choose another port: scripts/demo.sh --port $(($1 + 1))" >&2
+  exit 1
+}
+
+port_is_free() {
+  python3 -c 'import socket, sys
+s = socket.socket()
+try:
+    s.bind(("127.0.0.1", int(sys.argv[1])))
+except OSError:
+    sys.exit(1)' "$1"
+}
+
 "$root/scripts/setup.sh"
 
 build="$root/build/release"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target qxwebhelper
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${port_option[@]}" >/dev/null
 host="$(sed -n 's/^QXWEB_PATCHLIST_HOST:STRING=//p' "$build/CMakeCache.txt")"
 port="${host##*:}"
+if [ "${host%%:*}" != "127.0.0.1" ] || ! [[ "$port" =~ ^[0-9]+$ ]]; then
+  echo "demo: $build is built for the patch-list host $host; the demo needs 127.0.0.1:<port>" >&2
+  echo "      (scripts/demo.sh --port 28080 sets it)" >&2
+  exit 1
+fi
+port_is_free "$port" || port_taken "$port"
+cmake --build "$build" -j "$(nproc)" --target qxwebhelper
 
 demo="$root/build/demo"
-python3 "$root/tools/make_demo.py" "$demo" --host "$host" --binary "$build/qxwebhelper"
+echo "Generating the demo patch set and client (bulk: $bulk files per archive)"
+python3 "$root/tools/make_demo.py" "$demo" --host "$host" --binary "$build/qxwebhelper" \
+  --bulk "$bulk"
 client="$demo/client"
 cp -a "$client/Documents" "$demo/Documents.before"
 
-python3 "$root/tools/patch_server.py" --root "$demo/server" --port "$port" \
-  >"$demo/server.log" 2>&1 &
+python3 "$root/tools/patch_server.py" --root "$demo/server" --port "$port" --rate "$rate" \
+  --port-file "$demo/server.port" >"$demo/server.out" 2>"$demo/server.log" &
 server=$!
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  curl -fs -o /dev/null "http://$host/qx_patchlist_win32" && break
+for _ in $(seq 100); do
+  [ -s "$demo/server.port" ] && break
+  if ! kill -0 "$server" 2>/dev/null; then
+    status=0
+    wait "$server" || status=$?
+    [ "$status" -eq 3 ] && port_taken "$port"
+    echo "demo: the patch server did not start (exit $status):" >&2
+    cat "$demo/server.log" >&2
+    exit 1
+  fi
   sleep 0.1
 done
+[ -s "$demo/server.port" ] || { echo "demo: the patch server did not start in 10 s" >&2; exit 1; }
+if [ "$rate" -gt 0 ]; then
+  echo "The patch server sends at most $((rate / 1000)) kB/s (scripts/demo.sh --fast: full speed)."
+fi
 
 export QXWEB_PREFIX="$demo/prefix"
 export QXWEB_TRANSCRIPT="$demo/transcript.jsonl"
@@ -35,6 +98,7 @@ rm -f "$QXWEB_TRANSCRIPT"
 cd "$client"
 if [ -t 0 ] && [ -t 1 ]; then
   echo "The dialog is drawn below: Enter presses the button, q closes it."
+  sleep 1
   ./qxwebhelper
 else
   # No terminal: press the repair button, then the launch button once the repair has finished.
@@ -43,44 +107,7 @@ fi
 cd "$root"
 
 echo
-echo "== What the user saw (transcript: $QXWEB_TRANSCRIPT) =="
-python3 - "$QXWEB_TRANSCRIPT" <<'PY'
-import json, sys
-for line in open(sys.argv[1], encoding="utf-8"):
-    e = json.loads(line)
-    kind = e["event"]
-    if kind == "box":
-        print("message box  [%s] %s -> %s" % (e["caption"], e["text"], e["answer"]))
-    elif kind == "dialog":
-        print("dialog %-5s %s" % (e["action"], e["caption"]))
-    elif kind == "control" and "text" in e and e["text"]:
-        print("control %d    %s" % (e["id"], e["text"]))
-    elif kind == "exec":
-        print("started      %s (ok=%s)" % (e["file"], e["ok"]))
-PY
-echo
-echo "== What changed in Documents =="
-python3 - "$demo/Documents.before" "$client/Documents" <<'PY'
-import os, sys
-def files(root):
-    out = {}
-    for folder, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as f:
-                out[os.path.relpath(path, root)] = f.read()
-    return out
-before, after = files(sys.argv[1]), files(sys.argv[2])
-for path in sorted(set(before) | set(after)):
-    if path not in after:
-        print("removed  " + path)
-    elif path not in before:
-        print("added    " + path)
-    elif before[path] != after[path]:
-        print("changed  %s: %r -> %r" % (path, before[path][:40].decode("utf-8", "replace"),
-                                        after[path][:40].decode("utf-8", "replace")))
-    else:
-        print("kept     " + path)
-PY
+python3 "$root/tools/demo_report.py" "$QXWEB_TRANSCRIPT" "$demo/Documents.before" \
+  "$client/Documents"
 echo
 if [ -d "$client/TmpPatch" ]; then echo "TmpPatch is still there"; else echo "TmpPatch was removed"; fi

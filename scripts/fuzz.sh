@@ -1,22 +1,21 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a bounded time, starting
 # from starting corpora made by the tests' own generators. Fails on any crash, leak, sanitizer report or
-# escape from the destination folder. Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]
+# escape from the destination folder.
+#
+#   scripts/fuzz.sh [SECONDS_PER_TARGET]   (default 60)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+if ! [[ "${1:-60}" =~ ^[0-9]+$ ]]; then
+  sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"
+  [ "$1" = "-h" ] || [ "$1" = "--help" ]
+  exit
+fi
 seconds="${1:-60}"
 build="$root/build/fuzz"
 
-export DEBIAN_FRONTEND=noninteractive
-if ! command -v clang++ >/dev/null ||
-   ! compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null; then
-  apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-14-dev
-fi
-# The archive seeds include archives made by real tools.
-if ! command -v zip >/dev/null || ! command -v 7z >/dev/null || ! command -v bsdtar >/dev/null; then
-  apt-get update && apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=900 \
-    zip p7zip-full libarchive-tools
-fi
+# clang with its libFuzzer runtime; the archive seeds include archives made by real tools.
+"$root/scripts/install_packages.sh" clang libclang-rt-14-dev zip p7zip-full libarchive-tools
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQXWEB_FUZZ=ON -DQXWEB_TESTS=OFF -DQXWEB_BENCH=OFF >/dev/null

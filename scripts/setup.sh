@@ -1,7 +1,17 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the demo need on a Debian 12 machine (as root).
-# Safe to run again: apt-get skips what is already there.
+# Installs everything the build, the tests and the demo need on a Debian 12 machine, with apt-get
+# as root (through sudo when run as another user). Safe to run again: only missing packages are
+# installed. The Windows build and the Wine checks install their own (tools/windows/).
+#
+#   scripts/setup.sh
 set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+
+if [ "$#" -gt 0 ]; then
+  sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"
+  [ "$1" = "-h" ] || [ "$1" = "--help" ]
+  exit
+fi
 
 packages=(
   build-essential cmake pkg-config git
@@ -12,13 +22,4 @@ packages=(
   # Tools that make the archive corpus of the end-to-end tests and the fuzz seeds.
   zip p7zip-full libarchive-tools
 )
-
-export DEBIAN_FRONTEND=noninteractive
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/install_packages.sh" "${packages[@]}"

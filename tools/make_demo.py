@@ -6,11 +6,16 @@ ordinary versions, a full-package line and a cumulative patch, and real ZIP arch
 nested names. The client is an installed game at an old version, whose "Documents" holds the four
 patch sub-folders and some files of its own.
 
-Usage: make_demo.py OUT_DIR --host HOST[:PORT] [--binary PATH]
+With --bulk N every release, the cumulative patch and the client's own patch folders also carry N
+generated files of about 5 KB (map tiles that compress about 3:1), so that each stage of a repair
+takes long enough to be watched.
+
+Usage: make_demo.py OUT_DIR --host HOST[:PORT] [--binary PATH] [--bulk N]
 Creates OUT_DIR/server (the server's root) and OUT_DIR/client (the client folder).
 """
 import argparse
 import os
+import random
 import shutil
 import stat
 import zipfile
@@ -68,6 +73,31 @@ echo "vazazu.exe: the game would start now (working directory: $(pwd))"
 """
 
 
+def bulk_files(version, count):
+    """count generated files for version: "pkres/地图块/<version>/tile_NNNN.dat", each different,
+    half random hexadecimal and half repeated text."""
+    rng = random.Random(version)
+    files = {}
+    for number in range(count):
+        lines = ["tile %04d of %s: %s\n" % (number, version, rng.getrandbits(128).to_bytes(16, "big").hex())
+                 for _ in range(100)]
+        files["pkres/地图块/%s/tile_%04d.dat" % (version, number)] = "".join(lines)
+    return files
+
+
+def releases(bulk=0):
+    """RELEASES, each with bulk generated files more."""
+    return {version: dict(files, **bulk_files(version, bulk)) for version, files in RELEASES.items()}
+
+
+def cumulative(bulk=0):
+    return dict(CUMULATIVE, **bulk_files("cumulative", bulk))
+
+
+def old_documents(bulk=0):
+    return dict(OLD_DOCUMENTS, **bulk_files(LOCAL_VERSION, bulk))
+
+
 def write_zip(path, files, entry=zipfile.ZipInfo):
     """Writes a ZIP with an explicit directory entry for every folder, parents first. entry makes
     each entry's record (a ZipInfo subclass may encode the names differently)."""
@@ -93,7 +123,7 @@ def write_tree(root, files):
             f.write(content)
 
 
-def make_server(root, host):
+def make_server(root, host, bulk=0):
     patches = os.path.join(root, "patches")
     os.makedirs(patches, exist_ok=True)
     base = "http://%s/patches" % host
@@ -103,20 +133,20 @@ def make_server(root, host):
         "0.0.0 %s/full_%s.zip 900 full x %s fullpkg" % (base, FULL_PACKAGE_VERSION,
                                                       FULL_PACKAGE_VERSION),
     ]
-    for number, (version, files) in enumerate(RELEASES.items(), start=1):
+    for number, (version, files) in enumerate(releases(bulk).items(), start=1):
         write_zip(os.path.join(patches, "patch_%s.zip" % version), files)
         lines.append("%s %s/patch_%s.zip %d release-%s" % (version, base, version, number, version))
     write_zip(os.path.join(patches, "full_%s.zip" % FULL_PACKAGE_VERSION), FULL_PACKAGE)
     newest = list(RELEASES)[-1]
-    cumulative = "patch%s.1.qx.all.win32" % newest.rsplit(".", 1)[0]
-    write_zip(os.path.join(patches, cumulative), CUMULATIVE)
+    cumulative_name = "patch%s.1.qx.all.win32" % newest.rsplit(".", 1)[0]
+    write_zip(os.path.join(patches, cumulative_name), cumulative(bulk))
     # The publisher's hashes: the program checks each archive before it unpacks it.
     lines[2:2] = hash_lines(patches)
     with open(os.path.join(root, "qx_patchlist_win32"), "w", newline="\r\n") as f:
         f.write("\n".join(lines) + "\n")
 
 
-def make_client(root, binary):
+def make_client(root, binary, bulk=0):
     os.makedirs(root, exist_ok=True)
     game = os.path.join(root, "vazazu.exe")
     with open(game, "w") as f:
@@ -126,7 +156,7 @@ def make_client(root, binary):
         f.write(b"demo library\n")
     with open(os.path.join(root, "findownload.dat"), "wb") as f:
         f.write(LOCAL_VERSION.encode() + b"\r\n")
-    write_tree(os.path.join(root, "Documents"), OLD_DOCUMENTS)
+    write_tree(os.path.join(root, "Documents"), old_documents(bulk))
     if binary:
         shutil.copy2(binary, os.path.join(root, "qxwebhelper"))
 
@@ -136,10 +166,12 @@ def main():
     parser.add_argument("out")
     parser.add_argument("--host", required=True, help="host[:port] the patch list points at")
     parser.add_argument("--binary", help="the qxwebhelper executable to place in the client")
+    parser.add_argument("--bulk", type=int, default=0, metavar="N",
+                        help="generated files more in every archive and in the client")
     args = parser.parse_args()
     shutil.rmtree(args.out, ignore_errors=True)
-    make_server(os.path.join(args.out, "server"), args.host)
-    make_client(os.path.join(args.out, "client"), args.binary)
+    make_server(os.path.join(args.out, "server"), args.host, args.bulk)
+    make_client(os.path.join(args.out, "client"), args.binary, args.bulk)
     print("demo patch set: %s" % os.path.join(args.out, "server"))
     print("demo client:    %s" % os.path.join(args.out, "client"))
 

@@ -28,11 +28,14 @@ rule2 to the second, and so on, and no rule after them.
 With --counts FILE the number of requests per path is kept in FILE as a JSON object, and under
 "bytes:<path>" the body bytes sent for it. With --log FILE every request is appended to FILE as
 one JSON object per line: method, path, range, if_range, status and the body bytes sent.
---port 0 picks a free port; the port is printed and written to --port-file.
+--rate N sends every body at about N bytes per second (a "rate" rule of a path beats it), so that
+a download can be watched. --port 0 picks a free port; the port is printed and written to
+--port-file. A port that is taken ends the server at once with a message naming it (exit 3).
 """
 
 import argparse
 import email.utils
+import errno
 import http.server
 import json
 import os
@@ -50,6 +53,7 @@ import time
 import urllib.parse
 
 CHUNK = 1 << 20
+PORT_IN_USE = 3  # the exit status when --port is taken
 
 
 def read_json(path):
@@ -144,6 +148,8 @@ class PatchHandler(http.server.BaseHTTPRequestHandler):
             rule = rule["sequence"][count - 1] if count <= len(rule["sequence"]) else {}
         if "times" in rule and count > int(rule["times"]):
             rule = {}
+        if self.server.rate and "rate" not in rule:
+            rule = dict(rule, rate=self.server.rate)
         self.record = {"method": self.command, "path": url_path,
                        "range": self.headers.get("Range"), "if_range": self.headers.get("If-Range"),
                        "status": None, "sent": 0}
@@ -279,8 +285,9 @@ class PatchHandler(http.server.BaseHTTPRequestHandler):
         return end
 
     def send_slowly(self, f, start, end, rate):
-        """About rate bytes per second, in ten pieces a second."""
-        piece = max(1, rate // 10)
+        """About rate bytes per second, in fifty pieces a second: a steady stream, as a slow
+        network line delivers it."""
+        piece = max(1, rate // 50)
         f.seek(start)
         while start < end:
             data = f.read(min(piece, end - start))
@@ -322,10 +329,20 @@ def main():
     parser.add_argument("--log", help="file that receives one JSON line per request")
     parser.add_argument("--cert", help="PEM certificate chain: serve HTTPS (with --key)")
     parser.add_argument("--key", help="PEM private key of --cert")
+    parser.add_argument("--rate", type=int, default=0,
+                        help="send every body at about N bytes per second (0: at full speed)")
     parser.add_argument("--quiet", action="store_true", help="no line per request on stderr")
     args = parser.parse_args()
 
-    server = PatchServer(("127.0.0.1", args.port), PatchHandler)
+    try:
+        server = PatchServer(("127.0.0.1", args.port), PatchHandler)
+    except OSError as error:
+        if error.errno != errno.EADDRINUSE:
+            raise
+        print("patch_server: port %d on 127.0.0.1 is already in use by another program"
+              % args.port, file=sys.stderr)
+        return PORT_IN_USE
+    server.rate = max(0, args.rate)
     server.root = os.path.abspath(args.root)
     server.rules_path = args.rules
     server.counter = RequestCounter(args.counts, args.log)

@@ -1,7 +1,9 @@
 // The libcurl callbacks of the HTTP client: storing received bytes, refusing them before writing
-// is enabled, and the speed sampling of the download progress.
+// is enabled, and the speed sampling of the download progress (bytes per second over half-second
+// windows).
 #include "net/http_callbacks.h"
 
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -53,6 +55,24 @@ uint32_t SaturatedDelta(int64_t delta) {
     return delta >= static_cast<int64_t>(UINT32_MAX) ? UINT32_MAX : static_cast<uint32_t>(delta);
 }
 
+// libcurl reports many times a second, often with nothing new since the last report, so the
+// speed is measured over a window of at least this long: a true figure per second that the label
+// can show for a moment.
+const int64_t kSpeedWindowMs = 500;
+
+// Where the current speed window started: the transfer's byte count and the time then.
+struct SpeedWindow {
+    int64_t bytes = 0;
+    int64_t startMs = 0;
+};
+SpeedWindow g_speedWindow;
+
+int64_t SteadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 int PercentOf(double now, double total) {
     double percent = now / total * 100.0;
     if (!(percent > 0.0)) {
@@ -89,24 +109,33 @@ size_t ProbeWriteCallback(char* data, size_t size, size_t count, void* userData)
                                 L"RemoteFileExistDCallBack callback quite!!!");
 }
 
+void SampleDownloadSpeed(int64_t bytesNow, int64_t milliseconds) {
+    // The transfer's first report, or a count below the window's start (a new transfer that
+    // nobody reset for): a new window. The figure stays as it is until the window has passed,
+    // rather than showing a speed of 0 for a transfer that has just begun.
+    if (g_prevDlNow == 0 || bytesNow < g_speedWindow.bytes) {
+        g_prevDlNow = bytesNow;
+        g_speedWindow = SpeedWindow{bytesNow, milliseconds};
+        return;
+    }
+    g_prevDlNow = bytesNow;
+    const int64_t elapsed = milliseconds - g_speedWindow.startMs;
+    if (elapsed < kSpeedWindowMs) {
+        return;
+    }
+    const double perSecond =
+        static_cast<double>(bytesNow - g_speedWindow.bytes) * 1000.0 / static_cast<double>(elapsed);
+    g_speedBytes = SaturatedDelta(SaturatedInt64(perSecond));
+    g_speedWindow = SpeedWindow{bytesNow, milliseconds};
+}
+
 int DownloadProgressCallback(void* /*userData*/, double totalDown, double nowDown,
                              double /*totalUp*/, double /*nowUp*/) {
     if (totalDown > -0.1 && totalDown < 0.1) {
         return 0;  // size not known yet
     }
-
-    int percent = PercentOf(nowDown, totalDown);
-    const int64_t now = SaturatedInt64(nowDown);
-    if (g_prevDlNow == 0) {
-        g_prevDlNow = now;
-        g_speedBytes = 0;
-    } else if (now == g_prevDlNow) {
-        g_speedBytes = 0;
-    } else {
-        // Both counts are at most INT64_MAX and not negative: the difference cannot overflow.
-        g_speedBytes = SaturatedDelta(now - g_prevDlNow);
-        g_prevDlNow = now;
-    }
+    const int percent = PercentOf(nowDown, totalDown);
+    SampleDownloadSpeed(SaturatedInt64(nowDown), SteadyMilliseconds());
     PostMessageW(g_hMainDlg, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent), 0);
     return 0;
 }

@@ -12,6 +12,7 @@ Chinese locale); the inputs come from the environment:
 Standard library only.
 """
 
+import collections
 import os
 import shutil
 import subprocess
@@ -25,6 +26,7 @@ TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import archive_corpus  # noqa: E402  (archives made by real tools)
+import demo_report  # noqa: E402  (the files of a folder)
 import make_demo  # noqa: E402  (the demo's patch set and client, reused here)
 import qxweb  # noqa: E402  (the end-to-end tests' helpers)
 
@@ -42,6 +44,27 @@ PATCH_FOLDERS = ("pkres", "subver", "patch_cache", "qatools")
 PANEL_TOP_LEFT = (18, 60)
 BUTTON_MIDDLE = (200, 195)
 FRAME_COLOUR = (197, 190, 190)
+# What a painted picture shows, in the dialog's client area (the controls' rectangles) and in a
+# message box (its text above its row of buttons, below the caption that Wine draws).
+DIALOG_REGIONS = {
+    "the newest version": (20, 20, 220, 50),
+    "the hint": (45, 87, 395, 127),
+    "the bar's filled part": (42, 77, 376, 103),
+    "the status": (40, 110, 152, 136),
+    "the count": (152, 110, 240, 136),
+    "the speed": (240, 110, 310, 136),
+    "the button": (150, 180, 250, 210),
+}
+BOX_REGIONS = {"the text": (8, 22, -8, -42), "the buttons": (8, -40, -8, -4)}
+# A region is drawn when this many of its pixels differ by more than INK_CONTRAST (in one of the
+# red, green and blue values) from its commonest colour.
+MIN_INK = 20
+INK_CONTRAST = 60
+# The archive of the full repair that comes slowly, at about this many bytes per second, and the
+# generated files more in each archive of that repair (about 4 KB each once packed).
+SLOW_ARCHIVE = "/patches/patch_1.0.3.zip"
+SLOW_RATE = 20000
+SLOW_BULK = 40
 # Generous bounds for one step; Wine waits about 2 s whenever a top-level window closes.
 STEP_SECONDS = 60
 
@@ -63,27 +86,21 @@ def version_key(text):
     return tuple(int(part) for part in text.split("."))
 
 
-def expected_documents():
+def expected_documents(bulk=0):
     """Documents after the repair: the player's own files stay, the four patch folders are
     replaced by every newer release merged oldest first, then the cumulative patch."""
     tree = {name: content for name, content in make_demo.OLD_DOCUMENTS.items()
             if name.split("/")[0] not in PATCH_FOLDERS}
     local = version_key(make_demo.LOCAL_VERSION)
-    for version in sorted(make_demo.RELEASES, key=version_key):
+    releases = make_demo.releases(bulk)
+    for version in sorted(releases, key=version_key):
         if version_key(version) > local:
-            tree.update(make_demo.RELEASES[version])
-    tree.update(make_demo.CUMULATIVE)
+            tree.update(releases[version])
+    tree.update(make_demo.cumulative(bulk))
     return {name: content.encode("utf-8") for name, content in tree.items()}
 
 
-def tree_of(folder):
-    result = {}
-    for dirpath, _, filenames in os.walk(folder):
-        for name in filenames:
-            path = os.path.join(dirpath, name)
-            with open(path, "rb") as f:
-                result[os.path.relpath(path, folder).replace(os.sep, "/")] = f.read()
-    return result
+tree_of = demo_report.files
 
 
 def folders_of(folder):
@@ -123,29 +140,79 @@ def window_origin(window):
     return int(values["X"]), int(values["Y"])
 
 
-def screenshot(window, name):
+class Picture:
+    """A window's pixels as the X server holds them (Wine draws the caption and frame itself)."""
+
+    def __init__(self, window):
+        self.ppm = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"],
+                                  check=True, timeout=60, capture_output=True).stdout
+        # A binary PPM: "P6", width, height, 255, one whitespace byte, then RGB triples.
+        fields = self.ppm.split(maxsplit=3)
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.pixels = fields[3][4:] if fields[3].startswith(b"255") else b""
+
+    def rgb(self, x, y):
+        offset = (y * self.width + x) * 3
+        return tuple(self.pixels[offset:offset + 3])
+
+    def find(self, colour):
+        """The first pixel of this colour, row by row, or None."""
+        offset = self.pixels.find(bytes(colour))
+        while offset >= 0 and offset % 3:
+            offset = self.pixels.find(bytes(colour), offset + 1)
+        return None if offset < 0 else ((offset // 3) % self.width, (offset // 3) // self.width)
+
+    def ink(self, box):
+        """Pixels of the box (x0, y0, x1, y1; a negative number counts from the right or the
+        bottom edge) that stand out from the box's commonest colour: the strokes of a text or
+        the filled part of a bar."""
+        x0, y0, x1, y1 = [v + (self.width if i % 2 == 0 else self.height) if v < 0 else v
+                          for i, v in enumerate(box)]
+        colours = collections.Counter(self.rgb(x, y) for y in range(y0, min(y1, self.height))
+                                      for x in range(x0, min(x1, self.width)))
+        if not colours:
+            return 0
+        background = colours.most_common(1)[0][0]
+        return sum(count for colour, count in colours.items()
+                   if max(abs(a - b) for a, b in zip(colour, background)) > INK_CONTRAST)
+
+    def save(self, path):
+        subprocess.run(["convert", "ppm:-", "-strip", "png:" + path], input=self.ppm, check=True,
+                       timeout=60)
+
+
+def capture(window, name, regions, origin=(0, 0), seconds=20):
+    """Waits until every region of the window is drawn (enough ink in it: a window captured
+    before its paint is blank), then saves the window as a PNG in the screenshots folder. regions:
+    {what: box} as Picture.ink takes it, shifted by origin. Fails naming the blank regions when
+    the window stays blank; the last picture is saved either way."""
     path = os.path.join(OUT, "screenshots", name)
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    subprocess.run(["import", "-window", window, path], check=True, timeout=60,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + seconds
+    while True:
+        picture = Picture(window)
+        blank = [what for what, (x0, y0, x1, y1) in regions.items()
+                 if picture.ink((x0 + origin[0], y0 + origin[1], x1 + origin[0],
+                                 y1 + origin[1])) < MIN_INK]
+        if not blank or time.monotonic() > deadline:
+            picture.save(path)
+            break
+        time.sleep(0.2)
+    if blank:
+        raise AssertionError("%s: still blank after %d s: %s" % (name, seconds, ", ".join(blank)))
     return path
+
+
+def capture_dialog(window, name, *shown):
+    """The dialog, once the named regions of its client area are drawn."""
+    capture(window, name, {what: DIALOG_REGIONS[what] for what in shown}, client_origin(window))
 
 
 def client_origin(window):
     """Where the dialog's client area starts inside its X window (Wine draws the caption and
-    frame itself), found through the panel's frame pixel that the dialog paints."""
-    ppm = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"], check=True,
-                         timeout=60, capture_output=True).stdout
-    # A binary PPM: "P6", width, height, 255, one whitespace byte, then RGB triples.
-    fields = ppm.split(maxsplit=3)
-    width, height = int(fields[1]), int(fields[2])
-    pixels = fields[3].split(b"255", 1)[1][1:] if fields[3].startswith(b"255") else b""
-    wanted = bytes(FRAME_COLOUR)
-    for offset in range(0, width * height * 3, 3):
-        if pixels[offset:offset + 3] == wanted:
-            x, y = (offset // 3) % width, (offset // 3) // width
-            return x - PANEL_TOP_LEFT[0], y - PANEL_TOP_LEFT[1]
-    raise AssertionError("the dialog's panel frame is not on the screen")
+    frame itself), found through the panel's frame pixel once the dialog has painted it."""
+    frame = wait_for("the dialog's panel frame", lambda: Picture(window).find(FRAME_COLOUR))
+    return frame[0] - PANEL_TOP_LEFT[0], frame[1] - PANEL_TOP_LEFT[1]
 
 
 def press_button(window):
@@ -175,11 +242,12 @@ def press_until_closed(window, caption, key):
 
 
 def answer_box(caption, shot_name, key="Return"):
-    """Waits for the message box with this caption, takes a screenshot of the screen, focuses the
-    box and presses key (Return presses the default button) until the box is gone."""
+    """Waits for the message box with this caption, takes its picture once its text and buttons
+    are drawn, focuses the box and presses key (Return presses the default button) until the box
+    is gone."""
     box = wait_for("the box " + caption, lambda: find_window(caption))
     xdotool("windowfocus", box)
-    screenshot("root", shot_name)
+    capture(box, shot_name, BOX_REGIONS)
     press_until_closed(box, caption, key)
 
 
@@ -245,13 +313,14 @@ class WineProgramTest(unittest.TestCase):
             os.remove(os.path.join(root, relative))
         return root
 
-    def start_server(self, rules="{}"):
+    def start_server(self, rules="{}", bulk=0):
+        """The demo's patch set with GBK names (and bulk generated files more per archive)."""
         root = os.path.join(OUT, "server", "root")
         shutil.rmtree(os.path.dirname(root), ignore_errors=True)
         original = make_demo.write_zip
         make_demo.write_zip = write_gbk_zip
         try:
-            make_demo.make_server(root, "127.0.0.1:%d" % PORT)
+            make_demo.make_server(root, "127.0.0.1:%d" % PORT, bulk)
         finally:
             make_demo.write_zip = original
         server = PatchServer(root, rules)
@@ -322,15 +391,17 @@ class WineProgramTest(unittest.TestCase):
                           for name, content in make_demo.OLD_DOCUMENTS.items()})
 
     def test_repair_then_launch_the_game(self):
-        # The third archive stalls a few seconds, so the repairing dialog can be seen.
-        self.start_server('{"/patches/patch_1.0.3.zip": {"stall": 4}}')
+        # The third archive comes slowly, so the repairing dialog shows the bar, the count and
+        # the speed for a while.
+        self.start_server('{"%s": {"rate": %d}}' % (SLOW_ARCHIVE, SLOW_RATE), bulk=SLOW_BULK)
+        slow_size = os.path.getsize(os.path.join(OUT, "server", "root", SLOW_ARCHIVE[1:]))
         client = self.make_client("client")
         documents = os.path.join(client, "Documents")
         program = self.run_program(client)
 
         dialog = wait_for("the dialog", lambda: find_window(DIALOG_CAPTION))
-        time.sleep(1)  # the first paint
-        screenshot(dialog, "dialog-repair-offered.png")
+        capture_dialog(dialog, "dialog-repair-offered.png", "the newest version", "the hint",
+                       "the button")
 
         # A second copy meets the single-instance guard and ends after its box.
         second = self.run_program(client)
@@ -338,16 +409,18 @@ class WineProgramTest(unittest.TestCase):
         self.assertEqual(second.wait_exit(), 0)
 
         press_button(dialog)
-        wait_for("the download", lambda: os.path.isfile(
-            os.path.join(client, "TmpPatch", "patch_1.0.2.zip")))
-        time.sleep(1)
-        screenshot(dialog, "dialog-repairing.png")
+        slow = os.path.join(client, "TmpPatch", os.path.basename(SLOW_ARCHIVE))
+        wait_for("a third of the slow archive", lambda: os.path.isfile(slow) and
+                 os.path.getsize(slow) > slow_size // 3)
+        capture_dialog(dialog, "dialog-repairing.png", "the newest version",
+                       "the bar's filled part", "the status", "the count", "the speed")
 
         wait_for("the end of the repair", lambda: not os.path.exists(
             os.path.join(client, "TmpPatch")), seconds=120)
         time.sleep(2)  # the worker enables the launch button after the clean-up
-        screenshot(dialog, "dialog-repaired.png")
-        self.assertEqual(tree_of(documents), expected_documents())
+        capture_dialog(dialog, "dialog-repaired.png", "the newest version", "the hint",
+                       "the button")
+        self.assertEqual(tree_of(documents), expected_documents(SLOW_BULK))
 
         press_button(dialog)
         self.assertEqual(program.wait_exit(), 0)

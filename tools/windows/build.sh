@@ -8,6 +8,10 @@
 #   QXWEB_WIN_DEPS   the dependency cache (see build_deps.sh)
 #   QXWEB_JOBS       parallel jobs (default: 2)
 set -euo pipefail
+if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
+    sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"
+    exit 0
+fi
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 readonly ROOT
@@ -15,7 +19,11 @@ readonly BUILD="${QXWEB_WIN_BUILD:-$ROOT/build-win}"
 readonly DEPS="${QXWEB_WIN_DEPS:-$HOME/.cache/qxweb-win-deps}"
 
 QXWEB_WIN_DEPS="$DEPS" "$ROOT/tools/windows/build_deps.sh"
-cmake -S "$ROOT" -B "$BUILD" \
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$ROOT" -B "$BUILD" "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DQXWEB_WIN_DEPS="$DEPS" -DCMAKE_BUILD_TYPE=Release \
     -DQXWEB_TESTS=OFF -DQXWEB_WERROR=ON "$@"

@@ -8,6 +8,8 @@
 #   QXWEB_JOBS       parallel make jobs (default: 2)
 set -euo pipefail
 
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+readonly ROOT
 readonly DEPS="${QXWEB_WIN_DEPS:-$HOME/.cache/qxweb-win-deps}"
 readonly JOBS="${QXWEB_JOBS:-2}"
 readonly HOST=x86_64-w64-mingw32
@@ -19,7 +21,6 @@ readonly TOOL_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-ming
                         dpkg-dev make pkg-config cmake python3)
 
 log() { printf '[build_deps] %s\n' "$*" >&2; }
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # The Debian mirror the machine itself uses (its deb822 sources), else the public one.
 debian_mirror() {
@@ -30,19 +31,7 @@ debian_mirror() {
 }
 
 install_tools() {
-    local missing=()
-    local pkg
-    for pkg in "${TOOL_PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$pkg")
-    done
-    [ "${#missing[@]}" -eq 0 ] && return
-    log "installing ${missing[*]}"
-    if ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
-        as_root apt-get update
-    fi
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        -o DPkg::Lock::Timeout=900 "${missing[@]}"
+    "$ROOT/scripts/install_packages.sh" "${TOOL_PACKAGES[@]}"
 }
 
 # apt-get with a sources list, package lists and caches of our own: the machine's apt setup is
@@ -140,14 +129,30 @@ Windows dependencies in $DEPS:
 TXT
 }
 
+# What an older recipe built goes, so that every component is built again; the fetched sources
+# stay (a recipe names the same Debian packages).
+forget_older_builds() {
+    log "no build of recipe $RECIPE in $DEPS: building the dependencies again"
+    rm -rf "$DEPS/build" "$DEPS/lib" "$DEPS/include" "$DEPS"/.complete-*
+}
+
 main() {
     local dsc
+    if [ "$#" -gt 0 ]; then
+        sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"
+        [ "$1" = "-h" ] || [ "$1" = "--help" ]
+        return
+    fi
+    mkdir -p "$DEPS"
+    # One builder at a time: two checks that start together would otherwise build over each other.
+    exec 9>"$DEPS/.lock"
+    flock 9
     if [ -f "$STAMP" ]; then
         report
         return
     fi
     install_tools
-    mkdir -p "$DEPS"
+    forget_older_builds
     fetch_sources
     build_curl
     build_minizip

@@ -5,6 +5,9 @@
 # repair, the game launch), with screenshots of the dialog in each state. Every step has a time
 # limit; the script ends non-zero when any step fails.
 #
+#   tools/windows/wine_checks.sh [--docs]
+#   --docs            once every check has passed, copy the screenshots into docs/, where the
+#                     README shows them
 #   QXWEB_WINE_BUILD  the build folder (default: build-win-wine in the source tree); it holds the
 #                     builds, the Wine prefix, the client folders and the screenshots
 #   QXWEB_WINE_PORT   the port of the patch server fixed into the program (default: 28110)
@@ -29,7 +32,6 @@ XVFB_PID=""
 
 log() { printf '[wine_checks] %s\n' "$*" >&2; }
 fail() { log "FAILED: $*"; exit 1; }
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Runs one of this script's functions under a time limit (seconds), naming it in the log and on
 # failure. timeout needs a program, so the script runs itself with --step.
@@ -44,16 +46,7 @@ step() {
 }
 
 install_packages() {
-    local missing=() pkg
-    for pkg in "${PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$pkg")
-    done
-    [ "${#missing[@]}" -eq 0 ] && return
-    log "installing ${missing[*]}"
-    as_root apt-get update
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        -o DPkg::Lock::Timeout=900 "${missing[@]}"
+    "$ROOT/scripts/install_packages.sh" "${PACKAGES[@]}"
 }
 
 build_program() {
@@ -147,6 +140,13 @@ run_program_checks() {
 }
 
 main() {
+    local docs=0
+    case "${1:-}" in
+        "") ;;
+        --docs) docs=1 ;;
+        -h|--help) sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
+        *) sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0" >&2; exit 2 ;;
+    esac
     mkdir -p "$BUILD/work"
     trap stop_all EXIT
     step "installing Wine, Xvfb, xdotool, ImageMagick and fonts" 900 install_packages
@@ -164,6 +164,10 @@ main() {
     step "qxwebhelper.exe under Wine: start-up, repair, launch" 900 run_program_checks
     log "screenshots: $BUILD/e2e/screenshots"
     log "all Wine checks passed"
+    if [ "$docs" -eq 1 ]; then
+        cp "$BUILD"/e2e/screenshots/*.png "$ROOT/docs/"
+        log "screenshots copied into $ROOT/docs"
+    fi
 }
 
 if [ "${1:-}" = "--step" ]; then

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cwchar>
 #include <mutex>
 
 #include "terminal_mode.h"
@@ -22,7 +24,8 @@ namespace {
 
 // Columns a character takes: East Asian wide and full-width forms take two.
 int CharWidth(wchar_t c) {
-    const auto u = static_cast<uint32_t>(c);
+    // A wchar_t holds a whole code point here; the check takes it for a signed char.
+    const auto u = static_cast<uint32_t>(c);  // NOLINT(bugprone-signed-char-misuse)
     if (u == 0 || (u >= 0x300 && u <= 0x36F) || u == 0x200B) {
         return 0;
     }
@@ -67,14 +70,23 @@ struct ViewLine {
     const char* style = "";  // ANSI attribute, "" for none
 };
 
+// The bar as solid blocks, filled in eighths of a cell so that it moves with every percent, then
+// the percent at a fixed width: "[█████▍          ]  45%".
 std::wstring ProgressBar(const Window& bar, int columns) {
-    const int span = std::max(1, bar.rangeMax - bar.rangeMin);
-    const int percent = (bar.pos - bar.rangeMin) * 100 / span;
-    const int cells = std::max(10, std::min(40, columns - 12));
-    const int filled = (bar.pos - bar.rangeMin) * cells / span;
-    return L"[" + std::wstring(static_cast<size_t>(filled), L'#') +
-           std::wstring(static_cast<size_t>(cells - filled), L'.') + L"] " +
-           std::to_wstring(percent) + L"%";
+    static const wchar_t kPartialCells[] = L" ▏▎▍▌▋▊▉";
+    const int64_t span = std::max(1, bar.rangeMax - bar.rangeMin);
+    const int64_t offset = std::clamp<int64_t>(int64_t{bar.pos} - bar.rangeMin, 0, span);
+    const int cells = std::clamp(columns - 12, 10, 40);
+    const auto eighths = static_cast<int>(offset * cells * 8 / span);
+    const int full = eighths / 8;
+    std::wstring text = L"[" + std::wstring(static_cast<size_t>(full), L'█');
+    if (full < cells) {
+        text += kPartialCells[eighths % 8];
+        text += std::wstring(static_cast<size_t>(cells - full - 1), L' ');
+    }
+    wchar_t percent[8] = {};
+    std::swprintf(percent, 8, L"] %3d%%", static_cast<int>(offset * 100 / span));
+    return text + percent;
 }
 
 // The visible controls, top to bottom; text controls that share a row are joined left to right.

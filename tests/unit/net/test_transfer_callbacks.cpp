@@ -21,38 +21,51 @@ struct Sample {
     }
 };
 
-Sample Report(double total, double now) {
-    EXPECT_EQ(DownloadProgressCallback(nullptr, total, now, 0.0, 0.0), 0);
-    return Sample{g_prevDlNow, g_speedBytes};
-}
-
 std::ostream& operator<<(std::ostream& os, const Sample& s) {
     return os << "{prev " << s.prevDlNow << ", speed " << s.speedBytes << "}";
 }
 
-TEST_F(TransferCallbacksTest, SpeedIsTheGrowthBetweenReports) {
-    g_speedBytes = 77;
-    EXPECT_EQ(Report(0.05, 500.0), (Sample{0, 77}));  // size unknown: nothing happens
-    EXPECT_EQ(Report(-0.05, 500.0), (Sample{0, 77}));
-    EXPECT_EQ(Report(1000.0, 100.0), (Sample{100, 0}));  // first report of the transfer
-    EXPECT_EQ(Report(1000.0, 100.0), (Sample{100, 0}));  // nothing new arrived
-    EXPECT_EQ(Report(1000.0, 400.0), (Sample{400, 300}));
-    EXPECT_EQ(Report(1000.0, 1000.0), (Sample{1000, 600}));
+// A report of `now` bytes, `ms` milliseconds into the transfer.
+Sample Report(int64_t now, int64_t ms) {
+    SampleDownloadSpeed(now, ms);
+    return Sample{g_prevDlNow, g_speedBytes};
 }
 
-// Past 2 GiB the speed keeps being the growth between reports (a 32-bit count froze it at 0).
+TEST_F(TransferCallbacksTest, AReportBeforeTheSizeIsKnownChangesNothing) {
+    g_speedBytes = 77;
+    EXPECT_EQ(DownloadProgressCallback(nullptr, 0.05, 500.0, 0.0, 0.0), 0);
+    EXPECT_EQ(DownloadProgressCallback(nullptr, -0.05, 500.0, 0.0, 0.0), 0);
+    EXPECT_EQ((Sample{g_prevDlNow, g_speedBytes}), (Sample{0, 77}));
+}
+
+// libcurl reports many times a second, mostly with a few bytes or none: the label shows the bytes
+// per second over half-second windows, not the growth between two reports.
+TEST_F(TransferCallbacksTest, SpeedIsBytesPerSecondOverHalfASecondOrMore) {
+    g_speedBytes = 77;                                   // the figure of the transfer before
+    EXPECT_EQ(Report(100, 10000), (Sample{100, 77}));    // first report: a new window
+    EXPECT_EQ(Report(100, 10100), (Sample{100, 77}));    // nothing new, the window still open
+    EXPECT_EQ(Report(400, 10300), (Sample{400, 77}));    // the window still open
+    EXPECT_EQ(Report(600, 10500), (Sample{600, 1000}));  // 500 bytes in half a second
+    EXPECT_EQ(Report(600, 10600), (Sample{600, 1000}));  // a report with nothing new keeps it
+    EXPECT_EQ(Report(3600, 12500), (Sample{3600, 1500}));
+    EXPECT_EQ(Report(3600, 13500), (Sample{3600, 0}));  // a stalled second shows as 0
+    // A count below the window's start is a new transfer that nobody reset for: a new window,
+    // no negative speed.
+    EXPECT_EQ(Report(200, 14000), (Sample{200, 0}));
+    EXPECT_EQ(Report(1200, 15000), (Sample{1200, 1000}));
+}
+
+// Past 2 GiB the speed keeps being defined (a 32-bit count froze it at 0).
 TEST_F(TransferCallbacksTest, SpeedPastTwoGibibytesAndCountersStayDefined) {
-    const double twoGiB = 2147483648.0;
-    EXPECT_EQ(Report(6e9, twoGiB - 1000.0), (Sample{2147482648, 0}));
-    EXPECT_EQ(Report(6e9, twoGiB + 500000.0), (Sample{2147983648, 501000}));
-    EXPECT_EQ(Report(6e9, 5e9), (Sample{5000000000, 2852016352u}));
+    const int64_t twoGiB = 2147483648;
+    EXPECT_EQ(Report(twoGiB - 1000, 0), (Sample{twoGiB - 1000, 0}));
+    EXPECT_EQ(Report(twoGiB + 500000, 1000), (Sample{twoGiB + 500000, 501000}));
+    EXPECT_EQ(Report(5000000000, 2000), (Sample{5000000000, 2852016352u}));
     // A growth beyond the 32-bit speed counter saturates instead of wrapping.
-    EXPECT_EQ(Report(1e19, 1e10), (Sample{10000000000, UINT32_MAX}));
-    // A smaller count than before (a new transfer that nobody reset for) is no negative speed.
-    g_prevDlNow = 500;
-    EXPECT_EQ(Report(1000.0, 200.0), (Sample{200, 0}));
-    // Counts and percentages far outside the integers are clamped rather than undefined.
-    EXPECT_EQ(Report(0.2, 1e30), (Sample{INT64_MAX, UINT32_MAX}));
+    EXPECT_EQ(Report(10000000000, 3000), (Sample{10000000000, UINT32_MAX}));
+    // Counts far outside the integers are clamped rather than undefined.
+    EXPECT_EQ(DownloadProgressCallback(nullptr, 0.2, 1e30, 0.0, 0.0), 0);
+    EXPECT_EQ(g_prevDlNow, INT64_MAX);
 }
 
 TEST_F(TransferCallbacksTest, FileWritesAreRefusedAndLoggedUntilEnabled) {

@@ -183,10 +183,15 @@ TEST(TerminalView, TheDialogIsDrawnAndDrivenByEnterEscAndQ) {
     ASSERT_TRUE(child.Started());
     ASSERT_TRUE(child.WaitFor("《Zorvan》手游客户端修复工具"));
     ASSERT_TRUE(child.WaitFor("最新游戏版本：1.0.10"));  // one row: label and value
-    ASSERT_TRUE(child.WaitFor("0%"));
+    ASSERT_TRUE(child.WaitFor("[" + std::string(40, ' ') + "]   0%"));
     ASSERT_TRUE(child.WaitFor("[ 一键修复 ]"));
     child.Type("\r");
-    ASSERT_TRUE(child.WaitFor("40%"));
+    // 40 of 100 on a bar of 40 cells: 16 solid cells, 24 empty ones.
+    std::string solid;
+    for (int cell = 0; cell < 16; ++cell) {
+        solid += "\u2588";
+    }
+    ASSERT_TRUE(child.WaitFor("[" + solid + std::string(24, ' ') + "]  40%"));
     ASSERT_TRUE(child.WaitFor("\x1b[2m  [ 已按下 ]"));  // disabled: dimmed
     child.Type("\r");                                   // a disabled button does not react
     child.Type("\x1b");
