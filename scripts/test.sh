@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up the machine, then builds twice (normal, and AddressSanitizer + UndefinedBehaviorSanitizer)
-# and runs the whole test suite in both; then runs the fuzz targets for a bounded time and checks
-# the Windows program (cross-built with MinGW) under Wine. Exits non-zero when anything fails.
+# Sets up the machine, checks the style (clang-format and clang-tidy, scripts/check_style.sh), then
+# builds twice (normal, and AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole test
+# suite in both; then runs the fuzz targets for a bounded time and checks the Windows program
+# (cross-built with MinGW) under Wine. Exits non-zero when anything fails.
 # The full run is what CI runs (.ci/run).
 #
 #   scripts/test.sh           the full run
@@ -39,6 +40,8 @@ if [ "$quick" -eq 1 ]; then
   echo "summary: $passed passed, 0 failed (quick run: normal build only)"
   exit 0
 fi
+echo "== style: clang-format and clang-tidy =="
+"$root/scripts/check_style.sh" -j "$jobs"
 echo "== sanitizer build =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DQXWEB_SANITIZE=ON

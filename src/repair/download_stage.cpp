@@ -23,10 +23,12 @@ const size_t kMaxPatchesWithoutLocalVersion = 8;
 // Without a local version: the eight newest ordinary entries, newest first.
 void SelectNewestEntries(std::vector<PatchEntry>& downloads) {
     for (auto it = g_patchList.rbegin(); it != g_patchList.rend(); ++it) {
-        if (downloads.size() >= kMaxPatchesWithoutLocalVersion)
+        if (downloads.size() >= kMaxPatchesWithoutLocalVersion) {
             break;
-        if (it->packageVersion.empty())
+        }
+        if (it->packageVersion.empty()) {
             downloads.push_back(*it);
+        }
     }
 }
 
@@ -44,8 +46,9 @@ bool SelectNextMinorPackage(std::vector<PatchEntry>& downloads) {
 // Every ordinary entry newer than the local version, newest first.
 void SelectNewerEntries(std::vector<PatchEntry>& downloads) {
     for (auto it = g_patchList.rbegin(); it != g_patchList.rend(); ++it) {
-        if (it->packageVersion.empty() && CompareVersions(it->version, g_localVersion) > 0)
+        if (it->packageVersion.empty() && CompareVersions(it->version, g_localVersion) > 0) {
             downloads.push_back(*it);
+        }
     }
 }
 
@@ -70,16 +73,18 @@ bool Transfer(const std::string& url, const std::wstring& fileName, const Archiv
     ++g_downloadDone;
     PostMessageW(g_hMainDlg, WM_DOWNLOAD_COUNT, 0, 0);
     // The file name comes from the server's patch list and is joined to TmpPatch.
-    if (!IsPlainTmpName(fileName))
+    if (!IsPlainTmpName(fileName)) {
         return false;
+    }
     return DownloadChecked(url, fileName, hashes);
 }
 
 }  // namespace
 
 int PrepareTmpPatchFolder() {
-    if (!EmptyTmpPatchFolder())
+    if (!EmptyTmpPatchFolder()) {
         return 0;
+    }
     return MakeDirTree(AllFolder().c_str()) ? 1 : 0;
 }
 
@@ -94,8 +99,9 @@ bool DownloadPatches(std::vector<PatchEntry>& downloads) {
     for (auto it = downloads.rbegin(); it != downloads.rend(); ++it) {
         WideToAnsi(it->url, url);
         ++transfers;
-        if (!Transfer(url, ArchiveFileName(it->url), hashes))
+        if (!Transfer(url, ArchiveFileName(it->url), hashes)) {
             failed = true;
+        }
     }
 
     if (!g_patchList.empty()) {
@@ -107,8 +113,9 @@ bool DownloadPatches(std::vector<PatchEntry>& downloads) {
             client->cumulativePatchPresent = false;  // never probed: the later stages skip it
         } else if (client->ProbeRemoteFile(url, name)) {
             ++transfers;
-            if (!Transfer(url, name, hashes))
+            if (!Transfer(url, name, hashes)) {
                 failed = true;
+            }
         }
     }
     return transfers > 0 && !failed;
