@@ -2,7 +2,9 @@
 """Patch archives made by real tools: one tree of nested folders with Chinese names, packed by
 Info-ZIP zip, 7-Zip, bsdtar and Python's zipfile with the options that give the features a reader
 must cope with (no folder entries, data descriptors, zip64 records and extra fields, the UTF-8 name
-flag, "./" names). Used by the end-to-end corpus test and as seeds of the archive fuzz target.
+flag, "./" names, a comment, data in front of the archive), and the archives it must refuse
+(encryption, other methods, symbolic links, split archives). Used by the end-to-end corpus test
+and as seeds of the archive fuzz target.
 
 Usage: archive_corpus.py OUT_DIR   writes OUT_DIR/<name>.zip and prints each archive's features.
 Needs zip, 7z (p7zip-full) and bsdtar (libarchive-tools) on PATH.
@@ -53,7 +55,34 @@ CORPUS = {
                      ["bsdtar", "--format", "zip", "--options", "zip:zip64", "-cf", "{out}", "."]),
     "python-pipe": ("Python zipfile", "ZipFile(pipe, 'w').open(name, 'w', force_zip64=True)",
                     None),
+    "infozip-comment": ("Info-ZIP zip 3.0", "echo text | zip -r -z out.zip .",
+                        lambda root, out: _zip_with_comment(root, out)),
+    # Self-extractor style: a program in front of the archive, its offsets as zip wrote them
+    # (pointing before the program) or corrected with zip -A.
+    "prepended": ("Info-ZIP zip 3.0", "cat stub out.zip > sfx.zip",
+                  lambda root, out: _prepended(root, out, adjust=False)),
+    "prepended-adjusted": ("Info-ZIP zip 3.0", "cat stub out.zip > sfx.zip; zip -A sfx.zip",
+                           lambda root, out: _prepended(root, out, adjust=True)),
 }
+
+# Archives of real tools a repair must refuse whole: methods other than stored and deflated,
+# encryption, symbolic links (their data is the link's target, not a file) and an archive split
+# over several files. name -> (options as typed, how to run them in the tree's folder).
+REFUSED = {
+    "infozip-encrypted": ("zip -r -P secret out.zip .",
+                          ["zip", "-q", "-r", "-P", "secret", "{out}", "."]),
+    "7zip-aes": ("7z a -tzip -psecret -mem=AES256 out.zip .",
+                 ["7z", "a", "-tzip", "-psecret", "-mem=AES256", "{out}", "."]),
+    "infozip-bzip2": ("zip -r -Z bzip2 out.zip .", ["zip", "-q", "-r", "-Z", "bzip2", "{out}", "."]),
+    "7zip-lzma": ("7z a -tzip -mm=LZMA out.zip .", ["7z", "a", "-tzip", "-mm=LZMA", "{out}", "."]),
+    "7zip-deflate64": ("7z a -tzip -mm=Deflate64 out.zip .",
+                       ["7z", "a", "-tzip", "-mm=Deflate64", "{out}", "."]),
+    "infozip-symlinks": ("zip -r -y out.zip .", ["zip", "-q", "-r", "-y", "{out}", "."]),
+    "7zip-symlinks": ("7z a -tzip -snl out.zip .", ["7z", "a", "-tzip", "-snl", "{out}", "."]),
+    "infozip-split": ("zip -r -s 64k out.zip .", ["zip", "-q", "-r", "-s", "64k", "{out}", "."]),
+}
+# The links of the tree packed into the refused archives: one inside the tree, one out of it.
+LINKS = {"pkres/角色/链接.txt": "../../subver/ver.txt", "pkres/etc": "/etc"}
 
 TOOLS = ("zip", "7z", "bsdtar")
 
@@ -82,11 +111,33 @@ def _python_to_pipe(root, tree, pipe):
                     entry.write(f.read())
 
 
+def _run_in(root, command, out, stdin=None):
+    subprocess.run([out if arg == "{out}" else arg for arg in command], cwd=root, check=True,
+                   input=stdin, stdout=subprocess.DEVNULL)
+
+
+def _zip_with_comment(root, out):
+    _run_in(root, ["zip", "-q", "-r", "-z", "{out}", "."], out, stdin="补丁 1.0.1\n".encode())
+
+
+def _prepended(root, out, adjust):
+    plain = out + ".plain"
+    _run_in(root, ["zip", "-q", "-r", "{out}", "."], plain)
+    with open(out, "wb") as sfx, open(plain, "rb") as archive:
+        sfx.write(b"MZ" + bytes(range(256)) * 40)
+        shutil.copyfileobj(archive, sfx)
+    os.remove(plain)
+    if adjust:
+        _run_in(root, ["zip", "-q", "-A", "{out}"], out)
+
+
 def make_archive(name, root, tree, out):
     command = CORPUS[name][2]
+    if callable(command):
+        command(root, out)
+        return out
     if command is not None and "{out}" in command:
-        subprocess.run([out if arg == "{out}" else arg for arg in command], cwd=root, check=True,
-                       stdout=subprocess.DEVNULL)
+        _run_in(root, command, out)
         return out
     # The writer's output goes through cat, so it is a pipe that cannot seek.
     with open(out, "wb") as sink:
@@ -111,6 +162,23 @@ def make_corpus(out_dir, tree=None):
         write_tree(root, tree)
         return {name: make_archive(name, root, tree, os.path.join(out_dir, name + ".zip"))
                 for name in CORPUS}
+
+
+def make_refused(out_dir):
+    """Every archive of REFUSED in out_dir, packing TREE and LINKS; returns {name: path}."""
+    os.makedirs(out_dir, exist_ok=True)
+    paths = {}
+    with tempfile.TemporaryDirectory(prefix="qxweb-corpus-") as plain, \
+            tempfile.TemporaryDirectory(prefix="qxweb-corpus-") as linked:
+        write_tree(plain, TREE)
+        # Apart: the other archivers would follow the links and pack what they point to.
+        write_tree(linked, TREE)
+        for name, target in LINKS.items():
+            os.symlink(target, os.path.join(linked, *name.split("/")))
+        for name, (_, command) in REFUSED.items():
+            paths[name] = os.path.join(out_dir, name + ".zip")
+            _run_in(linked if name.endswith("-symlinks") else plain, command, paths[name])
+    return paths
 
 
 def raw_name(info):
@@ -147,6 +215,7 @@ def features(path):
     found = set()
     with zipfile.ZipFile(path) as archive:
         infos = archive.infolist()
+        comment = archive.comment
     names = {raw_name(info).decode("utf-8") for info in infos}
     for info in infos:
         if info.flag_bits & 0x08:
@@ -166,6 +235,10 @@ def features(path):
         parts = name.rstrip("/").split("/")[:-1]
         if any("/".join(parts[:i]) + "/" not in names for i in range(1, len(parts) + 1)):
             found.add("folders without entries")
+    if comment:
+        found.add("comment")
+    if not data.startswith(b"PK\x03\x04"):
+        found.add("data in front")
     if b"PK\x06\x06" in data and b"PK\x06\x07" in data:
         found.add("zip64 end records")
     # Files only: a folder entry is stored, and says nothing about how files are.

@@ -1,7 +1,7 @@
 """Repairs from patch archives made by real tools (archive_corpus.py): each one installs exactly
-what Python's zipfile reads from it, and a damaged copy (truncated, or a byte flipped in the data,
-the central directory or a local header) ends with the extraction box and leaves "Documents" as
-it was."""
+what Python's zipfile reads from it; one the reader cannot use whole (encrypted, another method, a
+symbolic link, split) and a damaged copy (truncated, or a byte flipped in the data, the central
+directory or a local header) end with the extraction box and leave "Documents" as it was."""
 
 import os
 import shutil
@@ -41,6 +41,11 @@ def expected_documents(archive_path):
     # A folder holding anything is not listed as an empty one.
     return {name: data for name, data in tree.items()
             if data is not None or not any(other.startswith(name + "/") for other in tree)}
+
+
+def links_below(folder):
+    return [os.path.join(parent, name) for parent, folders, files in os.walk(folder)
+            for name in folders + files if os.path.islink(os.path.join(parent, name))]
 
 
 def flipped(data, offset):
@@ -106,7 +111,8 @@ class ArchivesOfRealTools(unittest.TestCase):
             seen |= archive_corpus.features(path)
         for feature in ("folders without entries", "data descriptors", "zip64 end records",
                         "zip64 extra (central)", "zip64 extra (local)", "UTF-8 flag",
-                        "unflagged UTF-8 names", "stored", "deflated", "./ names"):
+                        "unflagged UTF-8 names", "stored", "deflated", "./ names", "comment",
+                        "data in front"):
             self.assertIn(feature, seen)
 
     def test_each_archive_installs_what_zipfile_reads(self):
@@ -123,6 +129,18 @@ class ArchivesOfRealTools(unittest.TestCase):
                 # zipfile's view is the packed tree itself.
                 for file_name, data in archive_corpus.TREE.items():
                     self.assertEqual(data, installed[file_name])
+
+    def test_an_archive_it_cannot_use_whole_ends_with_the_extraction_box(self):
+        # Never a link, nor a link's target written as the file in its place.
+        for name, path in archive_corpus.make_refused(os.path.join(self.folder, "refused")).items():
+            with self.subTest(archive=name):
+                with open(path, "rb") as f:
+                    self.serve(f.read())
+                client = ClientFolder(self, version="1.0.0", documents=OLD_DOCUMENTS)
+                result = repair(client)
+                self.assertEqual([EXTRACT_FAILED], result.boxes())
+                self.assertEqual(OLD_DOCUMENTS, documents(client))
+                self.assertEqual([], links_below(client.root))
 
     def test_a_damaged_archive_ends_with_the_extraction_box(self):
         for name in ("7zip", "python-pipe"):

@@ -59,12 +59,23 @@ bool SizesArePlausible(const unz_file_info64& info, const unz64_file_pos& pos) {
     }
 }
 
-// The record of the current entry when the reader can use it: its size fits the reader's 32-bit
-// counters and is plausible, and minizip can give its position.
+// A symbolic link stored by a Unix archiver (zip -y, 7-Zip): its data is the link's target, which
+// written out as a file would install a wrong file in the link's place. The high 16 bits of the
+// external attributes hold the Unix mode when the archive was made on Unix.
+bool IsSymbolicLink(const unz_file_info64& info) {
+    constexpr uLong kMadeOnUnix = 3;
+    constexpr uLong kFileTypeMask = 0170000;
+    constexpr uLong kSymbolicLinkType = 0120000;
+    return (info.version >> 8) == kMadeOnUnix &&
+           ((info.external_fa >> 16) & kFileTypeMask) == kSymbolicLinkType;
+}
+
+// The record of the current entry when the reader can use it: no symbolic link, its size fits the
+// reader's 32-bit counters and is plausible, and minizip can give its position.
 bool RecordCurrentEntry(unzFile handle, const unz_file_info64& info, ZipEntryRecord& record) {
     unz64_file_pos pos{};
-    if (info.uncompressed_size > UINT32_MAX || unzGetFilePos64(handle, &pos) != UNZ_OK ||
-        !SizesArePlausible(info, pos)) {
+    if (IsSymbolicLink(info) || info.uncompressed_size > UINT32_MAX ||
+        unzGetFilePos64(handle, &pos) != UNZ_OK || !SizesArePlausible(info, pos)) {
         return false;
     }
     record = ZipEntryRecord{pos.pos_in_zip_directory, pos.num_of_file,
