@@ -8,6 +8,7 @@
 #include "fsutil/text.h"
 #include "layout/folders.h"
 #include "net/connection_options.h"
+#include "net/content_encoding.h"
 #include "net/http_callbacks.h"
 #include "net/resumable_download.h"
 #include "platform/owners.h"
@@ -25,6 +26,7 @@ const wchar_t kNoHandleText[] = L"获取PatchList libcurl库初始化失败";
 const wchar_t kNetworkErrorText[] = L"网络异常，错误信息：";
 const wchar_t kFetchPrefix[] = L"获取PatchList";
 const wchar_t kDownloadPrefix[] = L"下载Patch";
+const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
 void ShowBox(const std::wstring& text) {
     MessageBoxW(GetForegroundWindow(), text.c_str(), kCaption, MB_OK);
@@ -98,6 +100,15 @@ bool HttpClient::FetchToMemory(const std::string& url, std::wstring& out) {
     CURLcode result = curl_easy_perform(curlHandle);
     if (!ReportTransferOutcome(curlHandle, result, kFetchPrefix)) {
         return false;
+    }
+    if (!DecodeContentEncoding(curlHandle, g_responseBuffer)) {
+        ShowNetworkError(kFetchPrefix, CURLE_BAD_CONTENT_ENCODING);
+        return false;
+    }
+    // A text saved by Windows Notepad as UTF-8 starts with a byte-order mark, which is no part of
+    // its first line.
+    if (g_responseBuffer.compare(0, sizeof kUtf8ByteOrderMark - 1, kUtf8ByteOrderMark) == 0) {
+        g_responseBuffer.erase(0, sizeof kUtf8ByteOrderMark - 1);
     }
     AnsiToWide(g_responseBuffer, out);
     return true;

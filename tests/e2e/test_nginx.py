@@ -3,6 +3,7 @@ loopback ports with a generated configuration, over HTTP and over HTTPS with a c
 for the run. Its worker is killed half-way through the archive, which nginx sends at a limited
 rate; the program continues the body from where it stopped with nginx's own range answers."""
 
+import gzip
 import os
 import shutil
 import signal
@@ -12,14 +13,18 @@ import tempfile
 import unittest
 
 import qxweb
-from download_case import (ARCHIVE_NAME, documents_after, free_port, https_env, patch_files,
-                           serve_list, sha256_line, write_archive)
+from download_case import (ARCHIVE_NAME, DOWNLOAD_ERROR, FAST_RETRIES, documents_after, free_port, https_env,
+                           patch_files, serve_list, sha256_line, write_archive)
 from qxweb import wait_until
-from repair_case import IDC_HINT, REPAIRED_HINT, documents, make_client
+from repair_case import (DOWNLOAD_FAILED, IDC_HINT, OLD_DOCUMENTS, PATCH_LIST_FAILED, REPAIRED_HINT,
+                         documents, make_client)
 from tls_certificates import TestCertificates
 
 NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 SLOW_PATH = "/slow/" + ARCHIVE_NAME
+# libcurl's text for CURLE_BAD_CONTENT_ENCODING.
+BAD_ENCODING = "Unrecognized or bad HTTP Content or Transfer-Encoding"
+COPIED_PATH = "/copied/" + ARCHIVE_NAME
 
 CONFIG = """daemon off;
 master_process on;
@@ -32,6 +37,7 @@ http {{
     default_type application/octet-stream;
     log_format ranges '$request_method $uri "$http_range" "$http_if_range" $status $body_bytes_sent';
     access_log {state}/access.log ranges;
+    sendfile on;
     client_body_temp_path {state}/body;
     proxy_temp_path {state}/proxy;
     fastcgi_temp_path {state}/fastcgi;
@@ -41,6 +47,14 @@ http {{
         listen 127.0.0.1:{http_port};
         root {root};
         location /slow/ {{ limit_rate 1m; }}
+        # The same files read and written by nginx itself, without the kernel's sendfile.
+        location /copied/ {{ sendfile off; limit_rate 1m; }}
+        # gzip for every type, given only to clients that ask for it.
+        location /gzip/ {{ gzip on; gzip_types *; gzip_min_length 0; }}
+        # A filter that changes the body: chunked, without a length, and no ranges.
+        location /chunked/ {{ sub_filter_types *; sub_filter "no such text" ""; }}
+        # The patch list as the publisher stored it compressed, sent whether asked for or not.
+        location = {patch_list} {{ gzip_static always; default_type text/plain; }}
     }}
     server {{
         listen 127.0.0.1:{https_port} ssl;
@@ -64,7 +78,8 @@ class Nginx:
         config = os.path.join(self.state, "nginx.conf")
         with open(config, "w") as f:
             f.write(CONFIG.format(state=self.state, root=root, http_port=self.http_port,
-                                  https_port=self.https_port, cert=certificates.server_cert,
+                                  https_port=self.https_port, patch_list=qxweb.PATCH_LIST_PATH,
+                                  cert=certificates.server_cert,
                                   key=certificates.server_key,
                                   # As root the workers would run as www-data, who cannot enter
                                   # the test's private folders.
@@ -114,6 +129,9 @@ class Nginx:
                     records.append((method, quoted[1], quoted[3], int(status), int(sent)))
         return records
 
+    def clear_log(self):
+        open(os.path.join(self.state, "access.log"), "w").close()
+
     def stop(self):
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
@@ -135,8 +153,9 @@ class RealWebServer(unittest.TestCase):
         self.files = patch_files()
         self.archive = write_archive(self.nginx, SLOW_PATH, self.files)
 
-    def repair_with_a_dropped_connection(self, https):
-        serve_list(self.nginx, self.nginx.url(SLOW_PATH, https),
+    def repair_with_a_dropped_connection(self, https, path=SLOW_PATH):
+        self.archive = write_archive(self.nginx, path, self.files)
+        serve_list(self.nginx, self.nginx.url(path, https),
                    [sha256_line(ARCHIVE_NAME, self.archive)])
         client = make_client(self)
         env = https_env(self.certificates.ca) if https else {}
@@ -154,7 +173,7 @@ class RealWebServer(unittest.TestCase):
         self.assertEqual(documents_after(self.files), documents(client))
         # The killed worker never logged the first request; the continued one asked for the rest
         # from at least the third the file held, with the ETag nginx gave, and got it.
-        method, asked, if_range, status, sent = self.nginx.requests(SLOW_PATH)[-1]
+        method, asked, if_range, status, sent = self.nginx.requests(path)[-1]
         self.assertEqual(("GET", 206), (method, status))
         start = int(asked[len("bytes="):-1])
         self.assertEqual("bytes=%d-" % start, asked)
@@ -163,10 +182,101 @@ class RealWebServer(unittest.TestCase):
         self.assertNotEqual("-", if_range)
 
     def test_http(self):
-        self.repair_with_a_dropped_connection(https=False)
+        for path in (SLOW_PATH, COPIED_PATH):
+            with self.subTest(path=path):
+                self.repair_with_a_dropped_connection(https=False, path=path)
 
     def test_https(self):
         self.repair_with_a_dropped_connection(https=True)
+
+    def repair(self, path, headers=()):
+        serve_list(self.nginx, self.nginx.url(path), headers)
+        client = make_client(self)
+        return client, qxweb.run(client, answers=[], dialog=["press"], env=FAST_RETRIES)
+
+    def assertRepaired(self, client, result, files):
+        self.assertEqual([], result.boxes())
+        self.assertEqual(REPAIRED_HINT, result.text(IDC_HINT))
+        self.assertEqual(documents_after(files), documents(client))
+
+    def test_gzip_and_chunked_answers_give_the_archive_whole(self):
+        # gzip is only for clients that ask: the archive comes as it is. The filtered answer is
+        # chunked: the log counts the chunks' framing too.
+        for folder, framed in (("/gzip/", False), ("/chunked/", True)):
+            with self.subTest(folder=folder):
+                path = folder + ARCHIVE_NAME
+                archive = write_archive(self.nginx, path, self.files)
+                client, result = self.repair(path, [sha256_line(ARCHIVE_NAME, archive)])
+                self.assertRepaired(client, result, self.files)
+                [(method, asked, if_range, status, sent)] = self.nginx.requests(path)
+                self.assertEqual(("GET", 200), (method, status))
+                self.assertEqual(framed, sent > len(archive))
+
+    # The publisher replaces the archive while a player downloads it: the If-Range of the resume
+    # no longer matches, nginx sends the new file whole, and it is written from its start.
+    def test_an_archive_replaced_between_a_cut_and_the_resume_is_fetched_again(self):
+        client = make_client(self)
+        serve_list(self.nginx, self.nginx.url(SLOW_PATH))
+        run = qxweb.start(client, answers=[], dialog=["press"], env=FAST_RETRIES)
+        partial = client.file("TmpPatch", ARCHIVE_NAME)
+        wait_until(lambda: os.path.exists(partial) and
+                   os.path.getsize(partial) >= len(self.archive) // 3,
+                   what="a third of the archive")
+        new_files = patch_files(seed=2)
+        target = os.path.join(self.root, *SLOW_PATH.strip("/").split("/"))
+        replaced = write_archive(self.nginx, SLOW_PATH + ".new", new_files)
+        os.utime(target + ".new", (os.stat(target).st_mtime + 60,) * 2)
+        os.replace(target + ".new", target)  # the running answer keeps reading the old file
+        self.nginx.kill_worker()
+        result = run.finish(timeout=60)
+
+        self.assertRepaired(client, result, new_files)
+        method, asked, if_range, status, sent = self.nginx.requests(SLOW_PATH)[-1]
+        self.assertEqual((200, len(replaced)), (status, sent))
+        self.assertNotEqual("-", asked)
+
+    def serve_list_file(self, text, compressed=None):
+        """The patch list as text; with compressed (bytes) also its .gz, which nginx then sends
+        in its place, with Content-Encoding: gzip."""
+        path = os.path.join(self.root, qxweb.PATCH_LIST_PATH.strip("/"))
+        qxweb.write_file(path, text)
+        if compressed is not None:
+            qxweb.write_file(path + ".gz", compressed)
+        elif os.path.exists(path + ".gz"):
+            os.remove(path + ".gz")
+
+    # Each list leads with a hash line that does not match the archive: the mismatch shows that
+    # the header line was read as one and the patch line after it was found.
+    def test_patch_lists_as_editors_and_servers_store_them(self):
+        write_archive(self.nginx, "/p/" + ARCHIVE_NAME, self.files)
+        text = "\n".join([sha256_line(ARCHIVE_NAME, b"another archive"),
+                          qxweb.patch_line("1.0.1", self.nginx.url("/p/" + ARCHIVE_NAME))]) + "\n"
+        long_lines = "#note %s\n%s %s\n" % ("n" * 200000, text.rstrip("\n"), "i" * 100000)
+        cases = {
+            "CRLF line ends": (text.replace("\n", "\r\n"), None),
+            "a UTF-8 byte-order mark": ("\ufeff" + text, None),
+            "very long lines": (long_lines, None),
+            # The plain file is empty: only the decoded .gz names the patch.
+            "Content-Encoding: gzip": ("", gzip.compress(text.encode())),
+        }
+        for case, (listed, compressed) in cases.items():
+            with self.subTest(case=case):
+                self.serve_list_file(listed, compressed)
+                self.nginx.clear_log()
+                client = make_client(self)
+                result = qxweb.run(client, answers=[], dialog=["press"], env=FAST_RETRIES)
+                self.assertEqual([("提示", DOWNLOAD_ERROR + "SHA-256 mismatch", "OK", "ok"),
+                                  DOWNLOAD_FAILED], result.boxes())
+                self.assertEqual(2, len(self.nginx.requests("/p/" + ARCHIVE_NAME)))
+                self.assertEqual(OLD_DOCUMENTS, documents(client))
+
+    def test_a_damaged_compressed_list_is_a_failed_transfer(self):
+        packed = gzip.compress(b"1.0.1 http://127.0.0.1/p/a.zip 1 info\n" * 50)
+        self.serve_list_file("", packed[:len(packed) // 2])
+        result = qxweb.run(make_client(self), answers=["ok", "cancel"])
+        self.assertEqual([("提示", "获取PatchList网络异常，错误信息：" + BAD_ENCODING, "OK", "ok"),
+                          ("下载异常", "获取更新列表失败，是否需要重试！", "OKCANCEL", "cancel"),
+                          PATCH_LIST_FAILED], result.boxes())
 
 
 if __name__ == "__main__":
