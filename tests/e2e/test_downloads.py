@@ -4,7 +4,9 @@ checks it) and the request log shows what was asked for, or with the boxes after
 attempt. Also the publisher's hash lines, redirects and HTTPS."""
 
 import os
+import socket
 import tempfile
+import threading
 import unittest
 
 import qxweb
@@ -12,8 +14,8 @@ from download_case import (ARCHIVE_NAME, ARCHIVE_PATH, DOWNLOAD_ERROR, bar_posit
                            documents_after, free_port, https_env, log_text, patch_files, range_start,
                            ranges, repair, serve_list, serve_patch, sha256_line, write_archive)
 from qxweb import PatchServer
-from repair_case import (DOWNLOAD_FAILED, OLD_DOCUMENTS, REPAIRED_HINT, IDC_HINT, documents,
-                         make_client)
+from repair_case import (DOWNLOAD_FAILED, EXTRACT_FAILED, IDC_HINT, OLD_DOCUMENTS, REPAIRED_HINT,
+                         documents, make_client)
 from tls_certificates import TestCertificates
 
 
@@ -232,6 +234,86 @@ class Https(unittest.TestCase):
         self.assertEqual(DOWNLOAD_FAILED, boxes[1])
         self.assertEqual([], self.secure.requests())
         self.assertEqual(OLD_DOCUMENTS, documents(client))
+
+
+class ClosingServer:
+    """An HTTP/1.0 server on a free loopback port that sends the archive's path without a length,
+    the body ending where it closes the connection: answers[n] (bytes) for its n-th request (the
+    last one again after them); 404 for every other path. Records the paths asked for."""
+
+    def __init__(self, answers):
+        self.answers = answers
+        self.paths = []
+        self.socket = socket.create_server(("127.0.0.1", 0))
+        self.port = self.socket.getsockname()[1]
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                return  # closed by stop()
+            with connection:
+                request = b""
+                while b"\r\n\r\n" not in request:
+                    received = connection.recv(4096)
+                    if not received:
+                        break
+                    request += received
+                method, path = request.split(b" ")[:2]
+                self.paths.append((method.decode(), path.decode()))
+                if path.decode() != ARCHIVE_PATH:
+                    connection.sendall(b"HTTP/1.0 404 Not Found\r\n\r\n")
+                    continue
+                body = self.answers[min(len(self.archive_requests()), len(self.answers)) - 1]
+                connection.sendall(b"HTTP/1.0 200 OK\r\n\r\n" + body)
+
+    def archive_requests(self):
+        return [p for p in self.paths if p == ("GET", ARCHIVE_PATH)]
+
+    def stop(self):
+        self.socket.shutdown(socket.SHUT_RDWR)  # wakes the accept; close alone does not
+        self.socket.close()
+        self.thread.join(timeout=10)
+
+
+# A body without a length looks whole however early the connection closes: only the publisher's
+# hash line, or the archive's own structure, can tell. Either way a cut body is never installed.
+class BodiesEndedByClosing(unittest.TestCase):
+    def setUp(self):
+        self.server = PatchServer()
+        self.addCleanup(self.server.stop)
+        self.files = patch_files()
+        self.archive = write_archive(self.server, ARCHIVE_PATH, self.files)
+
+    def repair_from(self, answers, hashed):
+        closing = ClosingServer(answers)
+        self.addCleanup(closing.stop)
+        serve_list(self.server, closing.url(ARCHIVE_PATH),
+                   [sha256_line(ARCHIVE_NAME, self.archive)] if hashed else [])
+        client = make_client(self)
+        return client, repair(client), closing
+
+    def test_a_cut_body_is_fetched_again_when_hashed(self):
+        half = self.archive[:len(self.archive) // 2]
+        client, result, closing = self.repair_from([half, self.archive], hashed=True)
+        self.assertEqual([], result.boxes())
+        self.assertEqual(documents_after(self.files), documents(client))
+        self.assertEqual(2, len(closing.archive_requests()))
+
+    def test_a_cut_body_ends_with_a_box_and_changes_nothing(self):
+        half = self.archive[:len(self.archive) // 2]
+        for hashed, boxes in ((True, [download_box("SHA-256 mismatch"), DOWNLOAD_FAILED]),
+                              (False, [EXTRACT_FAILED])):
+            with self.subTest(hashed=hashed):
+                client, result, closing = self.repair_from([half], hashed)
+                self.assertEqual(boxes, result.boxes())
+                self.assertEqual(OLD_DOCUMENTS, documents(client))
 
 
 if __name__ == "__main__":
