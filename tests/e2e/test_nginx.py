@@ -13,8 +13,8 @@ import tempfile
 import unittest
 
 import qxweb
-from download_case import (ARCHIVE_NAME, DOWNLOAD_ERROR, FAST_RETRIES, documents_after, free_port, https_env,
-                           patch_files, serve_list, sha256_line, write_archive)
+from download_case import (ARCHIVE_NAME, DOWNLOAD_ERROR, FAST_RETRIES, documents_after, free_port,
+                           https_env, patch_files, serve_list, sha256_line, write_archive)
 from qxweb import wait_until
 from repair_case import (DOWNLOAD_FAILED, IDC_HINT, OLD_DOCUMENTS, PATCH_LIST_FAILED, REPAIRED_HINT,
                          documents, make_client)
