@@ -52,7 +52,11 @@ http {{
         # gzip for every type, given only to clients that ask for it.
         location /gzip/ {{ gzip on; gzip_types *; gzip_min_length 0; }}
         # A filter that changes the body: chunked, without a length, and no ranges.
-        location /chunked/ {{ sub_filter_types *; sub_filter "no such text" ""; }}
+        location /chunked/ {{
+            sub_filter_types *;
+            sub_filter "no such text" "";
+            location /chunked/slow/ {{ limit_rate 1m; }}
+        }}
         # The patch list as the publisher stored it compressed, sent whether asked for or not.
         location = {patch_list} {{ gzip_static always; default_type text/plain; }}
     }}
@@ -211,6 +215,26 @@ class RealWebServer(unittest.TestCase):
                 [(method, asked, if_range, status, sent)] = self.nginx.requests(path)
                 self.assertEqual(("GET", 200), (method, status))
                 self.assertEqual(framed, sent > len(archive))
+
+    # A chunked answer cut half-way. nginx's filter leaves only a weak ETag and no Last-Modified, so
+    # nothing can tell that a continuation would be of the same file: the next attempt asks for the
+    # whole file and writes it from its start.
+    def test_a_chunked_answer_cut_short_starts_again(self):
+        path = "/chunked/slow/" + ARCHIVE_NAME
+        archive = write_archive(self.nginx, path, self.files)
+        serve_list(self.nginx, self.nginx.url(path), [sha256_line(ARCHIVE_NAME, archive)])
+        client = make_client(self)
+        run = qxweb.start(client, answers=[], dialog=["press"], env=FAST_RETRIES)
+        partial = client.file("TmpPatch", ARCHIVE_NAME)
+        wait_until(lambda: os.path.exists(partial) and
+                   os.path.getsize(partial) >= len(archive) // 3, what="a third of the archive")
+        self.nginx.kill_worker()
+        result = run.finish(timeout=60)
+
+        self.assertRepaired(client, result, self.files)
+        [(method, asked, if_range, status, sent)] = self.nginx.requests(path)
+        self.assertEqual(("-", 200), (asked, status))
+        self.assertGreater(sent, len(archive))  # whole, in chunks
 
     # The publisher replaces the archive while a player downloads it: the If-Range of the resume
     # no longer matches, nginx sends the new file whole, and it is written from its start.
