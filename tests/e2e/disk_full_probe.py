@@ -17,17 +17,10 @@ import unittest
 
 import qxweb
 import real_fs
+from fault_sweep import PATCH_FOLDERS, folder_state
 from qxweb import PatchServer
-from repair_case import OLD_DOCUMENTS, documents, make_client
+from repair_case import IDC_HINT, OLD_DOCUMENTS, REPAIRED_HINT, documents, make_client
 
-IDC_HINT = 1005
-REPAIRED_HINT = "修复成功！可启动游戏。"
-PATCH_FOLDERS = ("pkres", "subver", "patch_cache", "qatools")
-
-
-def folder_state(tree, folder):
-    prefix = folder + "/"
-    return {k: v for k, v in tree.items() if k.startswith(prefix) and v is not None}
 
 
 def whole(tree):

@@ -17,26 +17,21 @@ import tempfile
 import time
 
 import qxweb
-from qxweb import ClientFolder, PatchServer, patch_line, patch_list
-from repair_case import move_documents, with_folder_entries
+import real_fs
+from fault_sweep import PATCH_FOLDERS, folder_state
+from qxweb import ClientFolder, PatchServer
+from repair_case import IDC_HINT, REPAIRED_HINT, move_documents
 
-IDC_HINT = 1005
-REPAIRED_HINT = "修复成功！可启动游戏。"
-PATCH_FOLDERS = ("pkres", "subver", "patch_cache", "qatools")
 CHUNK = 1 << 20
-
-
-def random_bytes(size, seed):
-    return random.Random(seed).randbytes(size)
 
 
 def releases(patch_mib):
     """Two releases whose archives hold patch_mib MiB of incompressible files between them."""
     half = max(1, patch_mib // 2)
-    first = {"pkres/p%02d.pk" % i: random_bytes(CHUNK, 100 + i) for i in range(half)}
+    first = {"pkres/p%02d.pk" % i: real_fs.incompressible(CHUNK, 100 + i) for i in range(half)}
     first.update({"subver/ver.txt": b"1.0.1", "qatools/t.txt": b"tool"})
-    second = {"pkres/p00.pk": random_bytes(CHUNK, 999), "subver/ver.txt": b"1.0.2"}
-    second.update({"patch_cache/q%02d.bin" % i: random_bytes(CHUNK, 200 + i)
+    second = {"pkres/p00.pk": real_fs.incompressible(CHUNK, 999), "subver/ver.txt": b"1.0.2"}
+    second.update({"patch_cache/q%02d.bin" % i: real_fs.incompressible(CHUNK, 200 + i)
                    for i in range(patch_mib - half)})
     return {"1.0.1": first, "1.0.2": second}
 
@@ -55,13 +50,8 @@ def make_template(folder, client_mib):
     for i in range(client_mib):
         sub = PATCH_FOLDERS[i % 3]
         qxweb.write_file(os.path.join(folder, sub, "d%d" % (i // 50), "f%04d.bin" % i),
-                         random_bytes(CHUNK, i))
+                         real_fs.incompressible(CHUNK, i))
     qxweb.write_file(os.path.join(folder, "settings.ini"), b"mine")
-
-
-def folder_state(digests, folder):
-    prefix = folder + "/"
-    return {k: v for k, v in digests.items() if k.startswith(prefix) and v is not None}
 
 
 class Probe:
@@ -162,12 +152,7 @@ def main():
         for files in rel.values():
             new.update({k: digest(v) for k, v in files.items()})
         with PatchServer() as server:
-            lines = []
-            for version, files in rel.items():
-                qxweb.make_zip(os.path.join(server.root, "p", version + ".zip"),
-                               with_folder_entries(files))
-                lines.append(patch_line(version, server.url("/p/%s.zip" % version)))
-            server.put_patch_list(patch_list(lines))
+            real_fs.serve_releases(server, rel)
             probe = Probe(server, template, old, new, args.other_volume or None)
             length = probe.measure()
             print("a whole repair takes %.2f s (client %d MiB, patch %d MiB)%s"

@@ -31,7 +31,8 @@ def incompressible(size, seed):
 # Two releases of incompressible files, 256 KiB each, so that downloading, unpacking and copying
 # them needs that much room; the second replaces a file of the first.
 BIG_RELEASES = {
-    "1.0.1": {"pkres/a.pk": incompressible(256 * 1024, 1), "pkres/n.pk": incompressible(256 * 1024, 2),
+    "1.0.1": {"pkres/a.pk": incompressible(256 * 1024, 1),
+              "pkres/n.pk": incompressible(256 * 1024, 2),
               "subver/ver.txt": b"1.0.1", "qatools/t.txt": b"tool"},
     "1.0.2": {"pkres/a.pk": incompressible(256 * 1024, 3), "subver/ver.txt": b"1.0.2"},
 }
@@ -42,12 +43,17 @@ BIG_NEW = {"pkres/a.pk": BIG_RELEASES["1.0.2"]["pkres/a.pk"],
            "qatools/t.txt": b"tool", "settings.ini": b"mine"}
 
 
-def serve_big(server):
+def serve_releases(server, releases):
+    """The patch list with one archive per release {version: files}, oldest first."""
     lines = []
-    for version, files in BIG_RELEASES.items():
+    for version, files in releases.items():
         qxweb.make_zip(os.path.join(server.root, "p", version + ".zip"), with_folder_entries(files))
         lines.append(qxweb.patch_line(version, server.url("/p/%s.zip" % version)))
     server.put_patch_list(qxweb.patch_list(lines))
+
+
+def serve_big(server):
+    serve_releases(server, BIG_RELEASES)
 
 
 def big_archive_bytes(server):

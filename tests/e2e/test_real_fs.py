@@ -11,10 +11,10 @@ import unittest
 
 import qxweb
 import real_fs
-from qxweb import ClientFolder, PatchServer
+from qxweb import PatchServer
 from repair_case import (COPY_FAILED, DOWNLOAD_FAILED, EXTRACT_FAILED, IDC_HINT, NEW_DOCUMENTS,
                          OLD_DOCUMENTS, PATCH_FILES, REMOVAL_FAILED, REPAIRED_HINT, documents,
-                         make_client, move_documents, repair, serve_patch, tmp_patch)
+                         make_client, move_documents, repair, serve_patch)
 
 NEEDS_ROOT = "needs root (mount, runuser)"
 
@@ -107,19 +107,23 @@ class UnprivilegedUser(RealFsCase):
                 self.assertOpensCleanly(plain_start(client, self.user))
                 self.assertEqual(OLD_DOCUMENTS, documents(client))
 
-    # Inside a patch folder, a folder the user may not open or one owned by someone else: the
-    # folder moves whole into the backup, so the repair succeeds; the backup then cannot be
-    # emptied, and still neither the next start nor the next repair is locked out.
+    # Inside a patch folder, a folder the user may not open, one owned by someone else or a
+    # read-only file of someone else's: the patch folder moves whole into the backup, so the
+    # repair succeeds; the backup then cannot be emptied, and still neither the next start nor
+    # the next repair is locked out.
     def test_what_the_user_may_not_remove_never_locks_out_a_start_or_a_repair(self):
-        for case in ("a folder of mode 000", "a folder owned by root"):
+        for case in ("a folder of mode 000", "a folder owned by root", "a read-only root file"):
             with self.subTest(case=case):
                 serve_patch(self.server)
                 client = self.client()
                 sub = client.file("Documents", "pkres", "sub")
                 if case == "a folder of mode 000":
                     os.chmod(sub, 0)
-                else:
+                elif case == "a folder owned by root":
                     shutil.chown(sub, "root", "root")
+                else:
+                    shutil.chown(os.path.join(sub, "b.pk"), "root", "root")
+                    os.chmod(os.path.join(sub, "b.pk"), 0o444)
                 self.assertRepaired(client, self.repair(client), NEW_DOCUMENTS)
                 self.assertOpensCleanly(plain_start(client, self.user))
                 self.assertEqual(NEW_DOCUMENTS, documents(client))
