@@ -11,6 +11,7 @@ dialog with every patch folder wholly old or wholly new, and a repair must succe
 
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import unittest
@@ -19,19 +20,23 @@ import qxweb
 import real_fs
 from fault_sweep import PATCH_FOLDERS, folder_state
 from qxweb import PatchServer
-from repair_case import IDC_HINT, OLD_DOCUMENTS, REPAIRED_HINT, documents, make_client
+from repair_case import (IDC_HINT, OLD_DOCUMENTS, REPAIRED_HINT, documents, make_client,
+                         move_documents)
+
+LARGE_OLD = real_fs.LARGE_OLD
 
 
-
-def whole(tree):
+def whole(tree, old=OLD_DOCUMENTS):
     for folder in PATCH_FOLDERS:
         state = folder_state(tree, folder)
-        if state not in (folder_state(OLD_DOCUMENTS, folder),
-                         folder_state(real_fs.BIG_NEW, folder)):
+        if state not in (folder_state(old, folder), folder_state(real_fs.BIG_NEW, folder)):
             return "%s is mixed or lost: %s" % (folder, sorted(state))
     if tree.get("settings.ini") != b"mine":
         return "the client's own file changed"
     return None
+
+
+SWEEPS = {"whole": "whole_client", "documents": "small_documents", "backup": "backup_copy"}
 
 
 class Sweep(unittest.TestCase):
@@ -40,7 +45,7 @@ class Sweep(unittest.TestCase):
     def runTest(self):
         pass
 
-    def case(self, where, free, make_room):
+    def case(self, where, free, make_room, old=OLD_DOCUMENTS):
         problems = []
         faulty = qxweb.run(self.client, answers=[], dialog=["press"])
         succeeded = REPAIRED_HINT in faulty.texts(IDC_HINT)
@@ -50,7 +55,7 @@ class Sweep(unittest.TestCase):
         label = "%s, %d bytes free" % (where, free)
         if "open" not in start.dialog_events() or start.boxes():
             problems.append("%s: the next start: %s" % (label, start.boxes()))
-        wrong = whole(after)
+        wrong = whole(after, old)
         if wrong:
             problems.append("%s: %s" % (label, wrong))
         if succeeded and after != real_fs.BIG_NEW:
@@ -65,6 +70,14 @@ class Sweep(unittest.TestCase):
         self.client = real_fs.client_on_tmpfs(self, 4 * self.archives)
         filler = real_fs.leave_free(self.client.path, free)
         return self.case("client on tmpfs", free, lambda: os.unlink(filler))
+
+    def backup_copy(self, free):
+        """The client on a tmpfs, its Documents on /dev/shm: the backup is a copy into TmpPatch."""
+        self.client = real_fs.client_on_tmpfs(self, 4 * self.archives + 1024 * 1024, LARGE_OLD)
+        self.addCleanup(shutil.rmtree, move_documents(self.client, "/dev/shm"), True)
+        filler = real_fs.leave_free(self.client.path, free)
+        return self.case("backup copied into a full TmpPatch", free, lambda: os.unlink(filler),
+                         LARGE_OLD)
 
     def small_documents(self, size):
         self.client = make_client(self)
@@ -91,14 +104,14 @@ def main():
         archives = real_fs.big_archive_bytes(server)
         needed = 2 * archives + 512 * 1024
         sweeps = [("whole", range(0, needed, args.step)),
-                  ("documents", range(160 * 1024, 1200 * 1024, args.step))]
+                  ("documents", range(160 * 1024, 1200 * 1024, args.step)),
+                  ("backup", range(archives, needed + 1024 * 1024, args.step))]
         for kind, amounts in sweeps:
             for amount in amounts:
                 sweep = Sweep()
                 sweep.archives = archives
                 try:
-                    found, outcome = (sweep.whole_client(amount) if kind == "whole"
-                                      else sweep.small_documents(amount))
+                    found, outcome = getattr(sweep, SWEEPS[kind])(amount)
                 finally:
                     sweep.doCleanups()
                 runs += 1

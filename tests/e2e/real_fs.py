@@ -43,6 +43,11 @@ BIG_NEW = {"pkres/a.pk": BIG_RELEASES["1.0.2"]["pkres/a.pk"],
            "qatools/t.txt": b"tool", "settings.ini": b"mine"}
 
 
+# A client whose pkres holds a large file: its backup, copied when Documents is on another file
+# system, needs that much room in TmpPatch.
+LARGE_OLD = dict(OLD_DOCUMENTS, **{"pkres/large.pk": incompressible(512 * 1024, 7)})
+
+
 def serve_releases(server, releases):
     """The patch list with one archive per release {version: files}, oldest first."""
     lines = []

@@ -12,9 +12,9 @@ import unittest
 import qxweb
 import real_fs
 from qxweb import PatchServer
-from repair_case import (COPY_FAILED, DOWNLOAD_FAILED, EXTRACT_FAILED, IDC_HINT, NEW_DOCUMENTS,
-                         OLD_DOCUMENTS, PATCH_FILES, REMOVAL_FAILED, REPAIRED_HINT, documents,
-                         make_client, move_documents, repair, serve_patch)
+from repair_case import (BACKUP_FAILED, COPY_FAILED, DOWNLOAD_FAILED, EXTRACT_FAILED, IDC_HINT,
+                         NEW_DOCUMENTS, OLD_DOCUMENTS, PATCH_FILES, REMOVAL_FAILED, REPAIRED_HINT,
+                         documents, make_client, move_documents, repair, serve_patch)
 
 NEEDS_ROOT = "needs root (mount, runuser)"
 
@@ -61,6 +61,21 @@ class FullDisk(RealFsCase):
                 os.unlink(filler)
                 self.assertOpensCleanly(plain_start(client))
                 self.assertRepaired(client, repair(client), real_fs.BIG_NEW)
+
+    # Documents on another file system, so the backup is a copy into TmpPatch, which has room for
+    # the unpacked patch but not for the copy: the backup's box, Documents as it was.
+    def test_a_backup_copy_that_fills_the_disk_loses_nothing(self):
+        client = real_fs.client_on_tmpfs(self, 4 * self.archives + 1024 * 1024, real_fs.LARGE_OLD)
+        target = move_documents(client, "/dev/shm")
+        self.addCleanup(shutil.rmtree, target, True)
+        filler = real_fs.leave_free(client.path, 2 * self.archives + 256 * 1024)
+        result = repair(client)
+        self.assertEqual([BACKUP_FAILED], result.boxes())
+        self.assertEqual(real_fs.LARGE_OLD, qxweb.tree(target))
+
+        os.unlink(filler)
+        self.assertOpensCleanly(plain_start(client))
+        self.assertRepaired(client, repair(client), real_fs.BIG_NEW)
 
     # Documents on a small file system of its own (behind a link): the install copies into it and
     # runs out of room part way. The old folders come back whole; with room, the repair succeeds.
