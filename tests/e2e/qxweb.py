@@ -239,10 +239,16 @@ def read_transcript(path):
 class Run:
     """A started copy of the program; finish() waits for it and returns its Result."""
 
-    def __init__(self, client, answers=None, dialog=None, args=(), cwd=None, env=None):
+    def __init__(self, client, answers=None, dialog=None, args=(), cwd=None, env=None,
+                 user=None):
         fd, self.transcript = tempfile.mkstemp(prefix="transcript-", suffix=".jsonl",
                                                dir=client.root)
         os.close(fd)
+        command = [client.binary] + list(args)
+        if user is not None:
+            # Runs as that user (the caller is root): the transcript must be theirs to write.
+            shutil.chown(self.transcript, user)
+            command = ["runuser", "-u", user, "--"] + command
         full_env = dict(os.environ)
         for name in ("QXWEB_ANSWERS", "QXWEB_DIALOG"):
             full_env.pop(name, None)
@@ -256,7 +262,7 @@ class Run:
         if dialog is not None:
             full_env["QXWEB_DIALOG"] = ",".join(dialog)
         full_env.update(env or {})
-        self.proc = subprocess.Popen([client.binary] + list(args), cwd=cwd or client.path,
+        self.proc = subprocess.Popen(command, cwd=cwd or client.path,
                                      env=full_env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
@@ -287,16 +293,17 @@ class Run:
         self.proc.communicate()
 
 
-def start(client, answers=None, dialog=None, args=(), cwd=None, env=None):
+def start(client, answers=None, dialog=None, args=(), cwd=None, env=None, user=None):
     """Starts the program in the client folder (or cwd) without waiting; see run()."""
-    return Run(client, answers, dialog, args, cwd, env)
+    return Run(client, answers, dialog, args, cwd, env, user)
 
 
-def run(client, answers=None, dialog=None, args=(), cwd=None, env=None, timeout=60):
+def run(client, answers=None, dialog=None, args=(), cwd=None, env=None, timeout=60, user=None):
     """Runs the program of the client folder to its end, scripted: answers are the message-box
     answers ("ok", "cancel", "yes", "no", "retry"), dialog the dialog actions ("press", "close");
-    None leaves the variable unset. No terminal: stdin is empty, stdout and stderr are captured."""
-    return start(client, answers, dialog, args, cwd, env).finish(timeout)
+    None leaves the variable unset. No terminal: stdin is empty, stdout and stderr are captured.
+    user (as root only) runs it as that user through runuser."""
+    return start(client, answers, dialog, args, cwd, env, user).finish(timeout)
 
 
 def wait_until(condition, timeout=30, what="a condition"):

@@ -192,6 +192,21 @@ TEST_F(InstallStagesTest, BackupMovesThePatchFoldersThatExistOrCopiesWhereAMoveI
     EXPECT_EQ(Snapshot("Documents/subver"), (Tree{{"ver.txt", "1.0.0"}}));
 }
 
+// A finished repair's backup that cannot be emptied (a file the user may not remove) is set aside
+// in TmpPatch; it never stands in the way of the next backup.
+TEST_F(InstallStagesTest, AStaleBackupThatCannotBeRemovedIsSetAsideForTheNewOne) {
+    Write("TmpPatch/OrgPatch/pkres/stuck.pk", "stale");
+    MakeClientDocuments();
+    qx::InjectFault(qx::Sys::Unlink, 1, EACCES, "OrgPatch/pkres/stuck.pk");
+
+    EXPECT_TRUE(BackupOriginalPatches());
+    EXPECT_EQ(Below(Snapshot("TmpPatch/OrgPatch"), "pkres"),
+              (Tree{{"a.pk", "pkres a"}, {"sub/", ""}, {"sub/b.pk", "pkres b"}}));
+    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch.stale1"),
+              (Tree{{"pkres/", ""}, {"pkres/stuck.pk", "stale"}}));
+    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::BackupComplete);
+}
+
 // MoveTree places files as CopyTree does: later ones replace, the target's own stay, a read-only
 // target fails it with the copy's error. A folder the target lacks goes by one rename; where the
 // system refuses a move, the entry is copied, with the same result.
