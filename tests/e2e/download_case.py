@@ -19,12 +19,12 @@ DOWNLOAD_ERROR = "下载Patch网络异常，错误信息："
 IDC_PROGRESS = 1001
 
 
-def big_file(seed, size=3 << 20):
-    return random.Random(seed).randbytes(size)
+def big_file(variant, size=3 << 20):
+    return random.Random(variant).randbytes(size)
 
 
-def patch_files(seed=1):
-    return dict(PATCH_FILES, **{"pkres/big.bin": big_file(seed)})
+def patch_files(variant=1):
+    return dict(PATCH_FILES, **{"pkres/big.bin": big_file(variant)})
 
 
 def documents_after(files):

@@ -138,7 +138,8 @@ def main():
     parser.add_argument("--other-volume", default="",
                         help="a folder on another file system to hold Documents (every move "
                              "then copied)")
-    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--variant", type=int, default=1,
+                        help="which spread of kill delays to draw (the same number, the same delays)")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="qxweb-kill-probe-")
@@ -159,7 +160,7 @@ def main():
                   % (length, args.mib, args.patch_mib,
                      ", Documents on " + args.other_volume if args.other_volume else ""),
                   flush=True)
-            rng = random.Random(args.seed)
+            rng = random.Random(args.variant)
             states = {}
             for i in range(args.runs):
                 # Evenly spread over the repair, each shifted at random within its slot.

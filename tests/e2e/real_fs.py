@@ -24,8 +24,8 @@ def is_root():
     return os.geteuid() == 0
 
 
-def incompressible(size, seed):
-    return random.Random(seed).randbytes(size)
+def incompressible(size, variant):
+    return random.Random(variant).randbytes(size)
 
 
 # Two releases of incompressible files, 256 KiB each, so that downloading, unpacking and copying

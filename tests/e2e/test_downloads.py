@@ -90,7 +90,7 @@ class Faults(unittest.TestCase):
     # The publisher replaces the archive (and its hash line) while a player downloads it: If-Range
     # no longer matches, the server sends the new file whole, and the file starts again.
     def test_a_file_replaced_between_attempts_is_fetched_whole(self):
-        new_files = patch_files(seed=2)
+        new_files = patch_files(variant=2)
         new_archive = write_archive(self.server, "/p/new.zip", new_files)
         serve_list(self.server, self.server.url(ARCHIVE_PATH),
                    [sha256_line(ARCHIVE_NAME, new_archive)])

@@ -246,7 +246,7 @@ class RealWebServer(unittest.TestCase):
         wait_until(lambda: os.path.exists(partial) and
                    os.path.getsize(partial) >= len(self.archive) // 3,
                    what="a third of the archive")
-        new_files = patch_files(seed=2)
+        new_files = patch_files(variant=2)
         target = os.path.join(self.root, *SLOW_PATH.strip("/").split("/"))
         replaced = write_archive(self.nginx, SLOW_PATH + ".new", new_files)
         os.utime(target + ".new", (os.stat(target).st_mtime + 60,) * 2)
