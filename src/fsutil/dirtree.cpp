@@ -148,6 +148,22 @@ bool IsDotEntry(const wchar_t* name) {
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
+bool ListFolderEntries(const std::wstring& folder, std::vector<WIN32_FIND_DATAW>& entries,
+                       FileFailure* failure) {
+    WIN32_FIND_DATAW data;
+    FindHandle search(FindFirstFileW(JoinPath(folder, L"*.*").c_str(), &data));
+    if (!search.valid()) {
+        NoteFailure(failure, L"FindFirstFileW", folder);
+        return false;
+    }
+    do {
+        if (!IsDotEntry(data.cFileName)) {
+            entries.push_back(data);
+        }
+    } while (FindNextFileW(search.get(), &data));
+    return true;
+}
+
 int MakeDir(const wchar_t* path) {
     if (path == nullptr) {
         return 0;

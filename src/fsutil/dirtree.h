@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "platform/win32.h"
 
 struct FileFailure;
 
@@ -26,3 +29,7 @@ int RecreateDir(const std::wstring& path);
 
 // The "." and ".." entries that a folder search lists beside the real ones.
 bool IsDotEntry(const wchar_t* name);
+// Appends the entries of a folder, without "." and "..", to `entries`; false (the failed call in
+// `failure`, when given) when the folder cannot be listed.
+bool ListFolderEntries(const std::wstring& folder, std::vector<WIN32_FIND_DATAW>& entries,
+                       FileFailure* failure = nullptr);

@@ -36,24 +36,6 @@ uint64_t SizeOf(const WIN32_FIND_DATAW& data) {
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// The entries of a folder without "." and ".."; false when it cannot be listed.
-bool ListEntries(const std::wstring& folder, std::vector<WIN32_FIND_DATAW>& entries,
-                 FileFailure* failure) {
-    const std::wstring pattern = JoinPath(folder, L"*.*");
-    WIN32_FIND_DATAW data;
-    FindHandle search(FindFirstFileW(pattern.c_str(), &data));
-    if (!search.valid()) {
-        NoteFailure(failure, L"FindFirstFileW", folder);
-        return false;
-    }
-    do {
-        if (!IsDotEntry(data.cFileName)) {
-            entries.push_back(data);
-        }
-    } while (FindNextFileW(search.get(), &data));
-    return true;
-}
-
 // Removes an item of Documents that the backup does not hold in this form: a link goes itself,
 // never what it leads to; a folder goes with Documents' rules (a read-only file stops it).
 bool RemoveExtra(const std::wstring& path, DWORD attributes, FileFailure* failure) {
@@ -138,7 +120,7 @@ bool MirrorFolder(const std::wstring& saved, const std::wstring& target, FileFai
 // backup has a folder, a link where it has either).
 bool RemoveExtras(const std::wstring& saved, const std::wstring& target, FileFailure* failure) {
     std::vector<WIN32_FIND_DATAW> entries;
-    if (!ListEntries(target, entries, failure)) {
+    if (!ListFolderEntries(target, entries, failure)) {
         return false;
     }
     bool whole = true;
@@ -158,7 +140,7 @@ bool RemoveExtras(const std::wstring& saved, const std::wstring& target, FileFai
 
 bool PutEntriesBack(const std::wstring& saved, const std::wstring& target, FileFailure* failure) {
     std::vector<WIN32_FIND_DATAW> entries;
-    if (!ListEntries(saved, entries, failure)) {
+    if (!ListFolderEntries(saved, entries, failure)) {
         return false;
     }
     bool whole = true;

@@ -9,7 +9,6 @@
 #include "fsutil/dirtree.h"
 #include "fsutil/paths.h"
 #include "layout/folders.h"
-#include "platform/owners.h"
 #include "platform/win32.h"
 #include "repair/journal.h"
 
@@ -19,19 +18,12 @@ namespace {
 void RemoveAllButPendingBackup(const std::wstring& folder) {
     const std::wstring keptBackup = OrgPatchFolder();
     const std::wstring keptJournal = RepairJournalPath();
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    FindHandle search(FindFirstFileW(JoinPath(folder, L"*.*").c_str(), &data));
-    if (!search.valid()) {
+    std::vector<WIN32_FIND_DATAW> entries;
+    if (!ListFolderEntries(folder, entries)) {
         return;
     }
-    do {
-        if (!IsDotEntry(data.cFileName)) {
-            names.emplace_back(data.cFileName);
-        }
-    } while (FindNextFileW(search.get(), &data));
-    for (const std::wstring& name : names) {
-        const std::wstring path = JoinPath(folder, name);
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        const std::wstring path = JoinPath(folder, entry.cFileName);
         if (path != keptBackup && path != keptJournal) {
             RemoveOwnItem(path);
         }
