@@ -127,8 +127,9 @@ def xdotool(*args):
 
 
 def find_window(caption):
-    """The X window id of the top-level window with exactly this caption, or ""."""
-    for window in xdotool("search", "--name", caption).split():
+    """The X window id of the mapped top-level window with exactly this caption, or "". Wine
+    creates a window's X window before it maps it, and an unmapped window cannot be captured."""
+    for window in xdotool("search", "--onlyvisible", "--name", caption).split():
         if xdotool("getwindowname", window) == caption:
             return window
     return ""
@@ -143,9 +144,8 @@ def window_origin(window):
 class Picture:
     """A window's pixels as the X server holds them (Wine draws the caption and frame itself)."""
 
-    def __init__(self, window):
-        self.ppm = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"],
-                                  check=True, timeout=60, capture_output=True).stdout
+    def __init__(self, ppm):
+        self.ppm = ppm
         # A binary PPM: "P6", width, height, 255, one whitespace byte, then RGB triples.
         fields = self.ppm.split(maxsplit=3)
         self.width, self.height = int(fields[1]), int(fields[2])
@@ -181,6 +181,14 @@ class Picture:
                        timeout=60)
 
 
+def picture_of(window):
+    """The window's Picture, or None while the X server cannot give one: the window is being
+    mapped, moved or resized by Wine at that moment, and a later try succeeds."""
+    done = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"], timeout=60,
+                          capture_output=True)
+    return Picture(done.stdout) if done.returncode == 0 and done.stdout.startswith(b"P6") else None
+
+
 def capture(window, name, regions, origin=(0, 0), seconds=20):
     """Waits until every region of the window is drawn (enough ink in it: a window captured
     before its paint is blank), then saves the window as a PNG in the screenshots folder. regions:
@@ -190,11 +198,15 @@ def capture(window, name, regions, origin=(0, 0), seconds=20):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     deadline = time.monotonic() + seconds
     while True:
-        picture = Picture(window)
-        blank = [what for what, (x0, y0, x1, y1) in regions.items()
-                 if picture.ink((x0 + origin[0], y0 + origin[1], x1 + origin[0],
-                                 y1 + origin[1])) < MIN_INK]
+        picture = picture_of(window)
+        blank = list(regions) if picture is None else [
+            what for what, (x0, y0, x1, y1) in regions.items()
+            if picture.ink((x0 + origin[0], y0 + origin[1], x1 + origin[0],
+                            y1 + origin[1])) < MIN_INK]
         if not blank or time.monotonic() > deadline:
+            if picture is None:
+                raise AssertionError("%s: the window could not be captured for %d s"
+                                     % (name, seconds))
             picture.save(path)
             break
         time.sleep(0.2)
@@ -211,7 +223,11 @@ def capture_dialog(window, name, *shown):
 def client_origin(window):
     """Where the dialog's client area starts inside its X window (Wine draws the caption and
     frame itself), found through the panel's frame pixel once the dialog has painted it."""
-    frame = wait_for("the dialog's panel frame", lambda: Picture(window).find(FRAME_COLOUR))
+    def frame_pixel():
+        picture = picture_of(window)
+        return picture.find(FRAME_COLOUR) if picture else None
+
+    frame = wait_for("the dialog's panel frame", frame_pixel)
     return frame[0] - PANEL_TOP_LEFT[0], frame[1] - PANEL_TOP_LEFT[1]
 
 
