@@ -136,7 +136,8 @@ int DownloadProgressCallback(void* /*userData*/, double totalDown, double nowDow
     }
     const int percent = PercentOf(nowDown, totalDown);
     SampleDownloadSpeed(SaturatedInt64(nowDown), SteadyMilliseconds());
-    PostMessageW(g_hMainDlg, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent), 0);
+    PostMessageW(g_hMainDlg, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent),
+                 static_cast<LPARAM>(g_downloadDone));
     return 0;
 }
 

@@ -11,6 +11,7 @@ int32_t g_extractTotal = 0;
 int32_t g_extractDone = 0;
 float g_extractScale = 0.0f;
 bool g_downloadDoneLatch = false;
+int32_t g_downloadFoldedTransfer = 0;
 bool g_extractDoneLatch = false;
 uint32_t g_speedBytes = 0;
 uint32_t g_shownSpeedBytes = 0;

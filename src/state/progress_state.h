@@ -26,6 +26,9 @@ extern int32_t g_extractTotal;
 extern int32_t g_extractDone;
 extern float g_extractScale;
 extern bool g_downloadDoneLatch;
+// The transfer (its g_downloadDone number, carried in WM_DOWNLOAD_PROGRESS's lParam) whose 100 %
+// the bar has taken in; 0 for none. The dialog thread's alone.
+extern int32_t g_downloadFoldedTransfer;
 extern bool g_extractDoneLatch;
 extern uint32_t g_speedBytes;
 extern uint32_t g_shownSpeedBytes;

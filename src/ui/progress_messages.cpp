@@ -22,11 +22,12 @@ void SetBarPosition(HWND dialog, int position) {
 }
 
 // Moves the bar within the current file or archive. Its 100 % is folded into the base once;
-// the first notification after that (the next file's start) only clears the latch.
-void StepProgress(HWND dialog, uint32_t percent, float scale, bool& doneLatch) {
+// the first notification after that (the next file's start) only clears the latch. True when
+// this notification folded the file in.
+bool StepProgress(HWND dialog, uint32_t percent, float scale, bool& doneLatch) {
     if (doneLatch) {
         doneLatch = percent >= 100;
-        return;
+        return false;
     }
     // A percentage above 100 (an over-long body) would push the bar past the file's share.
     const float clamped = static_cast<float>(percent > 100 ? 100 : percent);
@@ -35,7 +36,9 @@ void StepProgress(HWND dialog, uint32_t percent, float scale, bool& doneLatch) {
     if (percent >= 100) {
         doneLatch = true;
         g_progressBase = position;
+        return true;
     }
+    return false;
 }
 
 void UpdateSpeedLabel(HWND dialog, uint32_t percent) {
@@ -69,9 +72,16 @@ void FormatSpeedText(uint32_t bytesPerSecond, wchar_t* text, size_t size) {
     std::swprintf(text, size, L"%.2f%ls/s", static_cast<double>(figure), unit);
 }
 
-void OnDownloadProgress(HWND dialog, WPARAM wParam) {
+void OnDownloadProgress(HWND dialog, WPARAM wParam, LPARAM lParam) {
     const uint32_t percent = PercentOf(wParam);
-    StepProgress(dialog, percent, g_downloadScale, g_downloadDoneLatch);
+    const auto transfer = static_cast<int32_t>(lParam);
+    // A transfer already folded in is being fetched once more (its archive failed the hash
+    // check, or an attempt failed after the whole body had come): the bar stays at the file's
+    // end instead of counting the file twice; the speed label still follows it.
+    if (transfer != g_downloadFoldedTransfer &&
+        StepProgress(dialog, percent, g_downloadScale, g_downloadDoneLatch)) {
+        g_downloadFoldedTransfer = transfer;
+    }
     UpdateSpeedLabel(dialog, percent);
 }
 

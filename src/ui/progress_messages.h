@@ -7,7 +7,8 @@
 
 #include "platform/win32.h"
 
-void OnDownloadProgress(HWND dialog, WPARAM percent);
+// transfer: the number of the transfer reporting (g_downloadDone when it was announced).
+void OnDownloadProgress(HWND dialog, WPARAM percent, LPARAM transfer);
 void OnExtractProgress(HWND dialog, WPARAM percent);
 void OnExtractCount(HWND dialog);
 void OnDownloadCount(HWND dialog);

@@ -201,7 +201,7 @@ INT_PTR CALLBACK RepairDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         case WM_DESTROY:
             return OnDestroy();
         case WM_DOWNLOAD_PROGRESS:
-            OnDownloadProgress(hwnd, wParam);
+            OnDownloadProgress(hwnd, wParam, lParam);
             return 0;
         case WM_EXTRACT_PROGRESS:
             OnExtractProgress(hwnd, wParam);

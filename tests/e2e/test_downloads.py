@@ -10,13 +10,28 @@ import threading
 import unittest
 
 import qxweb
-from download_case import (ARCHIVE_NAME, ARCHIVE_PATH, DOWNLOAD_ERROR, bar_positions,
+from download_case import (ARCHIVE_NAME, ARCHIVE_PATH, DOWNLOAD_ERROR, IDC_PROGRESS, bar_positions,
                            documents_after, free_port, https_env, log_text, patch_files, range_start,
                            ranges, repair, serve_list, serve_patch, sha256_line, write_archive)
 from qxweb import PatchServer
-from repair_case import (DOWNLOAD_FAILED, EXTRACT_FAILED, IDC_HINT, OLD_DOCUMENTS, REPAIRED_HINT,
-                         documents, make_client)
+from repair_case import (DOWNLOAD_FAILED, EXTRACT_FAILED, IDC_HINT, IDC_STATUS, OLD_DOCUMENTS,
+                         REPAIRED_HINT, documents, make_client)
 from tls_certificates import TestCertificates
+
+
+DOWNLOADING = "正在下载补丁文件"
+
+
+def download_positions(result):
+    """The bar's positions while the status says the archives are being downloaded."""
+    positions, downloading = [], False
+    for e in result.events:
+        if e.get("id") == IDC_STATUS and "text" in e:
+            downloading = e["text"] == DOWNLOADING
+        elif e.get("id") == IDC_PROGRESS and e.get("event") == "control" and "pos" in e:
+            if downloading:
+                positions.append(e["pos"])
+    return positions
 
 
 def download_box(error):
@@ -132,6 +147,21 @@ class HashLines(unittest.TestCase):
         self.assertEqual([None, None], ranges(self.server))
         self.assertEqual(OLD_DOCUMENTS, documents(client))
         self.assertNotIn(ARCHIVE_NAME, qxweb.tree(client.file("TmpPatch")))
+
+    # A damaged copy first (a stale cache on the way, say), the right archive when it is fetched
+    # once more: the repair installs it, and the bar counts the archive once, not twice.
+    def test_a_mismatch_then_the_right_archive_installs(self):
+        right = write_archive(self.server, "/p/right.zip", self.files)
+        write_archive(self.server, ARCHIVE_PATH, patch_files(variant=2))
+        serve_list(self.server, self.server.url(ARCHIVE_PATH), [sha256_line(ARCHIVE_NAME, right)])
+        self.server.set_rule(ARCHIVE_PATH, {"sequence": [{"replace_with": "p/right.zip"}]})
+        client = make_client(self)
+        result = repair(client)
+        self.assertEqual([], result.boxes())
+        self.assertEqual(documents_after(self.files), documents(client))
+        self.assertEqual([None, None], ranges(self.server))
+        # One archive and the absent cumulative patch: the downloads fill 35 % of the bar.
+        self.assertLessEqual(max(download_positions(result)), 35)
 
     def test_a_missing_or_malformed_line_leaves_the_archive_unchecked(self):
         digest = "ab" * 32

@@ -33,6 +33,7 @@ void ResetProgressState() {
     g_extractDone = 0;
     g_extractScale = 0.0f;
     g_downloadDoneLatch = false;
+    g_downloadFoldedTransfer = 0;
     g_extractDoneLatch = false;
     g_speedBytes = 0;
     g_shownSpeedBytes = 0;

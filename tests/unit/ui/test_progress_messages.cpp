@@ -42,8 +42,10 @@ class ProgressMessagesTest : public DialogTest {
     }
 };
 
-void Download(HWND dialog, int percent) {
-    SendMessageW(dialog, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent), 0);
+// A progress notification of the transfer with this number (the first is 1).
+void Download(HWND dialog, int transfer, int percent) {
+    SendMessageW(dialog, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent),
+                 static_cast<LPARAM>(transfer));
 }
 
 void Extract(HWND dialog, int percent) {
@@ -54,11 +56,11 @@ TEST_F(ProgressMessagesTest, ThreeFilesEndTheDownloadAt69AndExtractionAlwaysEnds
     auto steps = [](HWND dialog) {
         g_downloadTotal = 3;
         g_downloadScale = (1.0f / 3) * 0.7f;  // each file adds lroundf(23.33) = 23
-        for (int file = 0; file < 3; ++file) {
-            Download(dialog, 0);  // the first file moves to 0; later ones only clear the latch
-            Download(dialog, 50);
-            Download(dialog, 100);
-            Download(dialog, 100);  // repeated 100 %: folded in once
+        for (int file = 1; file <= 3; ++file) {
+            Download(dialog, file, 0);  // the first file moves to 0; later ones clear the latch
+            Download(dialog, file, 50);
+            Download(dialog, file, 100);
+            Download(dialog, file, 100);  // repeated 100 %: folded in once
         }
         g_extractTotal = 2;
         g_extractScale = (1.0f / 2) * 0.2f;
@@ -85,11 +87,11 @@ TEST_F(ProgressMessagesTest, TheNextFilesFirstNotificationOnlyClearsTheLatch) {
     auto steps = [&](HWND dialog) {
         g_downloadTotal = 2;
         g_downloadScale = (1.0f / 2) * 0.7f;
-        Download(dialog, 100);  // 35 becomes the base
-        Download(dialog, 30);   // next file: latch cleared, bar stays at 35
+        Download(dialog, 1, 100);  // 35 becomes the base
+        Download(dialog, 2, 30);   // next file: latch cleared, bar stays at 35
         baseAfter.push_back(g_progressBase);
-        Download(dialog, 30);  // now it moves: 35 + lroundf(10.5) = 46
-        Download(dialog, 100);
+        Download(dialog, 2, 30);  // now it moves: 35 + lroundf(10.5) = 46
+        Download(dialog, 2, 100);
         baseAfter.push_back(g_progressBase);
     };
 
@@ -99,13 +101,39 @@ TEST_F(ProgressMessagesTest, TheNextFilesFirstNotificationOnlyClearsTheLatch) {
     EXPECT_EQ(baseAfter, (std::vector<int>{35, 70}));
 }
 
+// A transfer fetched again after its 100 % (its archive failed the hash check) keeps the bar at
+// its end, while the speed label follows the new body; the next transfer moves on from there.
+TEST_F(ProgressMessagesTest, ATransferFetchedAgainIsCountedOnce) {
+    auto steps = [](HWND dialog) {
+        g_downloadTotal = 2;
+        g_downloadScale = (1.0f / 2) * 0.7f;
+        Download(dialog, 1, 50);
+        Download(dialog, 1, 100);
+        g_speedBytes = 2048;
+        Download(dialog, 1, 0);  // the same archive again, from zero
+        Download(dialog, 1, 60);
+        Download(dialog, 1, 100);
+        Download(dialog, 2, 0);
+        Download(dialog, 2, 50);
+        Download(dialog, 2, 100);
+    };
+
+    const qxtest::DialogRunResult run = RunWith(steps);
+
+    EXPECT_EQ(Moves(qxtest::PositionsOf(run.events, IDC_PROGRESS)),
+              (std::vector<int>{18, 35, 53, 70}));
+    EXPECT_EQ(qxtest::TextsOf(run.events, IDC_DOWNLOAD_SPEED),
+              (std::vector<std::string>{"2.00KB/s"}));
+    EXPECT_EQ(g_progressBase, 70);
+}
+
 TEST_F(ProgressMessagesTest, PercentagesOutsideZeroTo100NeverPushTheBarPastTheFilesShare) {
     auto steps = [](HWND dialog) {
         g_downloadTotal = 2;
         g_downloadScale = (1.0f / 2) * 0.7f;
-        Download(dialog, 250);  // as 100 %: 35
-        Download(dialog, 0);
-        Download(dialog, -1);  // taken as unsigned: a huge percentage, again one share
+        Download(dialog, 1, 250);  // as 100 %: 35
+        Download(dialog, 2, 0);
+        Download(dialog, 2, -1);  // taken as unsigned: a huge percentage, again one share
     };
 
     const qxtest::DialogRunResult run = RunWith(steps);
@@ -121,18 +149,18 @@ TEST_F(ProgressMessagesTest, SpeedLabelFollowsChangedDeltasAndEmptiesAt100) {
         g_downloadTotal = 1;
         g_downloadScale = 0.7f;
         g_speedBytes = 512;
-        Download(dialog, 10);
+        Download(dialog, 1, 10);
         SetWindowTextW(speed, L"marker");  // an unchanged delta must leave the label alone
-        Download(dialog, 20);
+        Download(dialog, 1, 20);
         wchar_t text[100] = {};
         GetWindowTextW(speed, text, 100);
         afterUnchanged = text;
         g_speedBytes = 1000;
-        Download(dialog, 30);
+        Download(dialog, 1, 30);
         g_speedBytes = 1572864;
-        Download(dialog, 40);
+        Download(dialog, 1, 40);
         g_speedBytes = 2000;
-        Download(dialog, 100);  // a changed delta at 100 % empties the label
+        Download(dialog, 1, 100);  // a changed delta at 100 % empties the label
     };
 
     const qxtest::DialogRunResult run = RunWith(steps);
