@@ -11,6 +11,7 @@ DWORD Win32ErrorFromCrt(int err) {
     switch (err) {
         case EACCES:
         case EPERM:
+        case EISDIR:  // a folder opened as a file: Windows says access denied
             return ERROR_ACCESS_DENIED;
         case ENOENT:
             return ERROR_PATH_NOT_FOUND;

@@ -2,6 +2,7 @@
 // first (archives often hold no entry for a folder of their own), then every file entry whole,
 // with progress after each file. A failed entry never leaves a partial file.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <memory>
@@ -53,19 +54,53 @@ void RemovePartialFile(const char* path) {
     DeleteFileW(AnsiToWide(path, widePath).c_str());
 }
 
+// The runtime's code for the call that just failed; EIO when it left none.
+int ErrnoOrIo() {
+    return errno != 0 ? errno : EIO;
+}
+
 // One fwrite for the whole entry; a short write or a failed close (a full disk) removes the file.
-bool WriteWholeFile(const char* path, const unsigned char* data, uint32_t size) {
+// 0 when the file is written, else the runtime's code for the failure.
+int WriteWholeFile(const char* path, const unsigned char* data, uint32_t size) {
+    errno = 0;
     UniqueFile file(fopen(path, "wb"));
     if (!file) {
-        return false;
+        return ErrnoOrIo();
     }
-    const bool written = size == 0 || std::fwrite(data, 1, size, file.get()) == size;
-    if (file.close() && written) {
-        return true;
+    int error = size == 0 || std::fwrite(data, 1, size, file.get()) == size ? 0 : ErrnoOrIo();
+    if (!file.close() && error == 0) {
+        error = ErrnoOrIo();
     }
-    RemovePartialFile(path);
-    return false;
+    if (error != 0) {
+        RemovePartialFile(path);  // may change errno: the code is taken first
+    }
+    return error;
 }
+
+// The first entry that failed and its reason, left in errno when the extraction returns false:
+// 0 for a refused or damaged entry (the system had nothing to say), the runtime's code for a
+// file that could not be made or written. Later failures are mostly consequences of the first,
+// and the calls between them leave unrelated codes behind.
+class FirstEntryFailure {
+  public:
+    void Note(int error) {
+        if (!noted_) {
+            noted_ = true;
+            error_ = error;
+        }
+    }
+    // The extraction's result, errno set as above when it failed.
+    bool Result() const {
+        if (noted_) {
+            errno = error_;
+        }
+        return !noted_;
+    }
+
+  private:
+    bool noted_ = false;
+    int error_ = 0;
+};
 
 struct PlannedFile {
     std::string path;
@@ -94,14 +129,18 @@ class EntryBuffer {
 
 bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback& progress) {
     if (impl_ == nullptr || !impl_->handle) {
-        return false;
+        return false;  // errno tells why the archive could not be opened, if the system knew
     }
-    bool result = impl_->unusableEntries == 0;
+    FirstEntryFailure failure;
+    if (impl_->unusableEntries != 0) {
+        failure.Note(0);
+    }
     if (impl_->index.empty()) {
-        return result;
+        return failure.Result();
     }
     if (destination.empty()) {
-        return false;  // no folder to stay below
+        failure.Note(0);  // no folder to stay below
+        return failure.Result();
     }
     const std::string folder = WithoutTrailingSeparator(destination);
 
@@ -111,7 +150,7 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
     for (const auto& entry : impl_->index) {
         const std::string& name = entry.first;
         if (!IsSafeEntryName(name) || !BuildEntryPath(folder, name, path)) {
-            result = false;
+            failure.Note(0);
             continue;
         }
         MakeEntryFolders(folder, name, madeFolders);
@@ -120,7 +159,8 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
         }
     }
     if (files.size() > static_cast<std::size_t>(INT_MAX)) {
-        return false;  // more than the progress counters can count
+        failure.Note(0);  // more than the progress counters can count
+        return failure.Result();
     }
 
     // In central-directory order the archive is read front to back.
@@ -133,9 +173,16 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
     for (const PlannedFile& file : files) {
         const uint32_t size = file.record.uncompressedSize;
         unsigned char* data = buffer.Reserve(size);
-        if (data == nullptr || !ReadIndexedEntry(impl_->handle.get(), file.record, data) ||
-            !WriteWholeFile(file.path.c_str(), data, size)) {
-            result = false;
+        if (data == nullptr) {
+            failure.Note(ENOMEM);
+            continue;
+        }
+        if (!ReadIndexedEntry(impl_->handle.get(), file.record, data)) {
+            failure.Note(0);
+            continue;
+        }
+        if (const int error = WriteWholeFile(file.path.c_str(), data, size); error != 0) {
+            failure.Note(error);
             continue;
         }
         ++filesWritten;
@@ -143,7 +190,7 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
             progress.callback(0, filesWritten, fileCount);
         }
     }
-    return result;
+    return failure.Result();
 }
 
 bool ExtractArchive(const std::string& archive, const std::string& destination,

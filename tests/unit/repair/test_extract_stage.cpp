@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fsutil/file_failure.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "repair/extract_stage.h"
@@ -161,6 +162,31 @@ TEST_F(ExtractStageTest, ABadArchiveFailsTheStageButTheOthersAreStillExtracted) 
         {Entry(L"1.0.2", L"http://h/good.zip"), Entry(L"1.0.1", L"http://h/bad.zip")}));
     EXPECT_EQ(Folders(),
               (Tree{{"1.0.1/", ""}, {"1.0.2/", ""}, {"1.0.2/d/", ""}, {"1.0.2/d/v.txt", "good"}}));
+}
+
+// The log names the cause: a refused or damaged entry is invalid data, whatever error code the
+// calls before it left behind; a file that cannot be written names the system's reason.
+TEST_F(ExtractStageTest, AFailedArchiveReportsInvalidDataOrTheSystemsReason) {
+    ZipBuilder hostile;
+    hostile.Dir("d").Dir("d/e").File("d/e/v.txt", "v").File("../outside.txt", "x");
+    Put("hostile.zip", hostile);
+    FileFailure refused;
+    EXPECT_FALSE(ExtractPatches({Entry(L"1.0.1", L"http://h/hostile.zip")}, &refused));
+    EXPECT_EQ(refused.call, L"ExtractArchive");
+    EXPECT_EQ(refused.error, static_cast<DWORD>(ERROR_INVALID_DATA));
+
+    // "f" is a file and the folder of "f/g.txt": the folder is made first, the file then fails.
+    ZipBuilder clash;
+    clash.File("f", "file").File("f/g.txt", "g");
+    Put("clash.zip", clash);
+    FileFailure unwritable;
+    EXPECT_FALSE(ExtractPatches({Entry(L"1.0.1", L"http://h/clash.zip")}, &unwritable));
+    EXPECT_EQ(unwritable.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    Write("TmpPatch/damaged.zip", "not an archive");
+    FileFailure damaged;
+    EXPECT_FALSE(ExtractPatches({Entry(L"1.0.1", L"http://h/damaged.zip")}, &damaged));
+    EXPECT_EQ(damaged.error, static_cast<DWORD>(ERROR_INVALID_DATA));
 }
 
 // A missing archive would drop a patch from the install while the repair reports success.
