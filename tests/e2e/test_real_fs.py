@@ -11,6 +11,7 @@ import unittest
 
 import qxweb
 import real_fs
+from download_case import log_text
 from qxweb import PatchServer
 from repair_case import (BACKUP_FAILED, COPY_FAILED, DOWNLOAD_FAILED, EXTRACT_FAILED, IDC_HINT,
                          NEW_DOCUMENTS, OLD_DOCUMENTS, PATCH_FILES, REMOVAL_FAILED, REPAIRED_HINT,
@@ -57,6 +58,9 @@ class FullDisk(RealFsCase):
                 result = repair(client)
                 self.assertEqual(last_box, result.boxes()[-1])
                 self.assertEqual(OLD_DOCUMENTS, documents(client))
+                if stage == "extraction":  # the log says why, not a code left by other calls
+                    self.assertIn("error 112: There is not enough space on the disk.",
+                                  log_text(client))
 
                 os.unlink(filler)
                 self.assertOpensCleanly(plain_start(client))
