@@ -206,10 +206,6 @@ bool MakeDirTree(const wchar_t* path) {
     return MakeDir((prefix + last).c_str()) != 0;
 }
 
-bool DeleteDirTree(const wchar_t* path) {
-    return DeleteTree(path, DeleteOptions{false, nullptr});
-}
-
 bool DeleteDirTree(const wchar_t* path, FileFailure* failure) {
     return DeleteTree(path, DeleteOptions{false, failure});
 }
@@ -219,6 +215,10 @@ bool EnsureNoDirTree(const std::wstring& path, FileFailure* failure) {
         return true;
     }
     return DeleteTree(path.c_str(), DeleteOptions{false, failure}) || !PathExists(path);
+}
+
+bool DeleteItem(const std::wstring& path, DWORD attributes, FileFailure* failure) {
+    return DeleteEntry(path.c_str(), attributes, DeleteOptions{false, failure});
 }
 
 bool RemoveOwnItem(const std::wstring& path, FileFailure* failure) {

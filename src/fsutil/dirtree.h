@@ -14,12 +14,14 @@ int MakeDir(const wchar_t* path);
 // Creates every missing folder of the chain; false when one could not be made.
 bool MakeDirTree(const wchar_t* path);
 // Deletes a folder with everything below it; a link is removed itself, never followed. False
-// when the folder is still there (or never was).
-bool DeleteDirTree(const wchar_t* path);
-// The same, recording the first call that failed in `failure` (when given).
-bool DeleteDirTree(const wchar_t* path, FileFailure* failure);
+// when the folder is still there (or never was); the first call that failed is then in `failure`
+// (when given).
+bool DeleteDirTree(const wchar_t* path, FileFailure* failure = nullptr);
 // Deletes the folder tree at the path; true when nothing is left there, also when nothing was.
 bool EnsureNoDirTree(const std::wstring& path, FileFailure* failure = nullptr);
+// Deletes the file, link or folder tree at the path, whose attributes the caller has found: a link
+// goes itself, never what it leads to, and a read-only file stops it. False when something stays.
+bool DeleteItem(const std::wstring& path, DWORD attributes, FileFailure* failure = nullptr);
 // Deletes the file, link or folder tree at the path, clearing the read-only attribute of every
 // file and folder first; true when nothing is left there. Only for the tool's own folders
 // (TmpPatch): the client's read-only files are never overridden.

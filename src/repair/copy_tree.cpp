@@ -98,10 +98,6 @@ bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, FileF
 
 }  // namespace
 
-int CopyTree(const std::wstring& src, const std::wstring& dst) {
-    return CopyTree(src, dst, nullptr);
-}
-
 int CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
     return TreeWalk(src, dst, false, failure) ? 1 : 0;
 }

@@ -114,7 +114,7 @@ bool BackupOriginalPatches(FileFailure* failure) {
     }
     // A backup still waiting to go back is the client's last whole state: what it holds stays
     // and only what is (again) in Documents joins it. Otherwise the backup starts afresh.
-    if (!RestorePending()) {
+    if (!AsksForRestore(journal.state)) {
         if (!BeginBackup(failure)) {
             return false;
         }

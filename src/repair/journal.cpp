@@ -47,6 +47,21 @@ std::wstring FolderNamed(const std::string& line, const char* prefix) {
     return std::wstring();
 }
 
+// The lines that move the journal from one state to the next.
+struct Transition {
+    RepairJournalState from;
+    const char* line;
+    RepairJournalState to;
+};
+const Transition kTransitions[] = {
+    {RepairJournalState::None, kBackupBegunLine, RepairJournalState::BackupBegun},
+    // A journal of a version that copied the backup starts at "backup complete".
+    {RepairJournalState::None, kBackupCompleteLine, RepairJournalState::BackupComplete},
+    {RepairJournalState::BackupBegun, kBackupCompleteLine, RepairJournalState::BackupComplete},
+    {RepairJournalState::BackupComplete, kRemovalBegunLine, RepairJournalState::RemovalBegun},
+    {RepairJournalState::RemovalBegun, kInstallCompleteLine, RepairJournalState::InstallComplete},
+};
+
 // Applies one whole line; false when it does not follow from the journal so far.
 bool Follow(RepairJournal& journal, const std::string& line) {
     using State = RepairJournalState;
@@ -63,16 +78,11 @@ bool Follow(RepairJournal& journal, const std::string& line) {
             return true;
         }
     }
-    // A journal of a version that copied the backup starts at "backup complete".
-    if ((state == State::None && line == kBackupBegunLine) ||
-        ((state == State::None || state == State::BackupBegun) && line == kBackupCompleteLine) ||
-        (state == State::BackupComplete && line == kRemovalBegunLine) ||
-        (state == State::RemovalBegun && line == kInstallCompleteLine)) {
-        journal.state = line == kBackupBegunLine      ? State::BackupBegun
-                        : line == kBackupCompleteLine ? State::BackupComplete
-                        : line == kRemovalBegunLine   ? State::RemovalBegun
-                                                      : State::InstallComplete;
-        return true;
+    for (const Transition& transition : kTransitions) {
+        if (transition.from == state && line == transition.line) {
+            journal.state = transition.to;
+            return true;
+        }
     }
     return false;
 }
@@ -132,6 +142,17 @@ bool WriteJournalLine(const wchar_t* mode, const std::string& line, FileFailure*
     return true;
 }
 
+// Reads the journal back after a write: true when it trusts exactly `lines` lines and reads as
+// `state`.
+bool ReadsBackAs(size_t lines, RepairJournalState state, FileFailure* failure) {
+    const Parsed after = ReadParsed();
+    if (after.lines == lines && after.journal.state == state) {
+        return true;
+    }
+    NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
+    return false;
+}
+
 // Appends a line that must follow the journal as it stands, and reads it back: true only when the
 // journal now trusts exactly one line more.
 bool Append(const std::string& line, FileFailure* failure) {
@@ -141,15 +162,8 @@ bool Append(const std::string& line, FileFailure* failure) {
         NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
         return false;
     }
-    if (!WriteJournalLine(L"ab", line, failure)) {
-        return false;
-    }
-    const Parsed after = ReadParsed();
-    if (after.lines != before.lines + 1 || after.journal.state != expected.state) {
-        NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
-        return false;
-    }
-    return true;
+    return WriteJournalLine(L"ab", line, failure) &&
+           ReadsBackAs(before.lines + 1, expected.state, failure);
 }
 
 std::string FolderLine(const char* prefix, const std::wstring& sub) {
@@ -196,15 +210,8 @@ OriginalPlace PlaceOfOriginal(const RepairJournal& journal, const std::wstring& 
 }
 
 bool MarkBackupBegun(FileFailure* failure) {
-    if (!WriteJournalLine(L"wb", kBackupBegunLine, failure)) {
-        return false;
-    }
-    const Parsed after = ReadParsed();
-    if (after.lines != 1 || after.journal.state != RepairJournalState::BackupBegun) {
-        NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
-        return false;
-    }
-    return true;
+    return WriteJournalLine(L"wb", kBackupBegunLine, failure) &&
+           ReadsBackAs(1, RepairJournalState::BackupBegun, failure);
 }
 
 bool MarkFolderMoving(const std::wstring& sub, FileFailure* failure) {
@@ -254,7 +261,11 @@ RepairJournalState ReadRepairJournal() {
 }
 
 bool RestorePending() {
-    switch (ReadRepairJournal()) {
+    return AsksForRestore(ReadRepairJournal());
+}
+
+bool AsksForRestore(RepairJournalState state) {
+    switch (state) {
         case RepairJournalState::BackupBegun:
         case RepairJournalState::BackupComplete:
         case RepairJournalState::RemovalBegun:

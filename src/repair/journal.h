@@ -57,3 +57,5 @@ RepairJournalState ReadRepairJournal();
 // True when TmpPatch holds a backup that belongs to the client and must be kept: the journal says
 // the backup began and the install did not finish, or it cannot be read.
 bool RestorePending();
+// The same for a journal state already read.
+bool AsksForRestore(RepairJournalState state);

@@ -36,23 +36,6 @@ uint64_t SizeOf(const WIN32_FIND_DATAW& data) {
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// Removes an item of Documents that the backup does not hold in this form: a link goes itself,
-// never what it leads to; a folder goes with Documents' rules (a read-only file stops it).
-bool RemoveExtra(const std::wstring& path, DWORD attributes, FileFailure* failure) {
-    if (IsRealFolder(attributes)) {
-        return DeleteDirTree(path.c_str(), failure);
-    }
-    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                             ? RemoveDirectoryW(path.c_str()) != FALSE
-                             : DeleteFileW(path.c_str()) != FALSE;
-    if (!removed) {
-        NoteFailure(failure,
-                    (attributes & FILE_ATTRIBUTE_DIRECTORY) ? L"RemoveDirectoryW" : L"DeleteFileW",
-                    path);
-    }
-    return removed;
-}
-
 bool SameBytes(const std::wstring& a, const std::wstring& b) {
     const UniqueFile first(_wfopen(a.c_str(), L"rb"));
     const UniqueFile second(_wfopen(b.c_str(), L"rb"));
@@ -104,7 +87,7 @@ bool EnsureRealFolder(const std::wstring& target, FileFailure* failure) {
     if (attributes != INVALID_FILE_ATTRIBUTES && IsRealFolder(attributes)) {
         return true;
     }
-    if (attributes != INVALID_FILE_ATTRIBUTES && !RemoveExtra(target, attributes, failure)) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && !DeleteItem(target, attributes, failure)) {
         return false;
     }
     if (!MakeDirTree(target.c_str())) {
@@ -116,45 +99,45 @@ bool EnsureRealFolder(const std::wstring& target, FileFailure* failure) {
 
 bool MirrorFolder(const std::wstring& saved, const std::wstring& target, FileFailure* failure);
 
-// Removes what target holds that the backup lacks, or holds in another form (a file where the
-// backup has a folder, a link where it has either).
-bool RemoveExtras(const std::wstring& saved, const std::wstring& target, FileFailure* failure) {
+// Applies `step` to every entry of the folder, going on past a failed one; true when the folder
+// could be listed and every step succeeded.
+template <typename Step>
+bool ForEachEntry(const std::wstring& folder, FileFailure* failure, Step step) {
     std::vector<WIN32_FIND_DATAW> entries;
-    if (!ListFolderEntries(target, entries, failure)) {
+    if (!ListFolderEntries(folder, entries, failure)) {
         return false;
     }
     bool whole = true;
     for (const WIN32_FIND_DATAW& entry : entries) {
-        const DWORD savedAttributes = GetFileAttributesW(JoinPath(saved, entry.cFileName).c_str());
-        const bool sameKind = savedAttributes != INVALID_FILE_ATTRIBUTES &&
-                              !IsLink(entry.dwFileAttributes) &&
-                              IsRealFolder(savedAttributes) ==
-                                  ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-        if (!sameKind &&
-            !RemoveExtra(JoinPath(target, entry.cFileName), entry.dwFileAttributes, failure)) {
+        if (!step(entry)) {
             whole = false;
         }
     }
     return whole;
 }
 
+// Removes what target holds that the backup lacks, or holds in another form (a file where the
+// backup has a folder, a link where it has either).
+bool RemoveExtras(const std::wstring& saved, const std::wstring& target, FileFailure* failure) {
+    return ForEachEntry(target, failure, [&](const WIN32_FIND_DATAW& entry) {
+        const DWORD savedAttributes = GetFileAttributesW(JoinPath(saved, entry.cFileName).c_str());
+        const bool sameKind = savedAttributes != INVALID_FILE_ATTRIBUTES &&
+                              !IsLink(entry.dwFileAttributes) &&
+                              IsRealFolder(savedAttributes) ==
+                                  ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        return sameKind ||
+               DeleteItem(JoinPath(target, entry.cFileName), entry.dwFileAttributes, failure);
+    });
+}
+
 bool PutEntriesBack(const std::wstring& saved, const std::wstring& target, FileFailure* failure) {
-    std::vector<WIN32_FIND_DATAW> entries;
-    if (!ListFolderEntries(saved, entries, failure)) {
-        return false;
-    }
-    bool whole = true;
-    for (const WIN32_FIND_DATAW& entry : entries) {
+    return ForEachEntry(saved, failure, [&](const WIN32_FIND_DATAW& entry) {
         const std::wstring from = JoinPath(saved, entry.cFileName);
         const std::wstring to = JoinPath(target, entry.cFileName);
-        const bool back = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                              ? MirrorFolder(from, to, failure)
-                              : PutFileBack(from, SizeOf(entry), to, failure);
-        if (!back) {
-            whole = false;
-        }
-    }
-    return whole;
+        return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                   ? MirrorFolder(from, to, failure)
+                   : PutFileBack(from, SizeOf(entry), to, failure);
+    });
 }
 
 // Makes target equal to saved; goes on past a failure so that as much as possible returns.
@@ -209,7 +192,7 @@ bool RestoreOriginalPatches(FileFailure* failure) {
         NoteUnreadableJournal(failure);
         return false;
     }
-    if (!RestorePending()) {
+    if (!AsksForRestore(journal.state)) {
         return true;  // no backup was begun, or the repair finished
     }
     bool whole = true;
@@ -235,19 +218,7 @@ bool RestoreOriginalPatches(FileFailure* failure) {
     return whole;
 }
 
-bool RecoverInterruptedRepair(FileFailure* failure) {
-    const RepairJournalState state = ReadRepairJournal();
-    if (state == RepairJournalState::Unreadable) {
-        NoteUnreadableJournal(failure);
-        LogFailure(L"reading the repair journal", *failure);
-        return false;
-    }
-    if (!RestorePending()) {
-        return true;  // Documents was never touched, or the repair finished
-    }
-    LogWrite(g_log,
-             L"an earlier repair stopped after it began moving the patch folders: "
-             L"restoring them");
+bool PutBackupBack(FileFailure* failure) {
     if (!RestoreOriginalPatches(failure)) {
         LogFailure(L"restoring the patch folders", *failure);
         return false;
@@ -259,4 +230,20 @@ bool RecoverInterruptedRepair(FileFailure* failure) {
         LogFailure(L"removing the repair journal", cleared);
     }
     return true;
+}
+
+bool RecoverInterruptedRepair(FileFailure* failure) {
+    const RepairJournalState state = ReadRepairJournal();
+    if (state == RepairJournalState::Unreadable) {
+        NoteUnreadableJournal(failure);
+        LogFailure(L"reading the repair journal", *failure);
+        return false;
+    }
+    if (!AsksForRestore(state)) {
+        return true;  // Documents was never touched, or the repair finished
+    }
+    LogWrite(g_log,
+             L"an earlier repair stopped after it began moving the patch folders: "
+             L"restoring them");
+    return PutBackupBack(failure);
 }

@@ -12,6 +12,11 @@ struct FileFailure;
 // `failure`.
 bool RestoreOriginalPatches(FileFailure* failure = nullptr);
 
+// RestoreOriginalPatches, then the journal goes, each failure written to the log. False, with the
+// first failing call in `failure`, when the restore could not finish; the journal and the backup
+// then stay for the next start.
+bool PutBackupBack(FileFailure* failure);
+
 // Start-up, before anything needs the network: when the journal asks for it the backup goes
 // back and the journal is cleared. False, with the first failing call in `failure`, when the
 // restore could not finish; the journal and the backup then stay for the next start.

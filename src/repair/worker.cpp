@@ -57,13 +57,7 @@ void FailStage(const wchar_t* text, const wchar_t* step, const FileFailure& fail
 void FailAndRestore(const wchar_t* text, const wchar_t* step, const FileFailure& failure) {
     LogFailure(step, failure);
     FileFailure restore;
-    if (!RestoreOriginalPatches(&restore)) {
-        LogFailure(L"restoring the patch folders", restore);
-    } else if (!ClearRepairJournal()) {
-        FileFailure cleared;
-        NoteFailure(&cleared, L"DeleteFileW", RepairJournalPath());
-        LogFailure(L"removing the repair journal", cleared);
-    }
+    PutBackupBack(&restore);
     ShowFailure(text);
 }
 
