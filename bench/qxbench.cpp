@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
+#include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "net/http_client.h"
 #include "repair/archive/zip_file.h"
 #include "repair/copy_tree.h"
-#include "state/app_state.h"
 
 namespace {
 
@@ -35,17 +35,17 @@ std::string ToNarrow(const std::wstring& wide) {
 bool Run(int argc, char** argv) {
     const std::string what = argv[1];
     if (what == "download" && argc == 5) {
-        g_exeDir = ToWindowsPath(argv[3]) + L"\\";
         std::wstring name;
         AnsiToWide(argv[4], name);
-        return GetHttpClient()->DownloadToFile(argv[2], name);
+        const std::wstring path = JoinPath(JoinPath(ToWindowsPath(argv[3]), L"TmpPatch"), name);
+        return GetHttpClient()->DownloadToFile(argv[2], path, nullptr).Succeeded();
     }
     if (what == "extract" && argc == 4) {
         return ExtractArchive(ToNarrow(ToWindowsPath(argv[2])), ToNarrow(ToWindowsPath(argv[3])),
                               ProgressCallback{});
     }
     if (what == "copytree" && argc == 4) {
-        return CopyTree(ToWindowsPath(argv[2]), ToWindowsPath(argv[3])) != 0;
+        return CopyTree(ToWindowsPath(argv[2]), ToWindowsPath(argv[3]));
     }
     std::fprintf(stderr,
                  "usage: qxbench download URL CLIENT_DIR NAME | extract ARCHIVE DEST | "

@@ -3,7 +3,7 @@
 // Compiled straight into each program that opens the dialog, so no linker can drop it.
 #include "platform/posix/resources.h"
 #include "dialog.h"
-#include "state/resource.h"
+#include "ui/resource.h"
 
 namespace {
 

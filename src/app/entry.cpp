@@ -18,9 +18,11 @@
 #include "repair/download_stage.h"
 #include "repair/restore.h"
 #include "state/app_state.h"
-#include "state/progress_state.h"
-#include "state/resource.h"
+#include "ui/progress_state.h"
+#include "ui/resource.h"
+#include "ui/boxes.h"
 #include "ui/repair_dialog.h"
+#include "ui/transfer_boxes.h"
 
 namespace {
 
@@ -31,10 +33,6 @@ const wchar_t kCaptionStartFailed[] = L"启动失败";
 
 const size_t kTokenChars = 256;
 const DWORD kCurrentDirChars = 260;
-
-void ShowStartupError(const wchar_t* text) {
-    MessageBoxW(GetForegroundWindow(), text, kCaptionHint, MB_OK);
-}
 
 // True when another copy already holds the guard. The handle is kept open on purpose: the
 // guard lasts as long as this process.
@@ -63,13 +61,17 @@ bool IsPluginRemoval(const wchar_t* cmdLine, int& mode) {
     return true;
 }
 
-// Finds the game clients running from the current directory and, after asking, ends them.
-// Returns false when start-up has to stop here.
-bool EndRunningGameClients() {
+// The process's current directory, where the start-up checks the client's main files and looks
+// for its running game clients (the tool may have been started from elsewhere).
+std::wstring CurrentDirectory() {
     wchar_t currentDir[kCurrentDirChars] = {};
     GetCurrentDirectoryW(kCurrentDirChars, currentDir);
-    const std::wstring folder(currentDir);
+    return currentDir;
+}
 
+// Finds the game clients running from the folder and, after asking, ends them. Returns false when
+// start-up has to stop here.
+bool EndRunningGameClients(const std::wstring& folder) {
     std::vector<uint32_t> pids;
     if (!FindGameProcessesBySnapshot(folder, pids)) {
         FindGameProcessesByEnum(folder, pids);
@@ -96,8 +98,7 @@ bool EndRunningGameClients() {
 void ShowRestoreFailure(const FileFailure& failure) {
     // A failed copy names the item in Documents that did not come back, anything else its path.
     const std::wstring& item = failure.target.empty() ? failure.path : failure.target;
-    const std::wstring text = L"恢复原补丁失败：" + item + L"\n" + SystemErrorText(failure.error);
-    MessageBoxW(GetForegroundWindow(), text.c_str(), kCaptionHint, MB_OK);
+    ShowNotice(L"恢复原补丁失败：" + item + L"\n" + SystemErrorText(failure.error));
 }
 
 bool EnsureDocumentsFolder() {
@@ -106,22 +107,23 @@ bool EnsureDocumentsFolder() {
 }
 
 void RunRepairStartup(HINSTANCE hInstance) {
-    if (!CheckResourceIntegrity()) {
-        ShowStartupError(L"校验资源完整性失败，请重新安装客户端");
+    g_exeDir = ExecutableFolder();
+    const std::wstring currentDirectory = CurrentDirectory();
+    if (!CheckResourceIntegrity(currentDirectory)) {
+        ShowNotice(L"校验资源完整性失败，请重新安装客户端");
         return;
     }
     // A repair cut short after it began removing the patch folders left its backup in TmpPatch:
     // it goes back before anything that needs the network, so an offline start recovers too.
-    g_exeDir = ExecutableFolder();
     FileFailure failure;
     if (!RecoverInterruptedRepair(&failure)) {
         ShowRestoreFailure(failure);
     }
-    if (!EndRunningGameClients()) {
+    if (!EndRunningGameClients(currentDirectory)) {
         return;
     }
-    if (!FetchPatchList()) {
-        ShowStartupError(L"获取patchList失败");
+    if (!FetchPatchList(PatchListBoxes())) {
+        ShowNotice(L"获取patchList失败");
         return;
     }
     g_actionMode = ACTION_REPAIR;
@@ -130,11 +132,11 @@ void RunRepairStartup(HINSTANCE hInstance) {
     }
     // A backup that could not go back stays in TmpPatch for the next start.
     if (!PrepareTmpPatchFolder()) {
-        ShowStartupError(L"创建Patch临时文件夹失败");
+        ShowNotice(L"创建Patch临时文件夹失败");
         return;
     }
     if (!EnsureDocumentsFolder()) {
-        ShowStartupError(L"创建Patch文件夹失败");
+        ShowNotice(L"创建Patch文件夹失败");
         return;
     }
     DialogBoxParamW(hInstance, MAKEINTRESOURCEW(IDD_REPAIR), nullptr, RepairDlgProc, 0);
@@ -150,7 +152,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
     }
     int pluginMode = 0;
     if (IsPluginRemoval(lpCmdLine, pluginMode)) {
-        RemoveWebPlugin(pluginMode);
+        RemoveWebPlugin(pluginMode, MessageBoxW);
         return 0;
     }
     RunRepairStartup(hInstance);

@@ -5,6 +5,7 @@
 
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
+#include "layout/client_files.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
 
@@ -19,8 +20,6 @@ bool g_toolhelpResolved = false;
 
 namespace {
 
-const wchar_t kGameExeName[] = L"vazazu.exe";
-const wchar_t kGameDllName[] = L"vazazu.dll";
 const DWORD kInspectAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 const DWORD kSnapshotPathChars = 256;
 const DWORD kEnumPathChars = 260;
@@ -47,22 +46,13 @@ Fn ProcAs(FARPROC proc) {
 }
 
 std::wstring FoldForCompare(const std::wstring& text) {
-    std::wstring folded = text;
-    for (wchar_t& c : folded) {
-        if (c >= L'A' && c <= L'Z') {
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        }
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return folded;
+    return NormalizeSlashes(ToLowerAscii(text));
 }
 
 // The executable's folder marks a real client: the game's library lies beside it, or the
 // folder is one of the client's "bin" folders.
 bool LooksLikeClientFolder(const std::wstring& directory) {
-    return PathExists(JoinPath(directory, kGameDllName)) ||
+    return PathExists(JoinPath(directory, kGameLibraryName)) ||
            directory.find(L"bin") != std::wstring::npos;
 }
 
@@ -92,7 +82,7 @@ bool IsGameProcess(DWORD pid, DWORD ownPid, const std::wstring& folder,
         return false;
     }
     const std::wstring name = snapshotName ? *snapshotName : AfterLast(path, L'\\');
-    if (name != kGameExeName) {
+    if (name != kGameExecutableName) {
         return false;
     }
     return LooksLikeClientFolder(FolderOf(path));

@@ -7,20 +7,18 @@
 
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
-#include "patchlist/patch_list.h"
+#include "layout/client_files.h"
 #include "patchlist/version.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
-#include "state/app_state.h"
 
 namespace {
-
-const wchar_t kLocalVersionFile[] = L"findownload.dat";
 
 // The client's main files, present when anything of that name exists (a folder too); the last
 // three count only while the local version file is absent.
 const wchar_t* const kRequiredFiles[] = {
-    L"vazazu.dll", L"vazazu.exe", L"HashRes\\Json.npk", L"HashRes\\res.npk", L"HashRes\\script.npk",
+    kGameLibraryName,    kGameExecutableName,    L"HashRes\\Json.npk",
+    L"HashRes\\res.npk", L"HashRes\\script.npk",
 };
 constexpr size_t kFilesWithVersionFile = 2;
 constexpr size_t kFilesWithoutVersionFile = sizeof(kRequiredFiles) / sizeof(kRequiredFiles[0]);
@@ -46,19 +44,20 @@ bool ReadLocalVersionText(const std::wstring& path, std::string& text) {
 
 }  // namespace
 
-bool CheckResourceIntegrity() {
-    const bool hasVersionFile = PathExists(JoinPath(g_exeDir, kLocalVersionFile));
+bool CheckResourceIntegrity(const std::wstring& folder) {
+    const bool hasVersionFile = PathExists(JoinPath(folder, kLocalVersionFileName));
     const size_t count = hasVersionFile ? kFilesWithVersionFile : kFilesWithoutVersionFile;
     for (size_t i = 0; i < count; ++i) {
-        if (!PathExists(JoinPath(g_exeDir, kRequiredFiles[i]))) {
+        if (!PathExists(JoinPath(folder, kRequiredFiles[i]))) {
             return false;
         }
     }
     return true;
 }
 
-bool NeedsRepair() {
-    const std::wstring path = JoinPath(g_exeDir, kLocalVersionFile);
+bool NeedsRepair(const std::wstring& clientFolder, const std::vector<PatchEntry>& patchList,
+                 std::wstring& localVersion) {
+    const std::wstring path = JoinPath(clientFolder, kLocalVersionFileName);
     if (!PathExists(path)) {
         return true;
     }
@@ -67,10 +66,10 @@ bool NeedsRepair() {
         return true;
     }
     if (!text.empty()) {
-        AnsiToWide(text, g_localVersion);
+        AnsiToWide(text, localVersion);
     }
-    if (g_patchList.empty() || g_localVersion.empty()) {
+    if (patchList.empty() || localVersion.empty()) {
         return true;
     }
-    return CompareVersions(g_patchList.back().version, g_localVersion) > 0;
+    return CompareVersions(patchList.back().version, localVersion) > 0;
 }

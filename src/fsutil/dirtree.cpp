@@ -109,8 +109,8 @@ void DeleteContents(const wchar_t* path, const wchar_t* pattern, const DeleteOpt
         }
         wchar_t child[kChildPathChars];
         if (!FormatBounded(child, kChildPathChars, L"%ls\\%ls", path, data.cFileName)) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            NoteFailure(options.failure, L"DeleteFileW", JoinPath(path, data.cFileName));
+            NoteRefusal(options.failure, L"shorter than the deletion's path buffer",
+                        JoinPath(path, data.cFileName), ERROR_FILENAME_EXCED_RANGE);
             return;
         }
         if (!DeleteEntry(child, data.dwFileAttributes, options)) {
@@ -130,8 +130,8 @@ bool DeleteTree(const wchar_t* path, const DeleteOptions& options) {
     }
     wchar_t pattern[kSearchPatternChars];
     if (!FormatBounded(pattern, kSearchPatternChars, L"%ls\\*.*", path)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        NoteFailure(options.failure, L"FindFirstFileW", path);
+        NoteRefusal(options.failure, L"shorter than the deletion's path buffer", path,
+                    ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     // After a failed entry the folder still holds something, so its removal fails too.
@@ -164,25 +164,30 @@ bool ListFolderEntries(const std::wstring& folder, std::vector<WIN32_FIND_DATAW>
     return true;
 }
 
-int MakeDir(const wchar_t* path) {
+bool MakeDir(const wchar_t* path, FileFailure* failure) {
     if (path == nullptr) {
-        return 0;
+        return false;
     }
     const int result = _wmkdir(path);
     const int error = errno;
     if (IsDriveRoot(path)) {
-        return 1;
+        return true;
     }
     // EEXIST also comes back when a file of that name exists; the next level then fails.
-    return (result >= 0 || error == EEXIST) ? 1 : 0;
+    if (result >= 0 || error == EEXIST) {
+        return true;
+    }
+    NoteCrtFailure(failure, L"_wmkdir", path, error);
+    return false;
 }
 
-bool MakeDirTree(const wchar_t* path) {
+bool MakeDirTree(const wchar_t* path, FileFailure* failure) {
     if (path == nullptr) {
         return false;
     }
     const size_t length = std::wcslen(path);
     if (length >= kTreePathChars) {
+        NoteRefusal(failure, L"shorter than MAX_PATH", path, ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     std::wstring prefix;
@@ -192,7 +197,7 @@ bool MakeDirTree(const wchar_t* path) {
             continue;
         }
         const std::wstring segment(path + segmentStart, path + i);
-        if (!MakeDir((prefix + segment).c_str())) {
+        if (!MakeDir((prefix + segment).c_str(), failure)) {
             return false;
         }
         prefix += segment;
@@ -203,7 +208,7 @@ bool MakeDirTree(const wchar_t* path) {
     if (last.empty()) {
         return true;
     }
-    return MakeDir((prefix + last).c_str()) != 0;
+    return MakeDir((prefix + last).c_str(), failure);
 }
 
 bool DeleteDirTree(const wchar_t* path, FileFailure* failure) {
@@ -229,9 +234,9 @@ bool RemoveOwnItem(const std::wstring& path, FileFailure* failure) {
     return DeleteEntry(path.c_str(), attributes, DeleteOptions{true, failure}) || !PathExists(path);
 }
 
-int RecreateDir(const std::wstring& path) {
+bool RecreateDir(const std::wstring& path) {
     if (!path.empty() && IsDirectory(path)) {
         DeleteDirTree(path.c_str());
     }
-    return MakeDirTree(path.c_str()) ? 1 : 0;
+    return MakeDirTree(path.c_str());
 }

@@ -9,10 +9,11 @@
 
 struct FileFailure;
 
-// Creates one folder; non-zero when it exists afterwards (a drive root always counts).
-int MakeDir(const wchar_t* path);
-// Creates every missing folder of the chain; false when one could not be made.
-bool MakeDirTree(const wchar_t* path);
+// Creates one folder; true when it exists afterwards (a drive root always counts). A folder that
+// cannot be made is recorded in `failure` (when given) with _wmkdir's reason.
+bool MakeDir(const wchar_t* path, FileFailure* failure = nullptr);
+// Creates every missing folder of the chain; false when one could not be made, recorded as above.
+bool MakeDirTree(const wchar_t* path, FileFailure* failure = nullptr);
 // Deletes a folder with everything below it; a link is removed itself, never followed. False
 // when the folder is still there (or never was); the first call that failed is then in `failure`
 // (when given).
@@ -26,8 +27,8 @@ bool DeleteItem(const std::wstring& path, DWORD attributes, FileFailure* failure
 // file and folder first; true when nothing is left there. Only for the tool's own folders
 // (TmpPatch): the client's read-only files are never overridden.
 bool RemoveOwnItem(const std::wstring& path, FileFailure* failure = nullptr);
-// Deletes the folder when it is one, then creates it empty; non-zero when it exists afterwards.
-int RecreateDir(const std::wstring& path);
+// Deletes the folder when it is one, then creates it empty; true when it exists afterwards.
+bool RecreateDir(const std::wstring& path);
 
 // The "." and ".." entries that a folder search lists beside the real ones.
 bool IsDotEntry(const wchar_t* name);

@@ -4,8 +4,6 @@
 
 #include <cerrno>
 
-namespace {
-
 // The Win32 codes of the errors the runtime's file calls report; others are a general failure.
 DWORD Win32ErrorFromCrt(int err) {
     switch (err) {
@@ -26,8 +24,6 @@ DWORD Win32ErrorFromCrt(int err) {
     }
 }
 
-}  // namespace
-
 void NoteFailure(FileFailure* failure, const wchar_t* call, const std::wstring& path,
                  const std::wstring& target) {
     const DWORD error = GetLastError();
@@ -38,6 +34,14 @@ void NoteFailure(FileFailure* failure, const wchar_t* call, const std::wstring& 
     failure->path = path;
     failure->target = target;
     failure->error = error;
+}
+
+void NoteRefusal(FileFailure* failure, const wchar_t* rule, const std::wstring& path, DWORD error,
+                 const std::wstring& target) {
+    if (failure == nullptr || failure->Recorded()) {
+        return;
+    }
+    *failure = FileFailure{rule, path, target, error, true};
 }
 
 void NoteCrtFailure(FileFailure* failure, const wchar_t* call, const std::wstring& path, int err,
@@ -54,6 +58,23 @@ std::wstring SystemErrorText(DWORD error) {
     std::wstring text(buffer, length);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
         text.pop_back();
+    }
+    return text;
+}
+
+std::wstring DescribeFailure(const FileFailure& failure) {
+    if (!failure.Recorded()) {
+        return L"no file operation failed";
+    }
+    std::wstring text = failure.refused ? failure.path + L" refused: not " + failure.call
+                                        : failure.call + L" " + failure.path;
+    if (!failure.target.empty()) {
+        text += (failure.refused ? L" (to " + failure.target + L")" : L" -> " + failure.target);
+    }
+    text += L": error " + std::to_wstring(failure.error);
+    const std::wstring reason = SystemErrorText(failure.error);
+    if (!reason.empty()) {
+        text += L": " + reason;
     }
     return text;
 }

@@ -91,3 +91,35 @@ std::wstring AfterLast(const std::wstring& text, wchar_t separator) {
     const size_t pos = text.rfind(separator);
     return pos == std::wstring::npos ? text : text.substr(pos + 1);
 }
+
+namespace {
+
+template <typename Char>
+Char LowerAscii(Char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+std::string ToLowerAscii(std::string text) {
+    for (char& c : text) {
+        c = LowerAscii(c);
+    }
+    return text;
+}
+
+std::wstring ToLowerAscii(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = LowerAscii(c);
+    }
+    return text;
+}
+
+bool EqualsIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
+    return ToLowerAscii(a) == ToLowerAscii(b);
+}
+
+bool StartsWithIgnoringAsciiCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() &&
+           ToLowerAscii(text.substr(0, prefix.size())) == ToLowerAscii(prefix);
+}

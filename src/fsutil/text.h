@@ -22,6 +22,13 @@ bool TrimRight(std::wstring& s);
 std::wstring BeforeLast(const std::wstring& text, wchar_t separator);
 std::wstring AfterLast(const std::wstring& text, wchar_t separator);
 
+// Case folding of the letters A to Z only: what file names of the tool's own, HTTP header names
+// and hex digits need, and never a locale's idea of other letters.
+std::string ToLowerAscii(std::string text);
+std::wstring ToLowerAscii(std::wstring text);
+bool EqualsIgnoringAsciiCase(const std::wstring& a, const std::wstring& b);
+bool StartsWithIgnoringAsciiCase(const std::string& text, const std::string& prefix);
+
 // Formats into a buffer of the given size; false when the text would not fit. glibc reports a
 // cut text as -1, MinGW as the length it would have had: both count as "does not fit".
 template <typename... Args>

@@ -2,9 +2,8 @@
 // here only.
 #include "layout/folders.h"
 
-#include <cwctype>
-
 #include "fsutil/paths.h"
+#include "fsutil/text.h"
 #include "layout/patch_names.h"
 #include "platform/win32.h"
 #include "state/app_state.h"
@@ -19,16 +18,6 @@ const wchar_t kUndone[] = L"Undone";
 const wchar_t kRepairJournal[] = L"repair.journal";
 
 const DWORD kModulePathChars = 512;
-
-bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i] != L'\0'; ++i) {
-        if (std::towlower(a[i]) != std::towlower(b[i])) {
-            return false;
-        }
-    }
-    return i == a.size() && b[i] == L'\0';
-}
 
 }  // namespace
 
@@ -89,6 +78,6 @@ bool IsPlainTmpName(const std::wstring& name) {
         name.find(L'\0') != std::wstring::npos) {
         return false;
     }
-    return !EqualsIgnoringCase(name, kAll) && !EqualsIgnoringCase(name, kOrgPatch) &&
-           !EqualsIgnoringCase(name, kUndone);
+    return !EqualsIgnoringAsciiCase(name, kAll) && !EqualsIgnoringAsciiCase(name, kOrgPatch) &&
+           !EqualsIgnoringAsciiCase(name, kUndone);
 }

@@ -28,3 +28,8 @@ void SetConnectionOptions(CURL* handle) {
         curl_easy_setopt(handle, CURLOPT_CAINFO, caFile);
     }
 }
+
+void SetStallLimit(CURL* handle) {
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 5L);
+}

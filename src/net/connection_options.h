@@ -6,3 +6,5 @@
 
 // Set once on the new handle; libcurl keeps them for every later transfer.
 void SetConnectionOptions(CURL* handle);
+// A transfer that receives less than 1 byte a second for 5 seconds has stalled and is ended.
+void SetStallLimit(CURL* handle);

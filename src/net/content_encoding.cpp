@@ -3,11 +3,11 @@
 // asked for, and the Windows build's libcurl has no zlib, so zlib inflates the body here.
 #include "net/content_encoding.h"
 
-#include <algorithm>
-#include <cctype>
 #include <climits>
 
 #include <zlib.h>
+
+#include "fsutil/text.h"
 
 namespace {
 
@@ -15,12 +15,6 @@ namespace {
 constexpr std::size_t kLargestDecodedBody = 64u << 20;
 // inflate recognises the gzip and the zlib header itself.
 constexpr int kGzipOrZlibHeader = MAX_WBITS + 32;
-
-std::string Lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // The whole body inflated; false when it is damaged, cut short, followed by other bytes or too big.
 bool Inflate(const std::string& encoded, std::string& decoded) {
@@ -56,7 +50,7 @@ bool DecodeContentEncoding(CURL* handle, std::string& body) {
     if (curl_easy_header(handle, "Content-Encoding", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
         return true;  // sent as it is
     }
-    const std::string encoding = Lowercase(header->value);
+    const std::string encoding = ToLowerAscii(header->value);
     if (encoding.empty() || encoding == "identity" || body.empty()) {
         return true;
     }

@@ -4,13 +4,13 @@
 #include "net/resumable_download.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 
-#include "state/log.h"
 #include "fsutil/text.h"
 #include "net/http_callbacks.h"
+#include "net/transfer_listener.h"
+#include "net/transfer_outcome.h"
 #include "platform/win32.h"
 
 namespace {
@@ -44,17 +44,6 @@ bool IsTransientResult(CURLcode result, bool connected) {
     }
 }
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    size_t i = 0;
-    for (; prefix[i] != '\0'; ++i) {
-        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) !=
-                                    std::tolower(static_cast<unsigned char>(prefix[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) {
@@ -65,18 +54,12 @@ std::string Trimmed(const std::string& text) {
 
 // The first byte position of "Content-Range: bytes X-Y/Z"; -1 when it does not read so.
 int64_t ContentRangeStart(const std::string& value) {
-    if (!StartsWithNoCase(value, "bytes ")) {
+    if (!StartsWithIgnoringAsciiCase(value, "bytes ")) {
         return -1;
     }
     char* end = nullptr;
     const long long first = std::strtoll(value.c_str() + 6, &end, 10);
     return end != value.c_str() + 6 && *end == '-' && first >= 0 ? first : -1;
-}
-
-long ResponseStatus(CURL* handle) {
-    long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    return status;
 }
 
 // Whether the request went out: on a connection made for it or on one kept from before (whose
@@ -89,45 +72,33 @@ bool WasConnected(CURL* handle) {
     return connectTime > 0 || pretransferTime > 0 || ResponseStatus(handle) != 0;
 }
 
-void SetCallbacks(CURL* handle, curl_write_callback onHeader, curl_write_callback onWrite,
-                  curl_xferinfo_callback onProgress, void* data) {
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, data);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onWrite);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, data);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, data);
-}
-
-// One transfer across its attempts.
+// One transfer across its attempts. The transfer's own state carries the file, the listener and
+// the offset of a continued body to the callbacks; the headers of each answer come here.
 class ResumableDownload {
   public:
-    ResumableDownload(CURL* handle, const std::wstring& path, FILE* file)
-        : handle_(handle), path_(path), file_(file) {}
+    ResumableDownload(CURL* handle, const std::wstring& path, TransferState& state)
+        : handle_(handle), path_(path), state_(state) {}
 
     CURLcode Run();
 
   private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnWrite(char* data, size_t size, size_t count, void* self);
-    static int OnProgress(void* self, curl_off_t totalDown, curl_off_t nowDown, curl_off_t totalUp,
-                          curl_off_t nowUp);
 
     bool HeadersEnded();
     CURLcode Attempt();
     AttemptVerdict Judge(CURLcode result) const;
     bool StartFromZero();
     bool CanContinue() const { return held_ > 0 && !validator_.empty(); }
-    void LogRetry(int attempt, CURLcode result) const;
+    void ReportRetry(int attempt, CURLcode result) const;
     CURLcode Close(CURLcode result);
 
     CURL* handle_;
     std::wstring path_;
-    FILE* file_;
-    int64_t held_ = 0;            // bytes of this transfer's body in the file
-    int64_t askedFrom_ = 0;       // the offset this attempt's Range asked for; 0 for none
-    int64_t progressOffset_ = 0;  // body bytes before the part this answer sends
-    std::string validator_;       // what an If-Range names for the body in the file
+    TransferState& state_;
+    int64_t held_ = 0;       // bytes of this transfer's body in the file
+    int64_t askedFrom_ = 0;  // the offset this attempt's Range asked for; 0 for none
+    std::string validator_;  // what an If-Range names for the body in the file
     std::string etag_, lastModified_, contentRange_;  // of the answer being received
     bool reopenFailed_ = false;  // the file was emptied and could not be opened again
     bool rangeRefused_ = false;  // a 206 for another range than the one asked for
@@ -136,15 +107,16 @@ class ResumableDownload {
 size_t ResumableDownload::OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* download = static_cast<ResumableDownload*>(self);
     const std::string line(data, size * count);
-    if (StartsWithNoCase(line, "HTTP/")) {  // a new answer: a redirect's headers are behind us
+    if (StartsWithIgnoringAsciiCase(line,
+                                    "HTTP/")) {  // a new answer: a redirect's headers are behind us
         download->etag_.clear();
         download->lastModified_.clear();
         download->contentRange_.clear();
-    } else if (StartsWithNoCase(line, "ETag:")) {
+    } else if (StartsWithIgnoringAsciiCase(line, "ETag:")) {
         download->etag_ = Trimmed(line.substr(5));
-    } else if (StartsWithNoCase(line, "Last-Modified:")) {
+    } else if (StartsWithIgnoringAsciiCase(line, "Last-Modified:")) {
         download->lastModified_ = Trimmed(line.substr(14));
-    } else if (StartsWithNoCase(line, "Content-Range:")) {
+    } else if (StartsWithIgnoringAsciiCase(line, "Content-Range:")) {
         download->contentRange_ = Trimmed(line.substr(14));
     } else if (Trimmed(line).empty() && !download->HeadersEnded()) {
         return 0;  // libcurl aborts the attempt
@@ -161,34 +133,22 @@ bool ResumableDownload::HeadersEnded() {
             rangeRefused_ = true;
             return false;
         }
-        progressOffset_ = askedFrom_;
+        state_.progressOffset = askedFrom_;
         return true;
     }
     if (!IsSuccessStatus(status)) {
         return true;  // a redirect, or an error page that FileWriteCallback refuses
     }
-    progressOffset_ = 0;
+    state_.progressOffset = 0;
     validator_ = ResumeValidator(etag_, lastModified_);
     return StartFromZero();
 }
 
 size_t ResumableDownload::OnWrite(char* data, size_t size, size_t count, void* self) {
     auto* download = static_cast<ResumableDownload*>(self);
-    const size_t written = FileWriteCallback(data, size, count, download->file_);
+    const size_t written = FileWriteCallback(data, size, count, &download->state_);
     download->held_ += static_cast<int64_t>(written * size);
     return written;
-}
-
-// The dialog sees the whole body: a continued answer's counts start at the bytes already held,
-// so the bar does not jump back and the speed does not count them again.
-int ResumableDownload::OnProgress(void* self, curl_off_t totalDown, curl_off_t nowDown,
-                                  curl_off_t totalUp, curl_off_t nowUp) {
-    const auto* download = static_cast<ResumableDownload*>(self);
-    if (totalDown > 0) {
-        totalDown += download->progressOffset_;
-        nowDown += download->progressOffset_;
-    }
-    return TransferInfoCallback(nullptr, totalDown, nowDown, totalUp, nowUp);
 }
 
 // Empties the file for a body that starts at zero; false when it cannot be opened again.
@@ -197,10 +157,10 @@ bool ResumableDownload::StartFromZero() {
         return true;
     }
     held_ = 0;
-    fclose(file_);  // the bytes held are dropped anyway
-    file_ = _wfopen(path_.c_str(), L"wb");
-    reopenFailed_ = file_ == nullptr;
-    return file_ != nullptr;
+    fclose(state_.file);  // the bytes held are dropped anyway
+    state_.file = _wfopen(path_.c_str(), L"wb");
+    reopenFailed_ = state_.file == nullptr;
+    return state_.file != nullptr;
 }
 
 CURLcode ResumableDownload::Attempt() {
@@ -231,29 +191,36 @@ AttemptVerdict ResumableDownload::Judge(CURLcode result) const {
     return JudgeAttempt(result, ResponseStatus(handle_), WasConnected(handle_));
 }
 
-void ResumableDownload::LogRetry(int attempt, CURLcode result) const {
-    std::wstring error;
+void ResumableDownload::ReportRetry(int attempt, CURLcode result) const {
+    if (state_.listener == nullptr) {
+        return;
+    }
+    std::wstring reason;
     const long status = ResponseStatus(handle_);
     if (status >= 400) {
-        error = L"HTTP " + std::to_wstring(status);
+        reason = L"HTTP " + std::to_wstring(status);
     } else {
-        AnsiToWide(curl_easy_strerror(result), error);
+        AnsiToWide(curl_easy_strerror(result), reason);
     }
-    LogWrite(g_log, L"download attempt %d of %ls failed (%ls); %ls bytes held", attempt,
-             path_.c_str(), error.c_str(), std::to_wstring(held_).c_str());
+    state_.listener->OnAttemptFailed(attempt, reason, held_);
 }
 
 CURLcode ResumableDownload::Close(CURLcode result) {
     // Closing flushes the stream's last buffer; a failure there has lost data like a failed write.
-    if (file_ != nullptr && fclose(file_) != 0 && result == CURLE_OK) {
+    if (state_.file != nullptr && fclose(state_.file) != 0 && result == CURLE_OK) {
         result = CURLE_WRITE_ERROR;
     }
-    file_ = nullptr;
+    state_.file = nullptr;
     return result;
 }
 
 CURLcode ResumableDownload::Run() {
-    SetCallbacks(handle_, OnHeader, OnWrite, OnProgress, this);
+    curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(handle_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, OnWrite);
+    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, TransferInfoCallback);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, &state_);
 
     CURLcode result = CURLE_OK;
     int64_t mostHeld = 0;
@@ -267,7 +234,7 @@ CURLcode ResumableDownload::Run() {
             mostHeld = held_;
             withoutProgress = 1;
         }
-        LogRetry(attempt, result);
+        ReportRetry(attempt, result);
         if (withoutProgress >= kMaxAttemptsWithoutProgress) {
             break;
         }
@@ -278,15 +245,19 @@ CURLcode ResumableDownload::Run() {
         Sleep(RetryPauseMilliseconds(withoutProgress));
     }
 
-    // The next operations on the handle (the probe) find the options the download stage set.
-    SetCallbacks(handle_, nullptr, FileWriteCallback, TransferInfoCallback, nullptr);
+    // No callback of the handle may outlive this transfer's state.
+    curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, nullptr);
+    curl_easy_setopt(handle_, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, nullptr);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 1L);
     return Close(result);
 }
 
 }  // namespace
 
-CURLcode PerformResumableDownload(CURL* handle, const std::wstring& path, FILE* file) {
-    ResumableDownload download(handle, path, file);
+CURLcode PerformResumableDownload(CURL* handle, const std::wstring& path, TransferState& state) {
+    ResumableDownload download(handle, path, state);
     return download.Run();
 }
 

@@ -3,15 +3,17 @@
 // when the server cannot continue that body, starts the file again from zero.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 #include <curl/curl.h>
 
-// Runs the transfer set up on the handle (URL, progress, low-speed limits) into `file`, opened at
-// `path` for appending, and closes it. Returns the result of the last attempt (a failed final
-// flush is CURLE_WRITE_ERROR); that attempt's status stays readable on the handle.
-CURLcode PerformResumableDownload(CURL* handle, const std::wstring& path, FILE* file);
+struct TransferState;
+
+// Runs the transfer set up on the handle (URL, low-speed limits) into the state's file, opened at
+// `path` for appending, and closes it. The state's listener hears the progress and every retry.
+// Returns the result of the last attempt (a failed final flush is CURLE_WRITE_ERROR); that
+// attempt's status stays readable on the handle.
+CURLcode PerformResumableDownload(CURL* handle, const std::wstring& path, TransferState& state);
 
 enum class AttemptVerdict { Done, Retry, RetryFromZero, Fail };
 

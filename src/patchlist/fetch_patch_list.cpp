@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "fsutil/text.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
 #include "platform/win32.h"
@@ -11,10 +12,17 @@
 namespace {
 
 const int kMaxAttempts = 3;
+const unsigned kPauseBeforeRetryMs = 500;
+const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
-bool UserWantsRetry() {
-    return MessageBoxW(nullptr, L"获取更新列表失败，是否需要重试！", L"下载异常", MB_OKCANCEL) ==
-           IDOK;
+// The list's text in the system code page. A text saved by Windows Notepad as UTF-8 starts with a
+// byte-order mark, which is no part of its first line.
+std::wstring DecodeList(std::string body) {
+    if (body.compare(0, sizeof kUtf8ByteOrderMark - 1, kUtf8ByteOrderMark) == 0) {
+        body.erase(0, sizeof kUtf8ByteOrderMark - 1);
+    }
+    std::wstring text;
+    return AnsiToWide(body, text);
 }
 
 }  // namespace
@@ -25,24 +33,23 @@ const char* PatchListUrl() {
     return url.c_str();
 }
 
-bool FetchPatchList() {
-    int attempts = 0;
-    for (;;) {
-        const std::string url = PatchListUrl();
-        HttpClient* client = GetHttpClient();
-        std::wstring text;
-        if (client->FetchToMemory(url, text)) {
-            if (!ParsePatchList(text)) {
+bool FetchPatchList(PatchListPrompts& prompts) {
+    for (int attempts = 0;;) {
+        std::string body;
+        const TransferOutcome outcome = GetHttpClient()->FetchToMemory(PatchListUrl(), body);
+        if (outcome.Succeeded()) {
+            if (!ParsePatchList(DecodeList(body))) {
                 return false;
             }
             SortPatchList();
             return true;
         }
+        prompts.TransferFailed(outcome);
         // The question follows every failed transfer, the last one too (OK then only waits).
-        if (!UserWantsRetry()) {
+        if (!prompts.RetryWanted()) {
             return false;
         }
-        Sleep(500);
+        Sleep(kPauseBeforeRetryMs);
         if (++attempts >= kMaxAttempts) {
             return false;
         }

@@ -30,14 +30,14 @@ const int kPoliteAttempts = 5;
 const DWORD kProbeRetryPauseMs = 500;
 const DWORD kDeleteRetryPauseMs = 1000;
 
-void ShowBox(const wchar_t* text, const wchar_t* caption) {
-    MessageBoxW(nullptr, text, caption, MB_OK | MB_TOPMOST);
+void ShowBox(MessageBoxFn box, const wchar_t* text, const wchar_t* caption) {
+    box(nullptr, text, caption, MB_OK | MB_TOPMOST);
 }
 
 // Asks the user to free the file; true for Retry.
-bool AskRetryInUse(int attempt) {
+bool AskRetryInUse(MessageBoxFn box, int attempt) {
     const wchar_t* text = attempt < kPoliteAttempts ? kTextInUseFirst : kTextInUseLater;
-    return MessageBoxW(nullptr, text, kCaptionInUse, MB_RETRYCANCEL | MB_TOPMOST) == IDRETRY;
+    return box(nullptr, text, kCaptionInUse, MB_RETRYCANCEL | MB_TOPMOST) == IDRETRY;
 }
 
 std::wstring ControlFilePath() {
@@ -57,16 +57,16 @@ bool CanOpenExclusively(const std::wstring& path) {
 enum class Outcome { GoOn, Stop };
 
 // Waits, with the user's help, until the control file is free. Shows the gave-up box itself.
-Outcome WaitUntilFileIsFree(const std::wstring& path) {
+Outcome WaitUntilFileIsFree(const std::wstring& path, MessageBoxFn box) {
     for (int attempt = 0;; ++attempt) {
         if (CanOpenExclusively(path)) {
             return Outcome::GoOn;
         }
         if (attempt >= kMaxAttempts - 1) {
-            ShowBox(kTextGaveUp, kCaptionWarning);
+            ShowBox(box, kTextGaveUp, kCaptionWarning);
             return Outcome::Stop;
         }
-        if (!AskRetryInUse(attempt)) {
+        if (!AskRetryInUse(box, attempt)) {
             return Outcome::Stop;
         }
         Sleep(kProbeRetryPauseMs);
@@ -74,7 +74,7 @@ Outcome WaitUntilFileIsFree(const std::wstring& path) {
 }
 
 // Runs "regsvr32 /u" on the control and waits for it (it shows its own result box).
-Outcome Unregister(const std::wstring& path) {
+Outcome Unregister(const std::wstring& path, MessageBoxFn box) {
     const std::wstring parameters = L"/u \"" + path + L"\"";
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
@@ -84,7 +84,7 @@ Outcome Unregister(const std::wstring& path) {
     info.lpParameters = parameters.c_str();
     info.nShow = SW_SHOW;
     if (!ShellExecuteExW(&info) || !info.hProcess) {
-        ShowBox(kTextUnregisterFailed, kCaptionWarning);
+        ShowBox(box, kTextUnregisterFailed, kCaptionWarning);
         return Outcome::Stop;
     }
     const UniqueHandle regsvr32(info.hProcess);
@@ -93,18 +93,19 @@ Outcome Unregister(const std::wstring& path) {
 }
 
 // Shows the box that ends the removal when the file could not be deleted.
-void ReportDeleteFailure(DeleteResult result) {
+void ReportDeleteFailure(DeleteResult result, MessageBoxFn box) {
     if (result == DeleteResult::NotFound) {
-        ShowBox(kTextNotInstalled, kCaptionWarning);
+        ShowBox(box, kTextNotInstalled, kCaptionWarning);
     }
     if (result == DeleteResult::GaveUp) {
-        ShowBox(kTextGaveUp, kCaptionWarning);
+        ShowBox(box, kTextGaveUp, kCaptionWarning);
     }
 }
 
 }  // namespace
 
-DeleteResult DeleteControlFile(const std::wstring& path, DeleteFileFn deleteFile) {
+DeleteResult DeleteControlFile(const std::wstring& path, DeleteFileFn deleteFile,
+                               MessageBoxFn box) {
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         if (deleteFile(path.c_str())) {
             return DeleteResult::Deleted;
@@ -119,7 +120,7 @@ DeleteResult DeleteControlFile(const std::wstring& path, DeleteFileFn deleteFile
         if (attempt >= kMaxAttempts - 1) {
             return DeleteResult::GaveUp;
         }
-        if (!AskRetryInUse(attempt)) {
+        if (!AskRetryInUse(box, attempt)) {
             return DeleteResult::Cancelled;
         }
         Sleep(kDeleteRetryPauseMs);
@@ -128,32 +129,32 @@ DeleteResult DeleteControlFile(const std::wstring& path, DeleteFileFn deleteFile
     return DeleteResult::GaveUp;
 }
 
-bool RemoveWebPlugin(int mode) {
+bool RemoveWebPlugin(int mode, MessageBoxFn box) {
     const std::wstring path = ControlFilePath();
     if (!PathExists(path)) {
-        ShowBox(kTextNotInstalled, kCaptionWarning);
+        ShowBox(box, kTextNotInstalled, kCaptionWarning);
         return false;
     }
-    if (WaitUntilFileIsFree(path) == Outcome::Stop) {
+    if (WaitUntilFileIsFree(path, box) == Outcome::Stop) {
         return false;
     }
-    if (mode == 1 && Unregister(path) == Outcome::Stop) {
+    if (mode == 1 && Unregister(path, box) == Outcome::Stop) {
         return false;
     }
 
-    const DeleteResult deleted = DeleteControlFile(path, DeleteFileW);
+    const DeleteResult deleted = DeleteControlFile(path, DeleteFileW, box);
     if (deleted != DeleteResult::Deleted) {
-        ReportDeleteFailure(deleted);
+        ReportDeleteFailure(deleted, box);
         return false;
     }
     // regsvr32 removes the registration itself; otherwise the key is ours to delete.
     if (mode != 1 && SHDeleteKeyW(HKEY_CLASSES_ROOT, kProgIdKey) != ERROR_SUCCESS) {
-        ShowBox(kTextGaveUp, kCaptionWarning);
+        ShowBox(box, kTextGaveUp, kCaptionWarning);
         return false;
     }
     if (PathExists(kDownloadRecord)) {
         DeleteFileW(kDownloadRecord);
     }
-    ShowBox(kTextSuccess, kCaptionProduct);
+    ShowBox(box, kTextSuccess, kCaptionProduct);
     return true;
 }

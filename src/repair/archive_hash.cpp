@@ -3,13 +3,9 @@
 // BCryptHash needs the whole input in memory and Windows 10).
 #include "repair/archive_hash.h"
 
-#include <cwctype>
 #include <vector>
 
-#include "fsutil/paths.h"
-#include "layout/folders.h"
-#include "net/http_client.h"
-#include "patchlist/patch_list.h"
+#include "fsutil/text.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
 #include "state/log.h"
@@ -19,26 +15,26 @@ namespace {
 const wchar_t kHashKeyPrefix[] = L"sha256:";
 const size_t kDigestSize = 32;
 const size_t kReadPiece = 1 << 20;
-const wchar_t kMismatchText[] = L"SHA-256 mismatch";
 
 bool IsDigestText(const std::wstring& text) {
     if (text.size() != kDigestSize * 2) {
         return false;
     }
+    // ASCII digits only: a runtime may count other scripts' digits as hex digits too.
     for (wchar_t c : text) {
-        if (!std::iswxdigit(static_cast<wint_t>(c))) {
+        const bool hex =
+            (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (!hex) {
             return false;
         }
     }
     return true;
 }
 
+// Hex digits are ASCII: the narrow form of the lower-case text.
 std::string LowerAscii(const std::wstring& hex) {
-    std::string lower;
-    for (wchar_t c : hex) {
-        lower += static_cast<char>(std::towlower(static_cast<wint_t>(c)));
-    }
-    return lower;
+    const std::wstring lower = ToLowerAscii(hex);
+    return std::string(lower.begin(), lower.end());
 }
 
 std::string HexOf(const UCHAR* bytes, size_t size) {
@@ -100,34 +96,11 @@ void SplitHashLine(const std::wstring& key, const std::wstring& value, std::wstr
     digest = rest.substr(blank + 1);
 }
 
-// Downloads the archive anew from zero: what the file held is dropped first.
-bool DownloadAfresh(const std::string& url, const std::wstring& fileName,
-                    const std::wstring& path) {
-    DeleteFileW(path.c_str());
-    return GetHttpClient()->DownloadToFile(url, fileName);
-}
-
-bool MatchesDigest(const std::wstring& path, const std::string& expected) {
-    std::string actual;
-    if (!FileSha256(path, actual)) {
-        LogWrite(g_log, L"SHA-256 of %ls: the file cannot be read", path.c_str());
-        return false;
-    }
-    if (actual != expected) {
-        std::wstring wideActual(actual.begin(), actual.end());
-        std::wstring wideExpected(expected.begin(), expected.end());
-        LogWrite(g_log, L"SHA-256 mismatch of %ls: %ls, expected %ls", path.c_str(),
-                 wideActual.c_str(), wideExpected.c_str());
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
-ArchiveHashes ReadArchiveHashes() {
+ArchiveHashes ReadArchiveHashes(const std::map<std::wstring, std::wstring>& headers) {
     ArchiveHashes hashes;
-    for (const auto& [key, value] : g_patchListHeaders) {
+    for (const auto& [key, value] : headers) {
         if (key.compare(0, wcslen(kHashKeyPrefix), kHashKeyPrefix) != 0) {
             continue;
         }
@@ -159,31 +132,18 @@ bool FileSha256(const std::wstring& path, std::string& hex) {
     return !ferror(file.get()) && digest.Finish(hex);
 }
 
-bool DownloadChecked(const std::string& url, const std::wstring& fileName,
-                     const ArchiveHashes& hashes) {
-    if (!GetHttpClient()->DownloadToFile(url, fileName)) {
+bool MatchesDigest(const std::wstring& path, const std::string& expected) {
+    std::string actual;
+    if (!FileSha256(path, actual)) {
+        LogWrite(g_log, L"SHA-256 of %ls: the file cannot be read", path.c_str());
         return false;
     }
-    const auto expected = hashes.find(fileName);
-    if (expected == hashes.end()) {
-        // A list without any hash line is an older publisher's: nothing to say, and a run that
-        // has nothing to log leaves the log file alone.
-        if (!hashes.empty()) {
-            LogWrite(g_log, L"no SHA-256 line for %ls: not checked", fileName.c_str());
-        }
-        return true;
-    }
-    const std::wstring path = TmpPatchPath(fileName);
-    if (MatchesDigest(path, expected->second)) {
-        return true;
-    }
-    if (!DownloadAfresh(url, fileName, path)) {
+    if (actual != expected) {
+        std::wstring wideActual(actual.begin(), actual.end());
+        std::wstring wideExpected(expected.begin(), expected.end());
+        LogWrite(g_log, L"SHA-256 mismatch of %ls: %ls, expected %ls", path.c_str(),
+                 wideActual.c_str(), wideExpected.c_str());
         return false;
     }
-    if (MatchesDigest(path, expected->second)) {
-        return true;
-    }
-    DeleteFileW(path.c_str());
-    ShowDownloadError(kMismatchText);
-    return false;
+    return true;
 }

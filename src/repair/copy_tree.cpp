@@ -31,8 +31,8 @@ bool PlaceOneFile(const std::wstring& src, const std::wstring& dst, const wchar_
     wchar_t source[kSourcePathBufferSize];
     const std::wstring target = JoinPath(dst, name);
     if (!FormatBounded(source, kSourcePathBufferSize, L"%ls\\%ls", src.c_str(), name)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        NoteFailure(failure, L"CopyFileW", JoinPath(src, name), target);
+        NoteRefusal(failure, L"shorter than the copy's path buffer", JoinPath(src, name),
+                    ERROR_FILENAME_EXCED_RANGE, target);
         return false;
     }
     // A refused move is no failure yet: the copy decides, with the copy's own rules and error.
@@ -55,8 +55,8 @@ bool IsMissing(DWORD error) {
 bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, FileFailure* failure) {
     wchar_t pattern[kPatternBufferSize];
     if (!FormatBounded(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str())) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        NoteFailure(failure, L"FindFirstFileW", src);
+        NoteRefusal(failure, L"shorter than the copy's search buffer", src,
+                    ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     WIN32_FIND_DATAW found;
@@ -98,10 +98,10 @@ bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, FileF
 
 }  // namespace
 
-int CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
-    return TreeWalk(src, dst, false, failure) ? 1 : 0;
+bool CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
+    return TreeWalk(src, dst, false, failure);
 }
 
-int MoveTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
-    return TreeWalk(src, dst, true, failure) ? 1 : 0;
+bool MoveTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
+    return TreeWalk(src, dst, true, failure);
 }

@@ -6,13 +6,13 @@
 
 struct FileFailure;
 
-// Copies every file of src below dst, overwriting; non-zero when all were copied. Stops at the
+// Copies every file of src below dst, overwriting; true when all were copied. Stops at the
 // first file that cannot be copied, recording the call that failed in `failure` (when given). A
 // missing src copies nothing and succeeds.
-int CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure = nullptr);
+bool CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure = nullptr);
 // Moves every file of src below dst with CopyTree's rules: a later file replaces one of the same
 // path, files dst has that src lacks stay, a read-only or in-use target fails it. A folder whose
 // target does not exist yet goes by one rename; every move the system refuses (another volume, a
-// file in use) is made a copy of that entry instead. Non-zero when everything arrived; what was
+// file in use) is made a copy of that entry instead. True when everything arrived; what was
 // moved is gone from src.
-int MoveTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure = nullptr);
+bool MoveTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure = nullptr);

@@ -1,5 +1,5 @@
-// The extraction stage: unpacks every downloaded archive, oldest first, into a folder of its own
-// in the temporary folder, and reports the progress to the repair dialog.
+// The extraction stage: unpacks every downloaded archive, in the plan's order, into its own folder
+// in the temporary folder, and reports the progress to the observer.
 #include "repair/extract_stage.h"
 
 #include <cerrno>
@@ -7,95 +7,76 @@
 
 #include "fsutil/dirtree.h"
 #include "fsutil/file_failure.h"
-#include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "layout/folders.h"
-#include "layout/patch_names.h"
-#include "patchlist/patch_list.h"
 #include "repair/archive/zip_file.h"
-#include "repair/cumulative_patch.h"
-#include "state/progress_state.h"
 
 namespace {
 
-// Unpacks the archive of the temporary folder named archiveName into its extraction folder, named
-// folderName in the temporary folder, which must first be emptied wholly. Names that are not one
-// plain name (they come from the network) are refused before any folder is touched. An archive that
-// should be there but is missing, or a folder that cannot be made, fails the archive: a patch must
-// never be dropped silently while the repair goes on.
-bool ExtractOneArchive(const std::wstring& archiveName, const std::wstring& folderName,
-                       const std::wstring& folder, FileFailure* failure) {
-    if (!IsPlainTmpName(archiveName) || !IsPlainTmpName(folderName)) {
-        SetLastError(ERROR_INVALID_NAME);
-        NoteFailure(failure, L"ExtractArchive", archiveName, folderName);
+const wchar_t kPlainNameRule[] = L"a plain name in TmpPatch";
+
+// Unpacks one archive into its extraction folder, which must first be emptied wholly. Names that
+// are not one plain name (they come from the network) are refused before any folder is touched.
+// An archive that should be there but is missing, or a folder that cannot be made, fails the
+// archive: a patch must never be dropped silently while the repair goes on.
+bool ExtractOneArchive(const PlannedArchive& archive, int& started, RepairObserver& observer,
+                       FileFailure* failure) {
+    if (!IsPlainTmpName(archive.fileName)) {
+        NoteRefusal(failure, kPlainNameRule, archive.fileName, ERROR_INVALID_NAME);
         return false;
     }
-    const std::wstring archive = TmpPatchPath(archiveName);
+    if (!IsPlainTmpName(archive.folderName)) {
+        NoteRefusal(failure, kPlainNameRule, archive.folderName, ERROR_INVALID_NAME);
+        return false;
+    }
+    const std::wstring& folder = archive.extractionFolder;
     // What an earlier run left there would be merged as part of this patch.
-    if (!RemoveOwnItem(folder, failure)) {
+    if (!RemoveOwnItem(folder, failure) || !MakeDirTree(folder.c_str(), failure)) {
         return false;
     }
-    if (!MakeDirTree(folder.c_str())) {
-        NoteCrtFailure(failure, L"_wmkdir", folder, errno);
-        return false;
-    }
-    if (GetFileAttributesW(archive.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        NoteFailure(failure, L"GetFileAttributesW", archive);
+    if (GetFileAttributesW(archive.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        NoteFailure(failure, L"GetFileAttributesW", archive.path);
         return false;
     }
     std::string narrowArchive;
     std::string narrowFolder;
-    WideToAnsi(archive, narrowArchive);
+    WideToAnsi(archive.path, narrowArchive);
     WideToAnsi(folder, narrowFolder);
 
-    ++g_extractDone;
-    PostMessageW(g_hMainDlg, WM_EXTRACT_COUNT, 0, 0);
+    observer.ExtractionStarted(++started);
     ProgressCallback progress;
     progress.callback = ExtractProgress;
+    progress.context = &observer;
     errno = 0;
     if (ExtractArchive(narrowArchive, narrowFolder, progress)) {
         return true;
     }
     // The reader reports no reason: a file error leaves errno, a damaged archive does not.
     if (errno == 0) {
-        SetLastError(ERROR_INVALID_DATA);
-        NoteFailure(failure, L"ExtractArchive", archive, folder);
+        NoteRefusal(failure, L"an archive the reader can unpack", archive.path, ERROR_INVALID_DATA,
+                    folder);
     } else {
-        NoteCrtFailure(failure, L"ExtractArchive", archive, errno, folder);
+        NoteCrtFailure(failure, L"ExtractArchive", archive.path, errno, folder);
     }
     return false;
 }
 
 }  // namespace
 
-int ExtractProgress(int /*reserved*/, int filesWritten, int fileCount) {
-    // The reader reports after a file was written, so fileCount is at least 1; 0 would divide.
-    const WPARAM percent =
-        static_cast<WPARAM>(fileCount > 0 ? filesWritten * 100 / fileCount : 100);
-    return PostMessageW(g_hMainDlg, WM_EXTRACT_PROGRESS, percent, 0);
+int ExtractProgress(void* context, int filesWritten, int fileCount) {
+    static_cast<RepairObserver*>(context)->ExtractionProgress(filesWritten, fileCount);
+    return 0;
 }
 
-bool ExtractPatches(const std::vector<PatchEntry>& downloads, FileFailure* failure) {
-    g_extractTotal = static_cast<int32_t>(downloads.size()) + 1;
-    g_extractScale = (1.0f / static_cast<float>(g_extractTotal)) * 0.2f;
-
-    int attempted = 0;
+bool ExtractPatches(const RepairPlan& plan, RepairObserver& observer, FileFailure* failure) {
+    // The extra one stands for the cumulative patch, whether or not the server had it.
+    observer.ExtractionsAnnounced(static_cast<int>(plan.downloads.size()) + 1);
+    int started = 0;
     bool failed = false;
-    // Oldest chosen release first: the list holds the newest first.
-    for (auto entry = downloads.rbegin(); entry != downloads.rend(); ++entry) {
-        ++attempted;
-        if (!ExtractOneArchive(ArchiveFileName(entry->url), entry->version,
-                               ExtractionFolder(entry->version), failure)) {
+    for (const PlannedArchive& archive : plan.archives) {
+        if (!ExtractOneArchive(archive, started, observer, failure)) {
             failed = true;
         }
     }
-    if (CumulativePatchExpected()) {
-        const std::wstring& newest = g_patchList.back().version;
-        ++attempted;
-        if (!ExtractOneArchive(CumulativePatchName(newest), CumulativeFolderName(newest),
-                               CumulativeFolder(newest), failure)) {
-            failed = true;
-        }
-    }
-    return attempted > 0 && !failed;
+    return !plan.archives.empty() && !failed;
 }

@@ -4,17 +4,13 @@
 // rather than copy: on one volume a repair costs what the patch costs, not what the client holds.
 #include "repair/install_stages.h"
 
-#include <cerrno>
 #include <string>
 
 #include "fsutil/dirtree.h"
 #include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
 #include "layout/folders.h"
-#include "layout/patch_names.h"
-#include "patchlist/patch_list.h"
 #include "repair/copy_tree.h"
-#include "repair/cumulative_patch.h"
 #include "repair/journal.h"
 
 namespace {
@@ -22,16 +18,15 @@ namespace {
 // How many stale backups that could not be removed may wait beside the backup folder.
 const int kMaxStaleBackups = 100;
 
-// Copies one extraction folder, named `name` in TmpPatch, into All. A name from the patch list
-// that is not one plain name would reach outside TmpPatch.
-bool MergeFolder(const std::wstring& name, const std::wstring& folder, const std::wstring& all,
-                 FileFailure* failure) {
-    if (!IsPlainTmpName(name)) {
-        SetLastError(ERROR_INVALID_NAME);
-        NoteFailure(failure, L"CopyFileW", folder, all);
+// Moves one extraction folder into All. A name from the patch list that is not one plain name
+// would reach outside TmpPatch.
+bool MergeFolder(const PlannedArchive& archive, const std::wstring& all, FileFailure* failure) {
+    if (!IsPlainTmpName(archive.folderName)) {
+        NoteRefusal(failure, L"a plain name in TmpPatch", archive.folderName, ERROR_INVALID_NAME,
+                    all);
         return false;
     }
-    return MoveTree(folder, all, failure) != 0;
+    return MoveTree(archive.extractionFolder, all, failure);
 }
 
 // Moves the client's folder into the backup, announced in the journal first. Where the system
@@ -51,7 +46,7 @@ bool BackUpFolder(const std::wstring& sub, bool mayCopy, FileFailure* failure) {
         NoteFailure(failure, L"MoveFileExW", original, saved);
         return false;
     }
-    return CopyTree(original, saved, failure) != 0;
+    return CopyTree(original, saved, failure);
 }
 
 // A backup no restore waits for is stale. When part of it cannot be removed (a file the user may
@@ -76,40 +71,26 @@ bool BeginBackup(FileFailure* failure) {
     if (!ClearStaleBackup(backup, failure)) {
         return false;
     }
-    if (!MakeDirTree(backup.c_str())) {
-        NoteCrtFailure(failure, L"_wmkdir", backup, errno);
-        return false;
-    }
-    return MarkBackupBegun(failure);
+    return MakeDirTree(backup.c_str(), failure) && MarkBackupBegun(failure);
 }
 
 }  // namespace
 
-bool MergeTempPatches(const std::vector<PatchEntry>& downloads, FileFailure* failure) {
+bool MergeTempPatches(const RepairPlan& plan, FileFailure* failure) {
     const std::wstring all = AllFolder();
-    int copies = 0;
     bool failed = false;
-    // Oldest first, so that newer files overwrite older ones: the list holds the newest first.
-    for (auto entry = downloads.rbegin(); entry != downloads.rend(); ++entry) {
-        ++copies;
-        if (!MergeFolder(entry->version, ExtractionFolder(entry->version), all, failure)) {
+    for (const PlannedArchive& archive : plan.archives) {
+        if (!MergeFolder(archive, all, failure)) {
             failed = true;
         }
     }
-    if (CumulativePatchExpected()) {
-        ++copies;
-        const std::wstring& newest = g_patchList.back().version;
-        if (!MergeFolder(CumulativeFolderName(newest), CumulativeFolder(newest), all, failure)) {
-            failed = true;
-        }
-    }
-    return copies > 0 && !failed;
+    return !plan.archives.empty() && !failed;
 }
 
 bool BackupOriginalPatches(FileFailure* failure) {
     RepairJournal journal = ReadRepairJournalWithMarks();
     if (journal.state == RepairJournalState::Unreadable) {
-        NoteCrtFailure(failure, L"_wfopen", RepairJournalPath(), EIO);
+        NoteRefusal(failure, L"a readable repair journal", RepairJournalPath(), ERROR_READ_FAULT);
         return false;
     }
     // A backup still waiting to go back is the client's last whole state: what it holds stays
@@ -134,7 +115,7 @@ bool BackupOriginalPatches(FileFailure* failure) {
     return !taking || MarkBackupComplete(failure);
 }
 
-int RemoveLeftoverPatches(FileFailure* failure) {
+bool RemoveLeftoverPatches(FileFailure* failure) {
     const std::wstring documents = DocumentsFolder();
     bool failed = false;
     for (const std::wstring& sub : PatchSubFolderNames()) {
@@ -143,5 +124,5 @@ int RemoveLeftoverPatches(FileFailure* failure) {
             failed = true;
         }
     }
-    return failed ? 0 : 1;
+    return !failed;
 }

@@ -74,23 +74,6 @@ void OpenOnFirstUse() {
     }
 }
 
-// "CopyFileW <from> -> <to>: error 5: <text>", without the text when the system has none.
-std::wstring DescribeFailure(const FileFailure& failure) {
-    if (!failure.Recorded()) {
-        return L"no file operation failed";
-    }
-    std::wstring text = failure.call + L" " + failure.path;
-    if (!failure.target.empty()) {
-        text += L" -> " + failure.target;
-    }
-    text += L": error " + std::to_wstring(failure.error);
-    const std::wstring reason = SystemErrorText(failure.error);
-    if (!reason.empty()) {
-        text += L": " + reason;
-    }
-    return text;
-}
-
 }  // namespace
 
 void LogOpen() {

@@ -4,12 +4,13 @@
 
 #include <string>
 
+#include "layout/client_files.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
 #include "state/app_state.h"
 
 bool LaunchGame() {
-    const std::wstring game = g_exeDir + L"vazazu.exe";
+    const std::wstring game = g_exeDir + kGameExecutableName;
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;

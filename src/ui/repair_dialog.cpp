@@ -3,15 +3,19 @@
 // to their handlers.
 #include "ui/repair_dialog.h"
 
+#include <memory>
+
 #include "client/integrity.h"
+#include "patchlist/patch_list.h"
 #include "platform/owners.h"
 #include "repair/worker.h"
 #include "state/app_state.h"
-#include "state/dialog_controls.h"
-#include "state/progress_state.h"
-#include "state/resource.h"
+#include "ui/dialog_controls.h"
+#include "ui/progress_state.h"
+#include "ui/resource.h"
 #include "ui/launch.h"
 #include "ui/progress_messages.h"
+#include "ui/repair_reports.h"
 
 namespace {
 
@@ -91,8 +95,13 @@ void StartRepair(HWND dialog) {
     ShowControl(dialog, IDC_HINT, SW_HIDE);
     EnableControl(dialog, IDC_ACTION, FALSE);
 
-    const UniqueHandle worker(CreateThread(nullptr, 0, RepairWorker, nullptr, 0, nullptr));
+    // The worker gets everything it starts from, fixed now, and reports back to this dialog.
+    auto job = std::make_unique<RepairJob>();
+    job->inputs = RepairInputs{g_patchList, ReadArchiveHashes(g_patchListHeaders), g_localVersion};
+    job->observer = &DialogRepairObserver();
+    const UniqueHandle worker(CreateThread(nullptr, 0, RepairWorker, job.get(), 0, nullptr));
     if (worker) {
+        static_cast<void>(job.release());  // the worker owns it now
         return;
     }
     // No worker will ever enable the button again: offer the repair once more.
@@ -173,7 +182,7 @@ void CreateRepairControls() {
     SetControlText(g_hMainDlg, IDC_ACTION, L"启动游戏");
 
     const wchar_t* hint = kCurrentHint;
-    if (NeedsRepair()) {
+    if (NeedsRepair(g_exeDir, g_patchList, g_localVersion)) {
         SetControlText(g_hMainDlg, IDC_ACTION, L"一键修复");
         hint = kRepairHint;
         ShowControl(g_hMainDlg, IDC_DOWNLOAD_COUNT, SW_HIDE);
@@ -207,13 +216,19 @@ INT_PTR CALLBACK RepairDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
             OnExtractProgress(hwnd, wParam);
             return 0;
         case WM_EXTRACT_COUNT:
-            OnExtractCount(hwnd);
+            OnExtractCount(hwnd, wParam, lParam);
             return 0;
         case WM_DOWNLOAD_COUNT:
-            OnDownloadCount(hwnd);
+            OnDownloadCount(hwnd, wParam);
             return 0;
         case WM_DOWNLOAD_STARTED:
-            OnDownloadStarted(hwnd);
+            OnDownloadStarted(hwnd, wParam);
+            return 0;
+        case WM_REPAIR_STEP:
+            OnRepairStep(hwnd, wParam);
+            return 0;
+        case WM_REPAIR_BOX:
+            ShowRequestedBox(lParam);
             return 0;
         default:
             return FALSE;

@@ -9,7 +9,7 @@
 #include "patchlist/patch_list.h"
 #include "state/app_state.h"
 #include "state/log.h"
-#include "state/progress_state.h"
+#include "ui/progress_state.h"
 
 namespace qxtest {
 namespace {
@@ -35,6 +35,7 @@ void ResetProgressState() {
     g_downloadDoneLatch = false;
     g_downloadFoldedTransfer = 0;
     g_extractDoneLatch = false;
+    g_progressShown = 0;
     g_speedBytes = 0;
     g_shownSpeedBytes = 0;
     g_prevDlNow = 0;
@@ -45,14 +46,12 @@ void ResetProgressState() {
 void ResetHttpClient() {
     HttpClient* client = GetHttpClient();
     client->writeEnabled = false;
-    client->cumulativePatchPresent = false;
     if (client->curlHandle != nullptr) {
         // Back to the handle of a fresh process: no option of an earlier test, and the ones
         // every transfer starts with.
         curl_easy_reset(client->curlHandle);
         SetConnectionOptions(client->curlHandle);
     }
-    g_responseBuffer.clear();
 }
 
 // LogWrite opens the log again on the next entry once g_log is null, as on a program's first.

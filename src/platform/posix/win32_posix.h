@@ -153,6 +153,10 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, size_t dwStackSize
 void Sleep(DWORD dwMilliseconds);
 DWORD GetCurrentProcessId(void);
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+// Unnamed events only; WaitForSingleObject waits for them, CloseHandle closes them.
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                    LPCWSTR lpName);
+BOOL SetEvent(HANDLE hEvent);
 
 // The program's entry, called by the layer's main() with the arguments joined by single blanks.
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nShowCmd);

@@ -187,7 +187,7 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
         }
         ++filesWritten;
         if (progress.callback != nullptr) {
-            progress.callback(0, filesWritten, fileCount);
+            progress.callback(progress.context, filesWritten, fileCount);
         }
     }
     return failure.Result();

@@ -14,8 +14,10 @@ struct ZipEntryRecord {
     uint32_t uncompressedSize = 0;
 };
 
+// Called after each file written, with the context it was given.
 struct ProgressCallback {
-    int (*callback)(int reserved, int filesWritten, int fileCount) = nullptr;
+    int (*callback)(void* context, int filesWritten, int fileCount) = nullptr;
+    void* context = nullptr;
 };
 
 struct ZipFileImpl;

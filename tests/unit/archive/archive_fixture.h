@@ -20,14 +20,14 @@ namespace qxtest {
 using Tree = std::map<std::string, std::string>;
 using ZipMethod = ZipBuilder::Method;
 
-// Every progress call as (filesWritten, fileCount); reserved must always be 0.
+// Every progress call as (filesWritten, fileCount); the context is the one the callback was given.
 inline std::vector<std::pair<int, int>>& ProgressCalls() {
     static std::vector<std::pair<int, int>> calls;
     return calls;
 }
 
-inline int RecordProgress(int reserved, int filesWritten, int fileCount) {
-    EXPECT_EQ(reserved, 0);
+inline int RecordProgress(void* context, int filesWritten, int fileCount) {
+    EXPECT_EQ(context, &ProgressCalls());
     ProgressCalls().emplace_back(filesWritten, fileCount);
     return 1;
 }
@@ -37,6 +37,7 @@ class ArchiveTest : public ::testing::Test {
     void SetUp() override {
         ProgressCalls().clear();
         recorder.callback = RecordProgress;
+        recorder.context = &ProgressCalls();
     }
 
     // The narrow Windows-form path of a host path below the temporary folder.

@@ -63,6 +63,10 @@ class ClientFolderTest : public testing::Test {
         }
     }
 
+    // The checks on the client folder as the start-up and the dialog make them.
+    static bool Intact() { return CheckResourceIntegrity(g_exeDir); }
+    static bool Needs() { return NeedsRepair(g_exeDir, g_patchList, g_localVersion); }
+
     qxtest::TempDir dir_;
 };
 
@@ -72,18 +76,18 @@ TEST_F(ClientFolderTest, WithTheVersionFileOnlyTheTwoExecutablesAreRequired) {
     WriteFile(Host("findownload.dat"), "1.2.3");
     WriteFile(Host("vazazu.dll"), "x");
     WriteFile(Host("vazazu.exe"), "x");
-    EXPECT_TRUE(CheckResourceIntegrity());
+    EXPECT_TRUE(Intact());
 
     fs::remove(Host("vazazu.dll"));
-    EXPECT_FALSE(CheckResourceIntegrity());
+    EXPECT_FALSE(Intact());
 }
 
 TEST_F(ClientFolderTest, WithoutTheVersionFileAllFiveFilesAreRequired) {
     WriteMainFiles();
-    EXPECT_TRUE(CheckResourceIntegrity());
+    EXPECT_TRUE(Intact());
     for (const char* name : kMainFiles) {
         fs::rename(Host(name), Host("aside"));
-        EXPECT_FALSE(CheckResourceIntegrity()) << name << " missing";
+        EXPECT_FALSE(Intact()) << name << " missing";
         fs::rename(Host("aside"), Host(name));
     }
 }
@@ -92,65 +96,65 @@ TEST_F(ClientFolderTest, FoldersCountAsPresentFiles) {
     fs::create_directories(Host("findownload.dat"));
     fs::create_directories(Host("vazazu.dll"));
     WriteFile(Host("vazazu.exe"), "x");
-    EXPECT_TRUE(CheckResourceIntegrity());
-    EXPECT_TRUE(NeedsRepair());
+    EXPECT_TRUE(Intact());
+    EXPECT_TRUE(Needs());
     EXPECT_EQ(g_localVersion, L"");
 }
 
-TEST_F(ClientFolderTest, WithoutAFolderTheCheckLooksInTheCurrentDirectory) {
+TEST_F(ClientFolderTest, ARelativeFolderIsTakenFromTheCurrentDirectory) {
     WriteMainFiles();
     g_exeDir.clear();
     {
         CurrentDirectory inClient(dir_.host());
-        EXPECT_TRUE(CheckResourceIntegrity());
+        EXPECT_TRUE(Intact());
         fs::remove(Host("HashRes/res.npk"));
-        EXPECT_FALSE(CheckResourceIntegrity());
+        EXPECT_FALSE(Intact());
         WriteFile(Host("findownload.dat"), "1.0.0");
-        EXPECT_TRUE(CheckResourceIntegrity());
+        EXPECT_TRUE(Intact());
     }
-    EXPECT_FALSE(CheckResourceIntegrity());
+    EXPECT_FALSE(Intact());
 }
 
 TEST_F(ClientFolderTest, NoReadableLocalVersionMeansRepair) {
     SetPatchListVersions({L"1.2.3"});
-    EXPECT_TRUE(NeedsRepair());
+    EXPECT_TRUE(Needs());
     EXPECT_EQ(g_localVersion, L"");
 
     WriteFile(Host("findownload.dat"), "");
-    EXPECT_TRUE(NeedsRepair());
+    EXPECT_TRUE(Needs());
     EXPECT_EQ(g_localVersion, L"");
 }
 
 TEST_F(ClientFolderTest, LocalVersionIsComparedWithTheNewestEntry) {
     WriteFile(Host("findownload.dat"), "1.2.3\r\n");
     SetPatchListVersions({L"1.0.0", L"1.2.3"});
-    EXPECT_FALSE(NeedsRepair());
+    EXPECT_FALSE(Needs());
     EXPECT_EQ(g_localVersion, L"1.2.3\r\n");
 
     SetPatchListVersions({L"1.2.3", L"1.2.4"});
-    EXPECT_TRUE(NeedsRepair());
+    EXPECT_TRUE(Needs());
 
     SetPatchListVersions({});
-    EXPECT_TRUE(NeedsRepair());
+    EXPECT_TRUE(Needs());
 }
 
 TEST_F(ClientFolderTest, ALocalVersionThatIsNotAVersionCountsAsCurrent) {
     WriteFile(Host("findownload.dat"), "客户端");
     SetPatchListVersions({L"9.9.9"});
-    EXPECT_FALSE(NeedsRepair());
+    EXPECT_FALSE(Needs());
     EXPECT_EQ(g_localVersion, L"客户端");
 }
 
 TEST_F(ClientFolderTest, OnlyTheFirst256BytesUpToAZeroByteFormTheVersionText) {
     SetPatchListVersions({L"1.2.4"});
     WriteFile(Host("findownload.dat"), std::string(300, '7'));
-    EXPECT_FALSE(NeedsRepair());
+    EXPECT_FALSE(Needs());
     EXPECT_EQ(g_localVersion, std::wstring(256, L'7'));
 
     g_localVersion.clear();
     WriteFile(Host("findownload.dat"), std::string("1.2.3\0"
                                                    "9.9.9",
                                                    11));
-    EXPECT_TRUE(NeedsRepair());
+    EXPECT_TRUE(Needs());
     EXPECT_EQ(g_localVersion, L"1.2.3");
 }

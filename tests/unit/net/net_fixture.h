@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include "fsutil/text.h"
 #include "net/http_client.h"
+#include "net/transfer_listener.h"
 #include "patchlist/patch_list.h"
 #include "platform/posix/script.h"
 #include "state/app_state.h"
 #include "state/log.h"
-#include "state/progress_state.h"
+#include "ui/progress_state.h"
 #include "support/process_globals.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -23,6 +25,22 @@
 #include "support/transcript_reader.h"
 
 namespace qxtest {
+
+// Hears a file transfer's progress and retries, as the repair's download stage does.
+class RecordingListener : public TransferListener {
+  public:
+    void OnProgress(int64_t received, int64_t total) override {
+        lastReceived = received;
+        lastTotal = total;
+    }
+    void OnAttemptFailed(int /*attempt*/, const std::wstring& reason, int64_t /*held*/) override {
+        retries.push_back(reason);
+    }
+
+    int64_t lastReceived = 0;
+    int64_t lastTotal = 0;
+    std::vector<std::wstring> retries;
+};
 
 class NetTest : public ::testing::Test {
   protected:
@@ -79,6 +97,32 @@ class NetTest : public ::testing::Test {
     std::string TmpPatchFile(const std::string& name) const {
         return scratch_.host("client/TmpPatch/" + name);
     }
+    // The file in the program's form of its path.
+    std::wstring TmpPatchPath(const std::string& name) const {
+        return scratch_.win("client/TmpPatch/" + name);
+    }
+
+    // The body of the URL appended to TmpPatch\name, the listener hearing it.
+    TransferOutcome Download(const std::string& url, const std::string& name) {
+        return GetHttpClient()->DownloadToFile(url, TmpPatchPath(name), &listener_);
+    }
+    bool Probe(const std::string& url, const std::string& name) {
+        return GetHttpClient()->ProbeRemoteFile(url, TmpPatchPath(name + "_tmp"));
+    }
+    // The body of the URL as text; "" when the transfer failed.
+    static std::string Fetch(const std::string& url, TransferOutcome* outcome = nullptr) {
+        std::string body;
+        const TransferOutcome result = GetHttpClient()->FetchToMemory(url, body);
+        if (outcome != nullptr) {
+            *outcome = result;
+        }
+        return result.Succeeded() ? body : std::string();
+    }
+    // Why a transfer failed as its box would say it ("HTTP 404", libcurl's text); "" for success.
+    static std::string Reason(const TransferOutcome& outcome) {
+        std::string narrow;
+        return outcome.Succeeded() ? std::string() : WideToAnsi(outcome.description, narrow);
+    }
     std::string LogPath() const { return scratch_.host("prefix/drive_c/QxWebHelper.txt"); }
 
     std::vector<Box> Boxes() const { return BoxesOf(ReadTranscript(TranscriptPath())); }
@@ -88,6 +132,7 @@ class NetTest : public ::testing::Test {
     ScopedEnv transcript_{"QXWEB_TRANSCRIPT", TranscriptPath()};
     ScopedEnv answers_{"QXWEB_ANSWERS", ""};
     ScopedEnv retryPause_{"QXWEB_RETRY_PAUSE_MS", "10"};
+    RecordingListener listener_;
 };
 
 }  // namespace qxtest

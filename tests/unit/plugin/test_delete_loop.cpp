@@ -36,7 +36,8 @@ class DeleteLoop : public ::testing::Test {
         g_everyTimeError = ERROR_SUCCESS;
     }
     DeleteResult Run() {
-        return DeleteControlFile(L"C:\\windows\\system32\\ZURuzezuZ.ocx", ScriptedDelete);
+        return DeleteControlFile(L"C:\\windows\\system32\\ZURuzezuZ.ocx", ScriptedDelete,
+                                 MessageBoxW);
     }
 };
 

@@ -1,25 +1,20 @@
-// The download stage against a real server on 127.0.0.1, in a temporary client folder: which
-// entries it chooses, the order and names of the transfers, the cumulative patch's probe, and
-// what makes it fail. Archives with the same file name land in one file, so their content shows
-// the order of the transfers.
+// The download stage: which entries it chooses and how it plans their archives (decisions, from
+// tables), and its transfers against a real server on 127.0.0.1 in a temporary client folder: the
+// order, the cumulative patch's probe, the hash lines, and what makes it fail.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
-#include "state/app_state.h"
-#include "state/log.h"
 #include "net/http_client.h"
-#include "patchlist/patch_list.h"
 #include "repair/download_stage.h"
+#include "recording_observer.h"
 #include "repair_fixture.h"
 #include "state/log.h"
-#include "state/progress_state.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
-#include "support/transcript_reader.h"
 
 namespace {
 
@@ -37,8 +32,111 @@ PatchEntry Entry(const std::string& version, const std::wstring& url,
     entry.info = L"info " + entry.version;
     entry.number = 7;
     entry.packageVersion = Wide(packageVersion);
-    entry.packageInfo = entry.packageVersion.empty() ? L"" : L"full package";
     return entry;
+}
+
+PatchEntry At(const std::string& version, const std::string& packageVersion = "") {
+    return Entry(version, L"http://h/" + Wide(version) + L"/p.zip", packageVersion);
+}
+
+std::vector<std::wstring> Versions(const std::vector<PatchEntry>& entries) {
+    std::vector<std::wstring> versions;
+    for (const PatchEntry& entry : entries) {
+        versions.push_back(entry.packageVersion.empty() ? entry.version : entry.packageVersion);
+    }
+    return versions;
+}
+
+struct SelectionCase {
+    const char* name;
+    std::vector<PatchEntry> list;  // sorted
+    std::wstring localVersion;
+    std::vector<std::wstring> chosen;  // newest first; a package by its package version
+};
+
+TEST(SelectDownloadsTest, ChoosesWhatTheClientLacksNewestFirst) {
+    std::vector<PatchEntry> ten = {At("0.0.0", "1.1.0")};
+    for (int i = 1; i <= 10; ++i) {
+        ten.push_back(At("1.0." + std::to_string(i)));
+    }
+    const std::vector<PatchEntry> packages = {At("0.0.0", "1.5.0"), At("0.0.0", "1.6.0"),
+                                              At("0.0.0", "1.5.3"), At("1.4.3"),
+                                              At("1.4.4"),          At("1.5.1")};
+    const std::vector<PatchEntry> numeric = {At("0.0.0", "1.2.0"), At("1.0.1"), At("1.0.2"),
+                                             At("1.0.3"),          At("1.0.4"), At("1.0.10")};
+    const SelectionCase cases[] = {
+        {"no local version: the eight newest ordinary entries",
+         ten,
+         L"",
+         {L"1.0.10", L"1.0.9", L"1.0.8", L"1.0.7", L"1.0.6", L"1.0.5", L"1.0.4", L"1.0.3"}},
+        {"the newest package of the next minor version, alone", packages, L"1.4.2", {L"1.5.3"}},
+        {"else every newer ordinary entry, compared as numbers",
+         numeric,
+         L"1.0.2",
+         {L"1.0.10", L"1.0.4", L"1.0.3"}},
+        {"nothing newer", numeric, L"1.0.10", {}},
+        {"an empty list", {}, L"1.0.0", {}},
+    };
+    for (const SelectionCase& c : cases) {
+        EXPECT_EQ(Versions(SelectDownloads(c.list, c.localVersion)), c.chosen) << c.name;
+    }
+}
+
+class PlanTest : public RepairFolderTest {};
+
+// Oldest first, each with its own file and folder in TmpPatch; the digest of its hash line.
+TEST_F(PlanTest, ArchivesComeOldestFirstEachWithAFileAndAFolderOfItsOwn) {
+    const ArchiveHashes hashes = {{L"a.zip", "aa"}, {L"p.zip", "pp"}};
+    const RepairPlan plan =
+        PlanDownloads({Entry("1.0.3", L"http://h/3/a.zip"), Entry("1.0.2", L"http://h/2/p.zip"),
+                       Entry("1.0.2", L"http://h/2b/P.ZIP"), Entry("1.0.1", L"http://h/1/p.zip")},
+                      hashes);
+
+    struct Planned {
+        std::string url;
+        std::wstring file, folder;
+        std::string sha256;
+    };
+    const std::vector<Planned> expected = {{"http://h/1/p.zip", L"p.zip", L"1.0.1", "pp"},
+                                           {"http://h/2b/P.ZIP", L"P.ZIP (2)", L"1.0.2", ""},
+                                           {"http://h/2/p.zip", L"p.zip (3)", L"1.0.2 (2)", "pp"},
+                                           {"http://h/3/a.zip", L"a.zip", L"1.0.3", "aa"}};
+    ASSERT_EQ(plan.archives.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const PlannedArchive& archive = plan.archives[i];
+        EXPECT_EQ(archive.url, expected[i].url) << i;
+        EXPECT_EQ(archive.fileName, expected[i].file) << i;
+        EXPECT_EQ(archive.path, client_.win("TmpPatch/") + expected[i].file) << i;
+        EXPECT_EQ(archive.folderName, expected[i].folder) << i;
+        EXPECT_EQ(archive.extractionFolder, client_.win("TmpPatch/") + expected[i].folder) << i;
+        EXPECT_EQ(archive.sha256, expected[i].sha256) << i;
+        EXPECT_FALSE(archive.cumulative);
+    }
+}
+
+TEST_F(PlanTest, TheCumulativePatchIsNamedAfterTheNewestReleaseLine) {
+    struct Case {
+        std::wstring version, url;
+        std::string cumulativeUrl;
+        std::wstring file, folder;
+    };
+    const Case cases[] = {
+        {L"1.25.7", L"http://h/r/a.zip", "http://h/r/patch1.25.1.qx.all.win32",
+         L"patch1.25.1.qx.all.win32", L"patch1.25.1"},
+        {L"7", L"http://h/r7/a.zip", "http://h/r7/patch7.1.qx.all.win32", L"patch7.1.qx.all.win32",
+         L"patch7.1"},
+        {L"2.0.3", L"a.zip", "a.zip/patch2.0.1.qx.all.win32", L"patch2.0.1.qx.all.win32",
+         L"patch2.0.1"},
+    };
+    for (const Case& c : cases) {
+        PatchEntry newest = Entry("x", c.url);
+        newest.version = c.version;
+        const PlannedArchive planned = PlanCumulativePatch(newest, {});
+        EXPECT_EQ(planned.url, c.cumulativeUrl);
+        EXPECT_EQ(planned.fileName, c.file);
+        EXPECT_EQ(planned.folderName, c.folder);
+        EXPECT_TRUE(planned.cumulative);
+    }
 }
 
 class DownloadStageTest : public RepairFolderTest {
@@ -46,7 +144,8 @@ class DownloadStageTest : public RepairFolderTest {
     void SetUp() override {
         RepairFolderTest::SetUp();
         qxtest::WriteHostFile(scratch_.host("drive_c/.keep"), "");
-        ASSERT_EQ(PrepareTmpPatchFolder(), 1);
+        ASSERT_TRUE(PrepareTmpPatchFolder());
+        GetHttpClient()->writeEnabled = true;  // as after an earlier download of the process
     }
     // Closes the log before its folder goes.
     void TearDown() override { qxtest::ResetProcessGlobals(); }
@@ -54,11 +153,6 @@ class DownloadStageTest : public RepairFolderTest {
     std::string Log() const {
         return qxtest::ReadHostFile(scratch_.host("drive_c/QxWebHelper.txt"));
     }
-    std::vector<qxtest::Box> Boxes() const {
-        return qxtest::BoxesOf(qxtest::ReadTranscript(transcript()));
-    }
-
-    std::string transcript() const { return scratch_.host("transcript.jsonl"); }
 
     // A file on the server under the URL path `urlPath` ("/a/b.zip").
     void Put(const std::string& urlPath, const std::string& content) {
@@ -71,274 +165,197 @@ class DownloadStageTest : public RepairFolderTest {
         return Entry(version, Wide(server_.Url(path)));
     }
 
-    // A full-package line: version "0.0.0", so sorted lists hold it first.
-    PatchEntry Package(const std::string& path, const std::string& packageVersion) {
-        return Entry("0.0.0", Wide(server_.Url(path)), packageVersion);
-    }
+    bool Download() { return DownloadPatches(inputs_, plan_, observer_); }
 
     Tree TmpPatch() const { return Snapshot("TmpPatch"); }
 
     qxtest::TempDir scratch_;
-    qxtest::ScopedEnv answers_{"QXWEB_ANSWERS", ""};
-    qxtest::ScopedEnv transcript_{"QXWEB_TRANSCRIPT", transcript()};
     qxtest::ScopedEnv retryPause_{"QXWEB_RETRY_PAUSE_MS", "10"};
     qxtest::ScopedEnv prefix_{"QXWEB_PREFIX", scratch_.host()};
     qxtest::TestServer server_;
+    RepairInputs inputs_;
+    RepairPlan plan_;
+    qxtest::RecordingObserver observer_;
 };
 
-TEST_F(DownloadStageTest, WithoutLocalVersionTheEightNewestOrdinaryEntriesComeOldestFirst) {
-    g_patchList.push_back(Package("/full/f.zip", "1.1.0"));
-    for (int i = 1; i <= 10; ++i)
-        g_patchList.push_back(
-            Served("1.0." + std::to_string(i), "/1.0." + std::to_string(i) + "/p.zip"));
+TEST_F(DownloadStageTest, ArchivesComeOldestFirstThenTheCumulativePatchWhenTheServerHasIt) {
+    inputs_.patchList = {Served("1.0.1", "/r/1.0.1/a.zip"), Served("1.0.2", "/r/1.0.2/b.zip")};
+    Put("/r/1.0.2/patch1.0.1.qx.all.win32", "cumulative");
 
-    std::vector<PatchEntry> downloads;
-    EXPECT_TRUE(DownloadPatches(downloads));
+    EXPECT_TRUE(Download());
 
-    const std::vector<PatchEntry> newestFirst(g_patchList.rbegin(), g_patchList.rbegin() + 8);
-    EXPECT_EQ(downloads, newestFirst);
-    EXPECT_EQ(g_downloadTotal, 9);
-    EXPECT_EQ(g_downloadScale, (1.0f / 9) * 0.7f);
-    EXPECT_EQ(g_downloadDone, 8);
-    const Tree tmp = TmpPatch();
-    EXPECT_EQ(tmp.at("p.zip"), "1.0.3;1.0.4;1.0.5;1.0.6;1.0.7;1.0.8;1.0.9;1.0.10;");
-    EXPECT_EQ(tmp.size(), 3u);  // All/, p.zip and the probe's "_tmp" file
-    EXPECT_EQ(tmp.count("patch1.0.1.qx.all.win32_tmp"), 1u);
-    EXPECT_EQ(server_.RequestCount("/full/f.zip"), 0);
-    EXPECT_EQ(server_.RequestCount("/1.0.10/patch1.0.1.qx.all.win32"), 1);  // the probe only
-    EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
-}
-
-TEST_F(DownloadStageTest, TheNextMinorFullPackageIsTakenAloneWithTheCumulativePatch) {
-    g_localVersion = L"1.4.2";
-    Put("/pkg153/full.zip", "full 1.5.3");
-    Put("/1.5.1/patch1.5.1.qx.all.win32", "cumulative");
-    // Walking back from the newest line, the first package of the next minor version wins.
-    g_patchList = {Package("/pkg150/full.zip", "1.5.0"), Package("/pkg160/full.zip", "1.6.0"),
-                   Package("/pkg153/full.zip", "1.5.3"), Served("1.4.3", "/1.4.3/p.zip"),
-                   Served("1.4.4", "/1.4.4/p.zip"),      Served("1.5.1", "/1.5.1/p.zip")};
-
-    std::vector<PatchEntry> downloads;
-    EXPECT_TRUE(DownloadPatches(downloads));
-
-    EXPECT_EQ(downloads, std::vector<PatchEntry>{g_patchList[2]});
-    EXPECT_EQ(g_downloadTotal, 2);
-    EXPECT_EQ(g_downloadDone, 2);
-    EXPECT_TRUE(GetHttpClient()->cumulativePatchPresent);
-    const Tree tmp = TmpPatch();
-    EXPECT_EQ(tmp.at("full.zip"), "full 1.5.3");
-    EXPECT_EQ(tmp.at("patch1.5.1.qx.all.win32"), "cumulative");
-    EXPECT_EQ(tmp.size(), 4u);  // All/, the two archives and the probe's "_tmp" file
-    EXPECT_EQ(server_.RequestCount("/1.5.1/patch1.5.1.qx.all.win32"), 2);  // probe + transfer
-    EXPECT_EQ(server_.RequestCount("/1.4.3/p.zip") + server_.RequestCount("/1.5.1/p.zip") +
-                  server_.RequestCount("/pkg150/full.zip") +
-                  server_.RequestCount("/pkg160/full.zip"),
-              0);
-}
-
-TEST_F(DownloadStageTest, WithoutAMatchingPackageEveryNewerOrdinaryEntryComparedNumerically) {
-    g_localVersion = L"1.0.2";
-    g_patchList = {Package("/pkg/full.zip", "1.2.0"), Served("1.0.1", "/1.0.1/p.zip"),
-                   Served("1.0.2", "/1.0.2/p.zip"),   Served("1.0.3", "/1.0.3/p.zip"),
-                   Served("1.0.4", "/1.0.4/p.zip"),   Served("1.0.10", "/1.0.10/p.zip")};
-
-    std::vector<PatchEntry> downloads;
-    EXPECT_TRUE(DownloadPatches(downloads));
-
-    EXPECT_EQ(downloads, (std::vector<PatchEntry>{g_patchList[5], g_patchList[4], g_patchList[3]}));
-    EXPECT_EQ(g_downloadTotal, 4);
-    EXPECT_EQ(TmpPatch().at("p.zip"), "1.0.3;1.0.4;1.0.10;");
-    EXPECT_EQ(server_.RequestCount("/1.0.10/patch1.0.1.qx.all.win32"), 1);
-}
-
-TEST_F(DownloadStageTest, AVersionWithoutDotsNamesTheCumulativePatchAfterItsWholeText) {
-    g_patchList = {Served("7", "/r7/p.zip")};
-    Put("/r7/patch7.1.qx.all.win32", "cumulative 7");
-
-    std::vector<PatchEntry> downloads;
-    EXPECT_TRUE(DownloadPatches(downloads));
-
-    EXPECT_EQ(TmpPatch().at("patch7.1.qx.all.win32"), "cumulative 7");
-    EXPECT_EQ(server_.RequestCount("/r7/patch7.1.qx.all.win32"), 2);
-    EXPECT_EQ(g_downloadDone, 2);
-}
-
-TEST_F(DownloadStageTest, AFailedTransferDoesNotStopTheOthersButFailsTheStage) {
-    g_patchList = {Served("1.0.1", "/1.0.1/a.zip"), Served("1.0.2", "/1.0.2/b.zip"),
-                   Served("1.0.3", "/1.0.3/c.zip")};
-    server_.SetRule("/1.0.2/b.zip", R"({"status": 500})");
-
-    std::vector<PatchEntry> downloads;
-    EXPECT_FALSE(DownloadPatches(downloads));
-
-    EXPECT_EQ(g_downloadDone, 3);
+    EXPECT_EQ(observer_.downloadsAnnounced, 3);
+    EXPECT_EQ(observer_.downloadsStarted, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(observer_.lastProgress, (std::pair<int, bool>{3, true}));
+    EXPECT_TRUE(plan_.cumulativePatchPresent);
+    ASSERT_EQ(plan_.archives.size(), 3u);
+    EXPECT_TRUE(plan_.archives[2].cumulative);
     const Tree tmp = TmpPatch();
     EXPECT_EQ(tmp.at("a.zip"), "1.0.1;");
-    EXPECT_EQ(tmp.at("c.zip"), "1.0.3;");
-    EXPECT_EQ(server_.RequestCount("/1.0.3/c.zip"), 1);
-    const std::vector<qxtest::Box> boxes = qxtest::BoxesOf(qxtest::ReadTranscript(transcript()));
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text.rfind("下载Patch网络异常，错误信息：", 0), 0u) << boxes[0].text;
+    EXPECT_EQ(tmp.at("b.zip"), "1.0.2;");
+    EXPECT_EQ(tmp.at("patch1.0.1.qx.all.win32"), "cumulative");
+    EXPECT_EQ(tmp.size(), 5u);  // All/ and the probe's "_tmp" file beside them
+    EXPECT_EQ(server_.RequestCount("/r/1.0.2/patch1.0.1.qx.all.win32"), 2);  // probe + transfer
+    EXPECT_TRUE(observer_.boxes.empty());
 }
 
-TEST_F(DownloadStageTest, AnEmptyPatchListMakesNoRequestAndFails) {
-    std::vector<PatchEntry> downloads;
-    EXPECT_FALSE(DownloadPatches(downloads));
+// Two lines of one version, or two addresses ending in one file name, each keep their file.
+TEST_F(DownloadStageTest, EveryLineIsFetchedIntoAFileOfItsOwn) {
+    inputs_.patchList = {Served("1.0.1", "/x/p.zip"), Served("1.0.1", "/y/p.zip")};
+    Put("/y/p.zip", "second;");
 
-    EXPECT_TRUE(downloads.empty());
-    EXPECT_EQ(g_downloadTotal, 1);
-    EXPECT_EQ(g_downloadScale, 0.7f);
-    EXPECT_EQ(g_downloadDone, 0);
-    EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}}));
+    EXPECT_TRUE(Download());
+
+    const Tree tmp = TmpPatch();
+    EXPECT_EQ(tmp.at("p.zip"), "1.0.1;");
+    EXPECT_EQ(tmp.at("p.zip (2)"), "second;");
 }
 
 TEST_F(DownloadStageTest, NothingNewerOnlyProbesAndTheProbeIsRefusedBeforeAnyDownload) {
-    g_localVersion = L"1.0.2";
-    g_patchList = {Served("1.0.1", "/1.0.1/p.zip"), Served("1.0.2", "/1.0.2/p.zip")};
+    inputs_.localVersion = L"1.0.2";
+    inputs_.patchList = {Served("1.0.1", "/1.0.1/p.zip"), Served("1.0.2", "/1.0.2/p.zip")};
     Put("/1.0.2/patch1.0.1.qx.all.win32", "cumulative");
     GetHttpClient()->writeEnabled = false;  // as in a process that has not downloaded yet
 
-    std::vector<PatchEntry> downloads;
-    EXPECT_FALSE(DownloadPatches(downloads));
+    EXPECT_FALSE(Download());
 
-    EXPECT_TRUE(downloads.empty());
-    EXPECT_EQ(g_downloadTotal, 1);
-    EXPECT_EQ(g_downloadDone, 0);
-    EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
+    EXPECT_TRUE(plan_.downloads.empty());
+    EXPECT_EQ(observer_.downloadsAnnounced, 1);
+    EXPECT_TRUE(observer_.downloadsStarted.empty());
+    EXPECT_FALSE(plan_.cumulativePatchPresent);
     EXPECT_EQ(server_.RequestCount("/1.0.2/patch1.0.1.qx.all.win32"), 1);
     EXPECT_EQ(TmpPatch().count("patch1.0.1.qx.all.win32"), 0u);
+    EXPECT_NE(Log().find("RemoteFileExistDCallBack callback quite!!!"), std::string::npos);
 }
 
-TEST_F(DownloadStageTest, NamesThatWouldLeaveTheTemporaryFolderAreNeverUsed) {
-    // The file name after the last "/" of an address, and the cumulative patch's name built from
-    // the newest version, both come from the server; neither may climb out of TmpPatch.
-    g_patchList = {Entry("1.0.1", Wide(server_.Url("/x/")) + L"..\\..\\evil.zip"),
-                   Served("..\\..\\evil.9", "/y/p.zip")};
-    GetHttpClient()->cumulativePatchPresent = true;
+TEST_F(DownloadStageTest, AFailedTransferDoesNotStopTheOthersButFailsTheStage) {
+    inputs_.patchList = {Served("1.0.1", "/1.0.1/a.zip"), Served("1.0.2", "/1.0.2/b.zip"),
+                         Served("1.0.3", "/1.0.3/c.zip")};
+    server_.SetRule("/1.0.2/b.zip", R"({"status": 500})");
 
-    std::vector<PatchEntry> downloads;
-    EXPECT_FALSE(DownloadPatches(downloads));
+    EXPECT_FALSE(Download());
 
-    EXPECT_EQ(g_downloadDone, 2);  // both announced, the first refused
+    EXPECT_EQ(observer_.downloadsStarted, (std::vector<int>{1, 2, 3}));
+    const Tree tmp = TmpPatch();
+    EXPECT_EQ(tmp.at("a.zip"), "1.0.1;");
+    EXPECT_EQ(tmp.at("c.zip"), "1.0.3;");
+    EXPECT_EQ(observer_.boxes, (std::vector<std::string>{"下载Patch网络异常，错误信息：HTTP 500"}));
+}
+
+TEST_F(DownloadStageTest, AnEmptyPatchListMakesNoRequestAndFails) {
+    EXPECT_FALSE(Download());
+
+    EXPECT_EQ(observer_.downloadsAnnounced, 1);
+    EXPECT_TRUE(observer_.downloadsStarted.empty());
+    EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}}));
+}
+
+// The file name after the last "/" of an address, and the cumulative patch's name built from the
+// newest version, both come from the server; neither may climb out of TmpPatch or take the place
+// of the repair's own folders ("All", "OrgPatch").
+TEST_F(DownloadStageTest, NamesThatAreNoPlainNameInTmpPatchAreNeverUsed) {
+    inputs_.patchList = {Entry("1.0.1", Wide(server_.Url("/x/")) + L"..\\..\\evil.zip"),
+                         Served("1.0.2", "/a/orgpatch"), Served("1.0.3", "/b/All"),
+                         Served("..\\..\\evil.9", "/y/p.zip")};
+
+    EXPECT_FALSE(Download());
+
+    EXPECT_EQ(observer_.downloadsStarted, (std::vector<int>{1, 2, 3, 4}));
     EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}, {"p.zip", "..\\..\\evil.9;"}}));
-    EXPECT_FALSE(GetHttpClient()->cumulativePatchPresent);
+    EXPECT_FALSE(plan_.cumulativePatchPresent);
+    EXPECT_EQ(server_.RequestCount("/a/orgpatch") + server_.RequestCount("/b/All"), 0);
     EXPECT_EQ(qxtest::ReadHostFile(client_.host() + "/../evil.zip"), "");
-}
-
-TEST_F(DownloadStageTest, AnArchiveNamedLikeTheRepairsOwnFoldersIsNeverFetched) {
-    // A file "OrgPatch" in TmpPatch would stand where the backup goes; "All" is the merged tree.
-    g_patchList = {Served("1.0.1", "/a/orgpatch"), Served("1.0.2", "/b/All")};
-
-    std::vector<PatchEntry> downloads;
-    EXPECT_FALSE(DownloadPatches(downloads));
-
-    EXPECT_EQ(g_downloadDone, 2);
-    EXPECT_EQ(server_.RequestCount("/a/orgpatch"), 0);
-    EXPECT_EQ(server_.RequestCount("/b/All"), 0);
-    EXPECT_EQ(TmpPatch().count("orgpatch"), 0u);
 }
 
 TEST_F(DownloadStageTest, PreparingTheTemporaryFolderEmptiesItOrFailsOnAFileInTheWay) {
     Write("TmpPatch/old/left.zip", "old");
-    EXPECT_EQ(PrepareTmpPatchFolder(), 1);
+    EXPECT_TRUE(PrepareTmpPatchFolder());
     EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}}));
 
     qxtest::TempDir other;
     qxtest::WriteHostFile(other.host("TmpPatch"), "a file");
     g_exeDir = other.win() + L"\\";
-    EXPECT_EQ(PrepareTmpPatchFolder(), 0);
+    EXPECT_FALSE(PrepareTmpPatchFolder());
     EXPECT_EQ(qxtest::ReadHostFile(other.host("TmpPatch")), "a file");
 }
-
-}  // namespace
-
-namespace {
 
 const char kDigestOfA[] =
     "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb";  // "a"
 const char kDigestOfB[] =
     "3e23e8160039594a33894f6564e1b1348bbd7a0088d42c4acb73eeaed59c009d";  // "b"
 
-// The archive is checked before it goes on: a hash line that matches lets it pass, one that does
-// not gets it downloaded once more, and a second mismatch fails the stage.
-TEST_F(DownloadStageTest, AnArchiveWithAHashLineIsCheckedAndFetchedOnceMoreOnAMismatch) {
+// The archive is checked before it goes on: a hash line that matches lets it pass (in any case of
+// its hex digits), one that does not gets it downloaded once more, and a second mismatch ends the
+// stage at that archive: the rest of a set that is not what its publisher made is not fetched.
+TEST_F(DownloadStageTest, AnArchiveFailingItsHashLineTwiceStopsTheStage) {
     Put("/1.0.1/ok.zip", "a");
-    Put("/1.0.2/bad.zip", "b");
-    Put("/1.0.3/fixed.zip", "b");
+    Put("/1.0.2/fixed.zip", "b");
     Put("/good.zip", "a");
+    Put("/1.0.3/bad.zip", "b");
+    Put("/1.0.4/later.zip", "a");
     // fixed.zip is damaged on its first transfer: the server then serves the right bytes.
-    server_.SetRule("/1.0.3/fixed.zip", R"({"sequence": [{"replace_with": "good.zip"}]})");
-    g_patchList = {Entry("1.0.1", Wide(server_.Url("/1.0.1/ok.zip"))),
-                   Entry("1.0.2", Wide(server_.Url("/1.0.2/bad.zip"))),
-                   Entry("1.0.3", Wide(server_.Url("/1.0.3/fixed.zip")))};
-    g_patchListHeaders[L"sha256:ok.zip"] = Wide(kDigestOfA);
-    g_patchListHeaders[L"sha256:bad.zip"] = Wide(kDigestOfA);
+    server_.SetRule("/1.0.2/fixed.zip", R"({"sequence": [{"replace_with": "good.zip"}]})");
+    inputs_.patchList = {Entry("1.0.1", Wide(server_.Url("/1.0.1/ok.zip"))),
+                         Entry("1.0.2", Wide(server_.Url("/1.0.2/fixed.zip"))),
+                         Entry("1.0.3", Wide(server_.Url("/1.0.3/bad.zip"))),
+                         Entry("1.0.4", Wide(server_.Url("/1.0.4/later.zip")))};
     std::string upper = kDigestOfA;
     for (char& c : upper) {
         c = static_cast<char>(toupper(c));
     }
-    g_patchListHeaders[L"sha256:fixed.zip"] = Wide(upper);
+    inputs_.hashes = ReadArchiveHashes({{L"sha256:ok.zip", Wide(kDigestOfA)},
+                                        {L"sha256:fixed.zip", Wide(upper)},
+                                        {L"sha256:bad.zip", Wide(kDigestOfA)},
+                                        {L"sha256:later.zip", Wide(kDigestOfA)}});
 
-    std::vector<PatchEntry> downloads;
-    EXPECT_FALSE(DownloadPatches(downloads));
+    EXPECT_FALSE(Download());
 
-    const Tree tmp = TmpPatch();
-    EXPECT_EQ(tmp.at("ok.zip"), "a");
-    EXPECT_EQ(tmp.at("fixed.zip"), "a");
-    EXPECT_EQ(tmp.count("bad.zip"), 0u);  // never left for the extraction
+    EXPECT_EQ(TmpPatch(), (Tree{{"All/", ""}, {"fixed.zip", "a"}, {"ok.zip", "a"}}));
     EXPECT_EQ(server_.RequestCount("/1.0.1/ok.zip"), 1);
-    EXPECT_EQ(server_.RequestCount("/1.0.2/bad.zip"), 2);
-    EXPECT_EQ(server_.RequestCount("/1.0.3/fixed.zip"), 2);
-    EXPECT_EQ(
-        Boxes(),
-        (std::vector<qxtest::Box>{{"提示", "下载Patch网络异常，错误信息：SHA-256 mismatch"}}));
-    const std::string log = Log();
+    EXPECT_EQ(server_.RequestCount("/1.0.2/fixed.zip"), 2);
+    EXPECT_EQ(server_.RequestCount("/1.0.3/bad.zip"), 2);
+    EXPECT_EQ(server_.RequestCount("/1.0.4/later.zip"), 0);
+    EXPECT_EQ(observer_.boxes,
+              (std::vector<std::string>{"下载Patch网络异常，错误信息：SHA-256 mismatch"}));
     const std::string mismatch =
         std::string("TmpPatch\\bad.zip: ") + kDigestOfB + ", expected " + kDigestOfA;
-    EXPECT_NE(log.find(mismatch), std::string::npos) << log;
+    EXPECT_NE(Log().find(mismatch), std::string::npos) << Log();
 }
 
-// Without a well-formed line the archive goes on unchecked, as before, and the log says why when
-// the list carries hash lines at all.
+// Without a well-formed line the archive goes on unchecked, and the log says why when the list
+// carries hash lines at all; an older publisher's list without any logs nothing, so the log file
+// of an earlier run stays as it was.
 TEST_F(DownloadStageTest, AMissingOrMalformedHashLineLeavesTheArchiveUncheckedAndIsLogged) {
-    g_patchList = {Served("1.0.1", "/1.0.1/short.zip"), Served("1.0.2", "/1.0.2/nonhex.zip"),
-                   Served("1.0.3", "/1.0.3/none.zip")};
-    g_patchListHeaders[L"sha256:short.zip"] = std::wstring(63, L'a');
-    g_patchListHeaders[L"sha256:nonhex.zip"] = std::wstring(63, L'a') + L"g";
-    g_patchListHeaders[L"sha256:"] = Wide(kDigestOfB);               // no name
-    g_patchListHeaders[L"sha256:elsewhere.zip"] = Wide(kDigestOfB);  // not one of these
-    g_patchListHeaders[L"title"] = L"not a hash line";
+    inputs_.patchList = {Served("1.0.1", "/1.0.1/short.zip"), Served("1.0.2", "/1.0.2/long.zip"),
+                         Served("1.0.3", "/1.0.3/nonhex.zip"), Served("1.0.4", "/1.0.4/none.zip")};
+    inputs_.hashes =
+        ReadArchiveHashes({{L"sha256:short.zip", std::wstring(63, L'a')},
+                           {L"sha256:long.zip", Wide(kDigestOfB) + L"0"},
+                           {L"sha256:nonhex.zip", std::wstring(63, L'a') + L"g"},
+                           {L"sha256:", Wide(kDigestOfB)},               // no name
+                           {L"sha256:elsewhere.zip", Wide(kDigestOfB)},  // not one of these
+                           {L"title", L"not a hash line"}});
 
-    std::vector<PatchEntry> downloads;
-    EXPECT_TRUE(DownloadPatches(downloads));
+    EXPECT_TRUE(Download());
 
-    const Tree tmp = TmpPatch();
-    EXPECT_EQ(tmp.at("short.zip"), "1.0.1;");
-    EXPECT_EQ(tmp.at("nonhex.zip"), "1.0.2;");
-    EXPECT_EQ(tmp.at("none.zip"), "1.0.3;");
     const std::string log = Log();
-    for (const char* expected : {"malformed hash line ignored: #sha256:short.zip aaaa",
-                                 "malformed hash line ignored: #sha256:nonhex.zip aaaa",
-                                 "malformed hash line ignored: #sha256: 3e23",
-                                 "no SHA-256 line for short.zip: not checked",
-                                 "no SHA-256 line for nonhex.zip: not checked",
-                                 "no SHA-256 line for none.zip: not checked"}) {
+    for (const char* expected :
+         {"malformed hash line ignored: #sha256:short.zip aaaa",
+          "malformed hash line ignored: #sha256:long.zip 3e23",
+          "malformed hash line ignored: #sha256:nonhex.zip aaaa",
+          "malformed hash line ignored: #sha256: 3e23",
+          "no SHA-256 line for short.zip: not checked", "no SHA-256 line for long.zip: not checked",
+          "no SHA-256 line for none.zip: not checked"}) {
         EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
     }
     EXPECT_EQ(log.find("title"), std::string::npos);
-}
 
-// An older publisher's list has no hash lines: nothing is checked and nothing is logged, so the
-// log file of an earlier run stays as it was.
-TEST_F(DownloadStageTest, AListWithoutHashLinesLogsNothing) {
-    g_patchList = {Served("1.0.1", "/1.0.1/none.zip")};
-    g_patchListHeaders[L"title"] = L"not a hash line";
-
-    std::vector<PatchEntry> downloads;
-    EXPECT_TRUE(DownloadPatches(downloads));
-
-    EXPECT_EQ(TmpPatch().at("none.zip"), "1.0.1;");
-    EXPECT_EQ(Log(), "");
+    qxtest::ResetProcessGlobals();
+    g_exeDir = client_.win() + L"\\";
+    GetHttpClient()->writeEnabled = true;
+    inputs_.hashes = ReadArchiveHashes({{L"title", L"not a hash line"}});
+    EXPECT_TRUE(Download());
+    EXPECT_EQ(Log(), log);  // nothing more: the first run's log is still the file
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFile
     Write("dst/top.txt", "old");
     Write("dst/extra.txt", "extra");
 
-    EXPECT_NE(CopyTree(client_.win("src"), client_.win("dst")), 0);
+    EXPECT_TRUE(CopyTree(client_.win("src"), client_.win("dst")));
     Tree expected = Snapshot("src");
     expected["extra.txt"] = "extra";
     EXPECT_EQ(Snapshot("dst"), expected);
@@ -86,13 +86,13 @@ TEST_F(InstallStagesTest, CopyTreeCopiesEverythingOverwritingAndKeepingExtraFile
 // Only a missing source has nothing to copy: one that cannot be listed must not pass for empty,
 // or a backup would silently lack its files.
 TEST_F(InstallStagesTest, CopyTreeOfAMissingSourceSucceedsButAnUnreadableOneFails) {
-    EXPECT_NE(CopyTree(client_.win("nothing"), client_.win("dst")), 0);
+    EXPECT_TRUE(CopyTree(client_.win("nothing"), client_.win("dst")));
     EXPECT_FALSE(Exists("dst"));
 
     Write("src/sub/f.txt", "f");
     qx::InjectFault(qx::Sys::Opendir, 1, EACCES, "src/sub");
     FileFailure failure;
-    EXPECT_EQ(CopyTree(client_.win("src"), client_.win("dst"), &failure), 0);
+    EXPECT_FALSE(CopyTree(client_.win("src"), client_.win("dst"), &failure));
     EXPECT_EQ(failure.call, L"FindFirstFileW");
     EXPECT_EQ(failure.path, client_.win("src/sub"));
     EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -104,7 +104,7 @@ TEST_F(InstallStagesTest, CopyTreeFailsOnAReadOnlyTarget) {
     MakeReadOnly(client_.host("dst/sub/f.txt"));
 
     FileFailure failure;
-    EXPECT_EQ(CopyTree(client_.win("src"), client_.win("dst"), &failure), 0);
+    EXPECT_FALSE(CopyTree(client_.win("src"), client_.win("dst"), &failure));
     EXPECT_EQ(Read("dst/sub/f.txt"), "old");
     EXPECT_EQ(failure.call, L"CopyFileW");
     EXPECT_EQ(failure.path, client_.win("src/sub/f.txt"));
@@ -121,11 +121,11 @@ TEST_F(InstallStagesTest, CopyTreeRefusesASourceWhosePatternDoesNotFit) {
     const std::string tooLong = fits + "/" + std::string(300 - client_.win(fits).size(), 'x');
     Write(fits + "/ok.txt", "ok");
 
-    EXPECT_NE(CopyTree(client_.win(fits), client_.win("dst1")), 0);
+    EXPECT_TRUE(CopyTree(client_.win(fits), client_.win("dst1")));
     EXPECT_EQ(Read("dst1/ok.txt"), "ok");
 
     Write(tooLong + "/f.txt", "f");
-    EXPECT_EQ(CopyTree(client_.win(fits), client_.win("dst2")), 0);
+    EXPECT_FALSE(CopyTree(client_.win(fits), client_.win("dst2")));
 }
 
 // The list holds the newest first; the merge copies it oldest first and the cumulative patch
@@ -138,10 +138,10 @@ TEST_F(InstallStagesTest, MergeLetsTheNewestEntryAndThenTheCumulativePatchWin) {
     Write("TmpPatch/1.0.1/only-old.txt", "1.0.1");
     Write("TmpPatch/patch1.0.1/sub/g.txt", "cumulative");
     Write("TmpPatch/1.0.3/unlisted.txt", "not in the list");
-    g_patchList = {Entry(L"1.0.1"), Entry(L"1.0.2")};
-    GetHttpClient()->cumulativePatchPresent = true;
+    RepairPlan plan = PlanDownloads({Entry(L"1.0.2"), Entry(L"1.0.1")}, {});
+    AppendToPlan(plan, PlanCumulativePatch(Entry(L"1.0.2"), {}));
 
-    EXPECT_TRUE(MergeTempPatches({Entry(L"1.0.2"), Entry(L"1.0.1")}));
+    EXPECT_TRUE(MergeTempPatches(plan));
     EXPECT_EQ(Snapshot("TmpPatch/All"), (Tree{{"only-old.txt", "1.0.1"},
                                               {"sub/", ""},
                                               {"sub/f.txt", "1.0.2"},
@@ -150,15 +150,15 @@ TEST_F(InstallStagesTest, MergeLetsTheNewestEntryAndThenTheCumulativePatchWin) {
 
 TEST_F(InstallStagesTest, MergeOfAnEmptyOrMissingFolderSucceedsButNothingToMergeFails) {
     MakeFolder("TmpPatch/1.0.1");
-    EXPECT_TRUE(MergeTempPatches({Entry(L"1.0.2"), Entry(L"1.0.1")}));
+    EXPECT_TRUE(MergeTempPatches(PlanDownloads({Entry(L"1.0.2"), Entry(L"1.0.1")}, {})));
     EXPECT_EQ(Snapshot("TmpPatch/All"), Tree{});
 
-    EXPECT_FALSE(MergeTempPatches({}));
+    EXPECT_FALSE(MergeTempPatches(RepairPlan()));
 }
 
 TEST_F(InstallStagesTest, MergeRefusesAVersionThatLeadsOutOfTheTemporaryFolder) {
     Write("Documents/pkres/a.pk", "client data");
-    EXPECT_FALSE(MergeTempPatches({Entry(L"..\\Documents")}));
+    EXPECT_FALSE(MergeTempPatches(PlanDownloads({Entry(L"..\\Documents")}, {})));
     EXPECT_EQ(Snapshot("TmpPatch/All"), Tree{});
 }
 
@@ -226,7 +226,7 @@ TEST_F(InstallStagesTest, MoveTreeKeepsTheRulesOfTheCopyWhetherItMovesOrCopies) 
                 return -1;
             };
         }
-        EXPECT_NE(MoveTree(client_.win("src"), client_.win("dst")), 0);
+        EXPECT_TRUE(MoveTree(client_.win("src"), client_.win("dst")));
         qx::ResetSyscalls();
         EXPECT_EQ(Snapshot("dst"), (Tree{{"new/", ""},
                                          {"new/deep/", ""},
@@ -243,7 +243,7 @@ TEST_F(InstallStagesTest, MoveTreeKeepsTheRulesOfTheCopyWhetherItMovesOrCopies) 
     Write("dst/ro.txt", "old");
     MakeReadOnly(client_.host("dst/ro.txt"));
     FileFailure failure;
-    EXPECT_EQ(MoveTree(client_.win("src"), client_.win("dst"), &failure), 0);
+    EXPECT_FALSE(MoveTree(client_.win("src"), client_.win("dst"), &failure));
     EXPECT_EQ(Read("dst/ro.txt"), "old");
     EXPECT_EQ(failure.call, L"CopyFileW");
     EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -252,7 +252,7 @@ TEST_F(InstallStagesTest, MoveTreeKeepsTheRulesOfTheCopyWhetherItMovesOrCopies) 
 TEST_F(InstallStagesTest, RemovalGoesPastAMissingFolderAndLeavesTheRestOfDocuments) {
     MakeClientDocuments();
 
-    EXPECT_NE(RemoveLeftoverPatches(), 0);
+    EXPECT_TRUE(RemoveLeftoverPatches());
     EXPECT_EQ(Snapshot("Documents"), (Tree{{"settings.ini", "mine"}}));
 }
 
@@ -260,7 +260,7 @@ TEST_F(InstallStagesTest, RemovalFailsWhenAFolderSurvivesButStillRemovesTheOther
     MakeClientDocuments();
     MakeReadOnly(client_.host("Documents/subver/ver.txt"));
 
-    EXPECT_EQ(RemoveLeftoverPatches(), 0);
+    EXPECT_FALSE(RemoveLeftoverPatches());
     EXPECT_EQ(Snapshot("Documents"),
               (Tree{{"settings.ini", "mine"}, {"subver/", ""}, {"subver/ver.txt", "1.0.0"}}));
 }

@@ -8,8 +8,8 @@
 
 #include "patchlist/patch_list.h"
 #include "state/app_state.h"
-#include "state/progress_state.h"
-#include "state/resource.h"
+#include "ui/progress_state.h"
+#include "ui/resource.h"
 #include "support/dialog_run.h"
 #include "support/process_globals.h"
 #include "support/temp_dir.h"

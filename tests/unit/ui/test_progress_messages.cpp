@@ -1,10 +1,15 @@
-// The five progress messages as the dialog handles them: bar positions through a download and
-// an extraction phase, the speed label, and the count and status texts. The messages are sent
-// from a program thread one at a time, so each sees the shared values the test set for it.
+// The messages of a repair as the dialog handles them: bar positions through the download, the
+// extraction and the closing steps, the speed label, and the count and status texts. The messages
+// are sent from a program thread one at a time, in the order a repair posts them.
 #include <cmath>
 #include <functional>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "dialog_fixture.h"
+#include "repair/repair_observer.h"
 #include "ui/progress_messages.h"
 
 namespace {
@@ -52,41 +57,71 @@ void Extract(HWND dialog, int percent) {
     SendMessageW(dialog, WM_EXTRACT_PROGRESS, static_cast<WPARAM>(percent), 0);
 }
 
-TEST_F(ProgressMessagesTest, ThreeFilesEndTheDownloadAt69AndExtractionAlwaysEndsAt90) {
-    auto steps = [](HWND dialog) {
-        g_downloadTotal = 3;
-        g_downloadScale = (1.0f / 3) * 0.7f;  // each file adds lroundf(23.33) = 23
-        for (int file = 1; file <= 3; ++file) {
-            Download(dialog, file, 0);  // the first file moves to 0; later ones clear the latch
-            Download(dialog, file, 50);
-            Download(dialog, file, 100);
-            Download(dialog, file, 100);  // repeated 100 %: folded in once
+void Step(HWND dialog, RepairStep step) {
+    SendMessageW(dialog, WM_REPAIR_STEP, static_cast<WPARAM>(step), 0);
+}
+
+// The messages of a whole repair that fetches `downloads` archives (the cumulative patch among
+// them when `cumulative`), each reported at 0, 50 and 100 %, and unpacks each in two files.
+void Repair(HWND dialog, int downloads, bool cumulative) {
+    const int announced = downloads + (cumulative ? 0 : 1);
+    SendMessageW(dialog, WM_DOWNLOAD_STARTED, static_cast<WPARAM>(announced), 0);
+    for (int file = 1; file <= downloads; ++file) {
+        SendMessageW(dialog, WM_DOWNLOAD_COUNT, static_cast<WPARAM>(file), 0);
+        for (int percent : {0, 50, 100, 100}) {
+            Download(dialog, file, percent);
         }
-        g_extractTotal = 2;
-        g_extractScale = (1.0f / 2) * 0.2f;
-        Extract(dialog, 0);
+    }
+    Step(dialog, RepairStep::DownloadsDone);
+    for (int archive = 1; archive <= downloads; ++archive) {
+        SendMessageW(dialog, WM_EXTRACT_COUNT, static_cast<WPARAM>(archive),
+                     static_cast<LPARAM>(announced));
         Extract(dialog, 50);
         Extract(dialog, 100);
-        Extract(dialog, 100);
-        Extract(dialog, 0);
-        Extract(dialog, 50);
-        Extract(dialog, 100);
-    };
+    }
+    for (RepairStep step :
+         {RepairStep::ExtractionDone, RepairStep::MergeBegun, RepairStep::MergeDone,
+          RepairStep::BackupBegun, RepairStep::RemovalDone, RepairStep::InstallBegun,
+          RepairStep::InstallDone, RepairStep::CleanUpBegun, RepairStep::Repaired}) {
+        Step(dialog, step);
+    }
+}
 
-    const qxtest::DialogRunResult run = RunWith(steps);
+// Whatever the number of archives and the rounding of their shares, the bar only moves forward,
+// the extraction ends at 90 and the repair at 100.
+TEST_F(ProgressMessagesTest, TheBarOnlyMovesForwardAndEndsAt100) {
+    for (const int downloads : {1, 2, 3, 6, 7, 9, 101, 150}) {
+        for (const bool cumulative : {false, true}) {
+            SetUp();  // a new process for each repair
+            const qxtest::DialogRunResult run =
+                RunWith([&](HWND dialog) { Repair(dialog, downloads, cumulative); });
+            const std::vector<int> positions = qxtest::PositionsOf(run.events, IDC_PROGRESS);
+            const std::string context =
+                std::to_string(downloads) + (cumulative ? " with" : " without") + " cumulative";
+            EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << context;
+            ASSERT_GE(positions.size(), 5u) << context;
+            EXPECT_EQ(std::vector<int>(positions.end() - 5, positions.end()),
+                      (std::vector<int>{90, 93, 96, 99, 100}))
+                << context;
+            EXPECT_EQ(g_actionMode, ACTION_LAUNCH);
+        }
+    }
+}
 
+// Three files of a list with no cumulative patch on the server: each adds lroundf(100 * 0.7 / 4)
+// = 18, each archive lroundf(100 * 0.2 / 4) = 5 (the first report of the next archive only clears
+// the latch); the extraction still ends at 90.
+TEST_F(ProgressMessagesTest, EachFileAndArchiveAddsItsShare) {
+    const qxtest::DialogRunResult run = RunWith([](HWND dialog) { Repair(dialog, 3, false); });
     EXPECT_EQ(Moves(qxtest::PositionsOf(run.events, IDC_PROGRESS)),
-              (std::vector<int>{12, 23, 35, 46, 58, 69, 74, 79, 90, 95, 100, 90}));
-    EXPECT_EQ(g_progressBase, 90);
-    EXPECT_TRUE(g_downloadDoneLatch);
-    EXPECT_TRUE(g_extractDoneLatch);
+              (std::vector<int>{9, 18, 27, 36, 45, 54, 57, 59, 64, 69, 90, 93, 96, 99, 100}));
+    EXPECT_EQ(g_progressBase, 100);
 }
 
 TEST_F(ProgressMessagesTest, TheNextFilesFirstNotificationOnlyClearsTheLatch) {
     std::vector<int> baseAfter;
     auto steps = [&](HWND dialog) {
-        g_downloadTotal = 2;
-        g_downloadScale = (1.0f / 2) * 0.7f;
+        SendMessageW(dialog, WM_DOWNLOAD_STARTED, 2, 0);
         Download(dialog, 1, 100);  // 35 becomes the base
         Download(dialog, 2, 30);   // next file: latch cleared, bar stays at 35
         baseAfter.push_back(g_progressBase);
@@ -105,8 +140,7 @@ TEST_F(ProgressMessagesTest, TheNextFilesFirstNotificationOnlyClearsTheLatch) {
 // its end, while the speed label follows the new body; the next transfer moves on from there.
 TEST_F(ProgressMessagesTest, ATransferFetchedAgainIsCountedOnce) {
     auto steps = [](HWND dialog) {
-        g_downloadTotal = 2;
-        g_downloadScale = (1.0f / 2) * 0.7f;
+        SendMessageW(dialog, WM_DOWNLOAD_STARTED, 2, 0);
         Download(dialog, 1, 50);
         Download(dialog, 1, 100);
         g_speedBytes = 2048;
@@ -129,8 +163,7 @@ TEST_F(ProgressMessagesTest, ATransferFetchedAgainIsCountedOnce) {
 
 TEST_F(ProgressMessagesTest, PercentagesOutsideZeroTo100NeverPushTheBarPastTheFilesShare) {
     auto steps = [](HWND dialog) {
-        g_downloadTotal = 2;
-        g_downloadScale = (1.0f / 2) * 0.7f;
+        SendMessageW(dialog, WM_DOWNLOAD_STARTED, 2, 0);
         Download(dialog, 1, 250);  // as 100 %: 35
         Download(dialog, 2, 0);
         Download(dialog, 2, -1);  // taken as unsigned: a huge percentage, again one share
@@ -146,8 +179,7 @@ TEST_F(ProgressMessagesTest, SpeedLabelFollowsChangedDeltasAndEmptiesAt100) {
     std::wstring afterUnchanged;
     auto steps = [&](HWND dialog) {
         HWND speed = GetDlgItem(dialog, IDC_DOWNLOAD_SPEED);
-        g_downloadTotal = 1;
-        g_downloadScale = 0.7f;
+        SendMessageW(dialog, WM_DOWNLOAD_STARTED, 1, 0);
         g_speedBytes = 512;
         Download(dialog, 1, 10);
         SetWindowTextW(speed, L"marker");  // an unchanged delta must leave the label alone
@@ -173,19 +205,21 @@ TEST_F(ProgressMessagesTest, SpeedLabelFollowsChangedDeltasAndEmptiesAt100) {
 
 TEST_F(ProgressMessagesTest, CountAndStatusTexts) {
     auto steps = [](HWND dialog) {
-        SendMessageW(dialog, WM_DOWNLOAD_STARTED, 0, 0);
-        g_downloadDone = 2;
-        g_downloadTotal = 5;
-        SendMessageW(dialog, WM_DOWNLOAD_COUNT, 0, 0);
-        g_extractDone = 1;
-        g_extractTotal = 3;
-        SendMessageW(dialog, WM_EXTRACT_COUNT, 0, 0);
+        SendMessageW(dialog, WM_DOWNLOAD_STARTED, 5, 0);
+        SendMessageW(dialog, WM_DOWNLOAD_COUNT, 2, 0);
+        SendMessageW(dialog, WM_EXTRACT_COUNT, 1, 3);
+        for (RepairStep step : {RepairStep::MergeBegun, RepairStep::BackupBegun,
+                                RepairStep::InstallBegun, RepairStep::CleanUpBegun}) {
+            Step(dialog, step);
+        }
     };
 
     const qxtest::DialogRunResult run = RunWith(steps);
 
-    EXPECT_EQ(qxtest::TextsOf(run.events, IDC_STATUS),
-              (std::vector<std::string>{"正在下载补丁文件", "正在解压补丁文件(1/3)"}));
+    EXPECT_EQ(
+        qxtest::TextsOf(run.events, IDC_STATUS),
+        (std::vector<std::string>{"正在下载补丁文件", "正在解压补丁文件(1/3)", "正在合并临时补丁",
+                                  "正在备份原补丁", "正在安装新补丁", "正在删除临时文件"}));
     EXPECT_EQ(qxtest::TextsOf(run.events, IDC_DOWNLOAD_COUNT),
               (std::vector<std::string>{"(2/5)，速度："}));
 }

@@ -1,5 +1,5 @@
-// Updating the repair dialog's controls by id, from the dialog's own handlers and from the repair
-// worker, which drives the panel while it runs. A control that does not exist is passed over.
+// Updating the repair dialog's controls by id from the dialog's handlers. A control that does not
+// exist is passed over.
 #pragma once
 
 #include "platform/win32.h"

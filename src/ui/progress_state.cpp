@@ -1,5 +1,5 @@
 // Definitions of the shared progress state.
-#include "state/progress_state.h"
+#include "ui/progress_state.h"
 
 HWND g_hMainDlg = nullptr;
 int32_t g_actionMode = -1;
@@ -13,6 +13,7 @@ float g_extractScale = 0.0f;
 bool g_downloadDoneLatch = false;
 int32_t g_downloadFoldedTransfer = 0;
 bool g_extractDoneLatch = false;
+int32_t g_progressShown = 0;
 uint32_t g_speedBytes = 0;
 uint32_t g_shownSpeedBytes = 0;
 int64_t g_prevDlNow = 0;

@@ -1,5 +1,4 @@
-// Resource and control ids, shared by the resource script, the dialog and the repair worker that
-// updates the dialog's controls.
+// Resource and control ids, shared by the resource script and the dialog.
 #pragma once
 
 #define IDD_REPAIR 102

@@ -1,6 +1,7 @@
-// State shared between the dialog, the repair worker and the transfer callbacks, and the private
-// messages through which they report progress. Plain variables, no lock: each is written before
-// the message that makes the dialog read it is posted.
+// The dialog's progress state and the private messages through which a repair reports to it. The
+// dialog's thread alone writes the counters, scales, latches and the bar's base from the numbers
+// the messages carry; only the speed (g_prevDlNow, g_speedBytes) is measured on the repair's
+// thread, written before the message that makes the dialog read it is posted.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,10 @@
 #define WM_EXTRACT_COUNT (WM_USER + 3)
 #define WM_DOWNLOAD_COUNT (WM_USER + 4)
 #define WM_DOWNLOAD_STARTED (WM_USER + 5)
+// A step of the repair beyond the per-file progress (wParam: a RepairStep).
+#define WM_REPAIR_STEP (WM_USER + 6)
+// A box the repair asks for, shown by the dialog in its turn (lParam: the request).
+#define WM_REPAIR_BOX (WM_USER + 7)
 
 extern HWND g_hMainDlg;
 extern int32_t g_actionMode;
@@ -30,6 +35,8 @@ extern bool g_downloadDoneLatch;
 // the bar has taken in; 0 for none. The dialog thread's alone.
 extern int32_t g_downloadFoldedTransfer;
 extern bool g_extractDoneLatch;
+// The bar's position as last set: the bar never moves back from it.
+extern int32_t g_progressShown;
 extern uint32_t g_speedBytes;
 extern uint32_t g_shownSpeedBytes;
 // 64 bits: a transfer's byte count passes 2 GiB, and a saturated count would freeze the speed at 0.

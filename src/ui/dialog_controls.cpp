@@ -1,6 +1,6 @@
-// The repair dialog's controls updated by id; each call looks the control up afresh, since the
-// worker may run before the dialog has made all of them.
-#include "state/dialog_controls.h"
+// The repair dialog's controls updated by id; each call looks the control up afresh, since a
+// message may arrive before the dialog has made all of them.
+#include "ui/dialog_controls.h"
 
 void ShowControl(HWND dialog, int id, int show) {
     if (HWND control = GetDlgItem(dialog, id)) {
