@@ -10,7 +10,11 @@ modules, sources; lists separated by ";") and the sources themselves, and checks
 - the modules' edges form no circle;
 - every #include "..." of a product file names a header of its own module or of a module it
   reaches through its edges;
-- every .cpp file under src/ is built by a module or the program.
+- every .cpp file under src/ is built by a module or the program;
+- the calls that belong to one part of the program appear nowhere else (as curl's source checker
+  bans functions): message boxes only in ui/ and app/, posting to the dialog only from the one
+  file that reports a repair to it, and libcurl only in net/. The layer (src/platform/) that
+  implements them is not checked.
 
 Usage: check_modules.py BUILD/qx_modules.txt SOURCE_DIR [--print]
 With --print it also prints the module graph's edges, one module a line.
@@ -22,6 +26,19 @@ import re
 import sys
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+
+# A name the product may only use in the listed files or folders, and why.
+CALL_RULES = [
+    (re.compile(r"\bMessageBoxW\b"), ("src/ui/", "src/app/"),
+     "message boxes are shown by the dialog's module and the entry only"),
+    (re.compile(r"\bPostMessageW\b"), ("src/ui/repair_reports.cpp",),
+     "the dialog hears of a repair from one place"),
+    (re.compile(r"\bcurl_\w+\s*\("), ("src/net/",),
+     "libcurl is the network layer's alone"),
+]
+# Comments and string and character literals, which may name anything.
+NOT_CODE = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"|\'(?:\\.|[^\'\\\n])*\'',
+                      re.DOTALL)
 
 
 def read_map(path):
@@ -106,6 +123,19 @@ def resolve_include(source_dir, including_file, target):
     return None
 
 
+def call_problems(path, text):
+    """The uses of names that the file may not use."""
+    if path.startswith("src/platform/"):
+        return []
+    code = NOT_CODE.sub(" ", text)
+    problems = []
+    for pattern, allowed, reason in CALL_RULES:
+        if pattern.search(code) and not path.startswith(allowed):
+            name = pattern.search(code).group(0).rstrip("( ")
+            problems.append(f"{path}: uses {name}: {reason}")
+    return problems
+
+
 def check(modules, program_sources, source_dir):
     problems = []
     circle = find_circle(modules)
@@ -124,6 +154,7 @@ def check(modules, program_sources, source_dir):
         allowed = reachable(modules, own)
         with open(os.path.join(source_dir, path), encoding="utf-8") as f:
             text = f.read()
+        problems.extend(call_problems(path, text))
         for target in INCLUDE.findall(text):
             included = resolve_include(source_dir, path, target)
             if included is None:
@@ -151,7 +182,8 @@ def main():
         print(problem)
     if problems:
         return 1
-    print(f"{len(modules)} modules, no circle, every include follows the modules' edges")
+    print(f"{len(modules)} modules, no circle, every include follows the modules' edges, "
+          "every call is in its part")
     return 0
 
 
