@@ -24,6 +24,7 @@ Exit status: 0 when the set has no problem, 1 when it has one, 2 on bad usage.
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import urllib.error
@@ -72,11 +73,15 @@ class Report:
 def check_list(report, patch_list):
     report.section("The patch list")
     releases = [e for e in patch_list.entries if not e.package_version]
-    report.note("%d release line%s, %d full package%s, %d hash line%s" % (
+    report.note("%d release line%s, %d full package%s, %d hash line%s; in the program's order:" % (
         len(releases), "" if len(releases) == 1 else "s",
         len(patch_list.entries) - len(releases),
         "" if len(patch_list.entries) - len(releases) == 1 else "s",
         len(patch_list.hashes), "" if len(patch_list.hashes) == 1 else "s"))
+    for entry in patch_list.entries:
+        report.note("  line %-4d %-8s %s%s" % (
+            entry.line, entry.version, entry.file_name,
+            "  (full package of %s)" % entry.package_version if entry.package_version else ""))
     if patch_list.newest:
         report.note("newest version: %s (line %d)" % (patch_list.newest.version,
                                                       patch_list.newest.line))
@@ -228,7 +233,12 @@ class Trial:
                               version, self.args.documents)
         before = demo_report.files(client.documents)
         seen = len(self.server.requests()) if self.server else 0
-        transcript, outcome = client.run(self.settings, ["press"])
+        try:
+            transcript, outcome = client.run(self.settings, ["press"])
+        except subprocess.TimeoutExpired:
+            self.report.problem("the client %s: the program had not ended after %d seconds"
+                                % (label(version), trial.RUN_SECONDS))
+            return
         if self.server:
             self.report.note("downloads: " + downloads_seen(self.server.requests()[seen:]))
         if detailed:

@@ -92,6 +92,8 @@ FAULTS = [
      "the version '1.0' is not three numbers"),
     ("a full package without its package version", add_line("0.0.0 %s/p/b.zip 1 x" % HOST),
      "needs its sixth token"),
+    ("a full package no client takes", add_line("0.0.0 %s/p/b.zip 1 x - 2.0.0 y" % HOST),
+     "no client takes the full package of 2.0.0"),
     ("an address with a query", add_line("1.0.3 %s/p/c.zip?v=2 1 x" % HOST),
      "holds characters other than"),
     ("two lines downloading into one file", add_line("1.0.0 %s/q/a.zip 1 x" % HOST),

@@ -192,6 +192,9 @@ def read_patch_line(number, line):
         elif not PLAIN_VERSION.fullmatch(tokens[5]):
             problems.append("the package version %r is not three numbers: no client takes "
                             "this full package" % tokens[5])
+        elif read_version(tokens[5])[1] == 0:
+            problems.append("no client takes the full package of %s: a client takes the one "
+                            "whose middle number is its own plus one" % tokens[5])
     elif len(tokens) > 5:
         problems.append("a package version on a release line: only a line of version 0.0.0 "
                         "is a full package")
@@ -273,7 +276,7 @@ def starting_versions(patch_list):
             candidates.append("%d.%d.0" % (major, minor))
         if minor:
             candidates.append("%d.%d.0" % (major, minor - 1))
-        elif major:
+        elif major and not entry.package_version:
             candidates.append("%d.0.0" % (major - 1))
     chosen = {}
     for version in candidates:

@@ -27,6 +27,7 @@ IDC_ACTION = 1006
 REPAIR_BUTTON = "一键修复"
 LAUNCH_BUTTON = "启动游戏"
 REPAIRED_HINT = "修复成功！可启动游戏。"
+RUN_SECONDS = 3600  # a repair of gigabytes over a slow line
 
 
 class TrialError(Exception):
@@ -185,7 +186,7 @@ class Client:
         with open(os.path.join(self.root, "qxwebhelper.stderr"), "ab") as stderr:
             subprocess.run([os.path.join(self.path, "qxwebhelper")], cwd=self.path, env=env,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr,
-                           timeout=3600)
+                           timeout=RUN_SECONDS)
         return transcript, Outcome(demo_report.events(transcript))
 
 
