@@ -346,7 +346,8 @@ def main():
             runs = Trial(args, report, work, patch_list, trusted_comment)
             try:
                 for index, version in enumerate(starts):
-                    runs.try_start(index, version, detailed=len(starts) == 1)
+                    runs.try_start(index, version, detailed=bool(args.version or
+                                                                 args.no_version))
             finally:
                 runs.stop()
         finally:
