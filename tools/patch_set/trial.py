@@ -46,8 +46,12 @@ class Program:
 
     @classmethod
     def of_build(cls, build):
-        with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as f:
-            found = re.search(r"^QXWEB_PATCHLIST_HOST:STRING=(.*)$", f.read(), re.M)
+        try:
+            with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as f:
+                found = re.search(r"^QXWEB_PATCHLIST_HOST:STRING=(.*)$", f.read(), re.M)
+        except OSError:
+            raise TrialError("%s is no CMake build folder: configure one (cmake -S . -B "
+                             "build/release) or name the program with --binary" % build)
         return cls(os.path.join(build, "qxwebhelper"), found.group(1) if found else None)
 
     def reads_list_url(self):
@@ -174,6 +178,13 @@ class Client:
     @property
     def version_file(self):
         return os.path.join(self.path, "findownload.dat")
+
+    def version(self):
+        """The text of findownload.dat, or None without one."""
+        if not os.path.exists(self.version_file):
+            return None
+        with open(self.version_file, encoding="utf-8", errors="replace") as f:
+            return f.read().strip()
 
     def run(self, settings, dialog):
         """One scripted run of the program; dialog is the list of dialog actions."""
