@@ -19,6 +19,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   python3 curl unzip
   openssl nginx-light
+  # The release gate checks signed patch lists with it.
+  minisign
   # Tools that make the archive corpus of the end-to-end tests and the fuzz seeds.
   zip p7zip-full libarchive-tools
 )

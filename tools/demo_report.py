@@ -67,7 +67,12 @@ def changes(before, after):
 
 
 def print_changes(before_root, after_root):
-    rows = list(changes(files(before_root), files(after_root)))
+    print_file_changes(files(before_root), files(after_root))
+
+
+def print_file_changes(before, after):
+    """The changes between two {path: bytes} trees, a folder of like changes folded."""
+    rows = list(changes(before, after))
     by_folder = {}
     for status, path, _ in rows:
         by_folder.setdefault(os.path.dirname(path), set()).add(status)

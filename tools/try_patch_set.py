@@ -1,232 +1,202 @@
 #!/usr/bin/env python3
-"""Tries a patch set before it is published: serves it with the bundled patch server on 127.0.0.1,
-runs a real repair of a client at the given version with the Linux build of QxWebHelper (scripted:
-it presses the repair button, then closes the dialog) and reports which archives the program
-downloaded, what it showed and what the repair changed in "Documents".
+"""The release gate of a patch set: checks the set before it is published and exits non-zero on
+any problem it finds.
 
-FOLDER is the patch set as it will lie on the web server: the patch list "qx_patchlist_win32" at
-its root, each archive at the path its address names (http://patch.example.com/win32/a.zip is
-FOLDER/win32/a.zip). The host part of every address is replaced by the local server's, so the list
-can stay as it will be published.
+It reads the patch list as the program does and reports every line the program would skip or
+misread (a comment is a line "# text"), holds the set's files against the list (archives no line
+names, lines whose archive is missing, hash lines that do not match), reads every archive as the
+program would (names it refuses or that Chinese Windows would garble, links, entries it cannot
+unpack), checks a signed list with the publisher's public key (minisign), and then repairs a
+client at every starting version with the real program (without findownload.dat, at each
+release, just before the list's releases, and of the line before each full package), comparing
+each client's Documents with the newest release's own tree (--expect).
 
-Usage: try_patch_set.py FOLDER (--version V | --no-version) [--documents DIR] [--build DIR]
-                        [--binary PATH --host 127.0.0.1:PORT] [--rate BYTES_PER_SECOND] [--keep DIR]
-Exit status: 0 when the repair succeeded, 1 when it failed or the set is incomplete, 2 on bad usage.
+FOLDER is the set as it will lie on the web server: "qx_patchlist_win32" at its root, each archive
+at the path of its address (http://patch.example.com/win32/a.zip is FOLDER/win32/a.zip). The
+bundled patch server serves a copy whose addresses name it, so the list stays as published;
+--server URL tries the set as the publisher's own server serves it instead.
+
+Usage: try_patch_set.py FOLDER [--expect DIR] [--version V]... [--no-version] [--documents DIR]
+                        [--public-key FILE] [--server URL] [--checks-only]
+                        [--build DIR | --binary PATH [--host HOST]] [--rate N] [--keep DIR]
+Exit status: 0 when the set has no problem, 1 when it has one, 2 on bad usage.
 """
 import argparse
-import json
 import os
-import re
 import shutil
-import subprocess
 import sys
 import tempfile
+import urllib.error
+import urllib.request
 
-import demo_report
+from patch_set import archives, signature, trial
+from patch_set.patch_list import PATCH_LIST, read_patch_list, starting_versions
+from patch_set.repairs import Repairs
+from patch_set.report import Report
+from patch_set.set_files import SIGNATURE, SetFiles
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PATCH_LIST = "qx_patchlist_win32"
-ADDRESS = re.compile(rb"^(https?://[^/\s]+)(/\S*)$")
-GAME_STAND_IN = "#!/bin/sh\necho \"vazazu.exe: the game would start now\"\n"
-PACKAGES = ("Json.npk", "res.npk", "script.npk")  # needed only without a local version
-REPAIRED_HINT = "修复成功！可启动游戏。"
-IDC_HINT = 1005
-IDC_ACTION = 1006
-REPAIR_BUTTON = "一键修复"
-LAUNCH_BUTTON = "启动游戏"
 
 
-def patch_lines(text):
-    """The patch list's lines that are not header lines, as lists of tokens (bytes)."""
-    for line in text.split(b"\n"):
-        line = line.strip(b" \r")
-        if line and not line.startswith(b"#"):
-            tokens = [token for token in line.split(b" ") if token]
-            if len(tokens) >= 4:
-                yield tokens
+def check_list(report, patch_list):
+    report.section("The patch list")
+    releases = [e for e in patch_list.entries if not e.package_version]
+    report.note("%d release line%s, %d full package%s, %d hash line%s; in the program's order:" % (
+        len(releases), "" if len(releases) == 1 else "s",
+        len(patch_list.entries) - len(releases),
+        "" if len(patch_list.entries) - len(releases) == 1 else "s",
+        len(patch_list.hashes), "" if len(patch_list.hashes) == 1 else "s"))
+    for entry in patch_list.entries:
+        report.note("  line %-4d %-8s %s%s" % (
+            entry.line, entry.version, entry.file_name,
+            "  (full package of %s)" % entry.package_version if entry.package_version else ""))
+    if patch_list.newest:
+        report.note("newest version: %s (line %d)" % (patch_list.newest.version,
+                                                      patch_list.newest.line))
+    else:
+        report.problem("no release line: the program offers no repair")
+    report.problems_of(patch_list.problems)
 
 
-def localise(text, origin):
-    """The list with the scheme and host of every address replaced by origin, and the paths of
-    the archives it names."""
-    paths = []
-    lines = []
-    for line in text.split(b"\n"):
-        tokens = line.split(b" ")
-        if not line.lstrip(b" ").startswith(b"#"):
-            for index, token in enumerate(tokens):
-                match = ADDRESS.match(token.rstrip(b"\r"))
-                if match:
-                    paths.append(match.group(2).decode("utf-8", "replace"))
-                    tokens[index] = origin + token[len(match.group(1)):]
-                    break
-        lines.append(b" ".join(tokens))
-    return b"\n".join(lines), paths
+def check_files(report, set_files):
+    report.section("The files of the set")
+    for note in set_files.notes:
+        report.note(note)
+    report.problems_of(set_files.problems)
 
 
-def cumulative_path(text):
-    """The server path at which the program looks for the cumulative patch: beside the archive of
-    the newest version, named after that version's release line."""
-    newest = None
-    for tokens in patch_lines(text):
-        key = version_key(tokens[0])
-        if key is not None and (newest is None or key > newest[0]):
-            newest = (key, tokens)
-    if newest is None:
+def check_archives(report, set_files):
+    report.section("The archives")
+    read = [archives.Archive(path.lstrip("/"), local)
+            for path, local in sorted(set_files.archives.items())]
+    report.note("%d archive%s read" % (len(read), "" if len(read) == 1 else "s"))
+    for archive in read:
+        report.problems_of(archive.problems)
+    report.problems_of(archives.case_clashes(read))
+
+
+def is_signed(folder, public_key):
+    return bool(public_key) or os.path.isfile(os.path.join(folder, SIGNATURE))
+
+
+def check_signature(report, folder, public_key):
+    """The publisher's signature, when the set is signed; its trusted comment or None."""
+    if not is_signed(folder, public_key):
         return None
-    version, url = newest[1][0].decode(), newest[1][1].decode("utf-8", "replace")
-    folder = url.rsplit("/", 1)[0] if "/" in url else url
-    name = "patch%s.1.qx.all.win32" % version.rsplit(".", 1)[0]
-    match = ADDRESS.match((folder + "/" + name).encode())
-    return match.group(2).decode() if match else None
+    signed = os.path.isfile(os.path.join(folder, SIGNATURE))
+    report.section("The signature")
+    if not signed:
+        report.problem("--public-key given, but the set holds no %s (minisign -S -m %s)"
+                       % (SIGNATURE, PATCH_LIST))
+        return None
+    if not public_key:
+        report.problem("the set is signed (%s): check it with --public-key FILE" % SIGNATURE)
+        return None
+    problems, comment = signature.verify(os.path.join(folder, PATCH_LIST),
+                                         os.path.join(folder, SIGNATURE), public_key)
+    report.problems_of(problems)
+    if not problems:
+        report.note("verified with %s; trusted comment: %s" % (public_key, comment))
+    return comment
 
 
-def version_key(token):
-    match = re.match(rb"^ *([+-]?\d+)\. *([+-]?\d+)\. *([+-]?\d+)", token)
-    return tuple(int(n) for n in match.groups()) if match else None
+def check_server(report, folder, server):
+    """The list (and its signature) as the publisher's server serves them."""
+    report.section("The server")
+    for name in (PATCH_LIST, SIGNATURE):
+        local = os.path.join(folder, name)
+        if name == SIGNATURE and not os.path.exists(local):
+            continue
+        url = "%s/%s" % (server.rstrip("/"), name)
+        try:
+            with urllib.request.urlopen(url, timeout=30) as answer:
+                served = answer.read()
+        except (urllib.error.URLError, OSError) as error:
+            report.problem("%s cannot be fetched: %s" % (url, error))
+            continue
+        with open(local, "rb") as f:
+            if f.read() == served:
+                report.note("%s is the set's %s" % (url, name))
+            else:
+                report.problem("%s is not the set's %s" % (url, name))
 
 
-def build_settings(build):
-    """The program and the patch-list host of a CMake build folder."""
-    with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as f:
-        host = re.search(r"^QXWEB_PATCHLIST_HOST:STRING=(.*)$", f.read(), re.M).group(1)
-    return os.path.join(build, "qxwebhelper"), host
-
-
-def make_client(root, binary, version, documents):
-    os.makedirs(root)
-    shutil.copy2(binary, os.path.join(root, "qxwebhelper"))
-    game = os.path.join(root, "vazazu.exe")
-    with open(game, "w") as f:
-        f.write(GAME_STAND_IN)
-    os.chmod(game, 0o755)
-    open(os.path.join(root, "vazazu.dll"), "wb").close()
-    if version is None:
-        os.makedirs(os.path.join(root, "HashRes"))
-        for name in PACKAGES:
-            open(os.path.join(root, "HashRes", name), "wb").close()
-    else:
-        with open(os.path.join(root, "findownload.dat"), "w") as f:
-            f.write(version + "\r\n")
-    if documents:
-        shutil.copytree(documents, os.path.join(root, "Documents"))
-    else:
-        os.makedirs(os.path.join(root, "Documents"))
-
-
-def start_server(root, port, rate, log):
-    server = subprocess.Popen(
-        [sys.executable, os.path.join(HERE, "patch_server.py"), "--root", root, "--port", str(port),
-         "--rate", str(rate), "--log", log, "--quiet"],
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    if not server.stdout.readline().strip():
-        server.wait()
-        sys.exit("try_patch_set: the patch server did not start: " + server.stderr.read().strip())
-    return server
-
-
-def downloads(log):
-    """The archives the program asked for, in order: (method, path, status)."""
-    if not os.path.exists(log):
-        return []
-    with open(log, encoding="utf-8") as f:
-        records = [json.loads(line) for line in f if line.strip()]
-    return [(r["method"], r["path"], r["status"]) for r in records if r["path"] != "/" + PATCH_LIST]
-
-
-def report_outcome(events):
-    """Prints what the dialog offered and how the repair ended; true when the client ends up
-    current (repaired, or current already)."""
-    texts = lambda control: [e.get("text") for e in events if e.get("id") == control]
-    if not texts(IDC_ACTION):
-        print("\nthe dialog did not open")
-        return False
-    # The button is created as the launch button and turned into the repair button at once when
-    # the client is out of date.
-    offered = REPAIR_BUTTON if REPAIR_BUTTON in texts(IDC_ACTION) else LAUNCH_BUTTON
-    print("\nthe dialog offered: %s" % offered)
-    if offered == LAUNCH_BUTTON:
-        print("the client is current: nothing to repair")
-        return True
-    repaired = REPAIRED_HINT in texts(IDC_HINT)
-    print("repair %s" % ("succeeded" if repaired else "did not succeed"))
-    return repaired
+def starts_of(args, patch_list):
+    if args.version or args.no_version:
+        return ([None] if args.no_version else []) + list(args.version or [])
+    return starting_versions(patch_list)
 
 
 def parse_args():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(
+        description=__doc__.split("\n\n")[0],
+        epilog="See docs/publishing.md, \"The release gate\".")
     parser.add_argument("folder", help="the patch set as it will lie on the web server")
-    which = parser.add_mutually_exclusive_group(required=True)
-    which.add_argument("--version", help="the client's version (its findownload.dat)")
-    which.add_argument("--no-version", action="store_true", help="a client without findownload.dat")
-    parser.add_argument("--documents", help="a folder to copy as the client's Documents")
+    parser.add_argument("--expect", metavar="DIR",
+                        help="the newest release's Documents: its patch folders as released")
+    parser.add_argument("--version", action="append", metavar="V",
+                        help="try a client at this version only (repeatable)")
+    parser.add_argument("--no-version", action="store_true",
+                        help="try a client without findownload.dat only (with --version: also)")
+    parser.add_argument("--documents", metavar="DIR",
+                        help="a folder every client has as its Documents before the repair")
+    parser.add_argument("--public-key", metavar="FILE",
+                        help="the publisher's minisign public key (.pub) for a signed set")
+    parser.add_argument("--server", metavar="URL",
+                        help="try the set on this server (http://host[:port]) instead of the "
+                             "bundled one")
+    parser.add_argument("--checks-only", action="store_true",
+                        help="check the list and the archives, repair no client")
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "release"),
                         help="the Linux build folder (default: build/release)")
-    parser.add_argument("--binary", help="the program (instead of --build's), with --host")
-    parser.add_argument("--host", help="the patch-list host fixed into --binary")
+    parser.add_argument("--binary", help="the program (instead of --build's)")
+    parser.add_argument("--host", help="the patch-list host built into --binary")
     parser.add_argument("--rate", type=int, default=0, help="serve at about N bytes per second")
-    parser.add_argument("--keep", help="an empty or new folder that keeps the server and client")
-    return parser.parse_args()
+    parser.add_argument("--keep", metavar="DIR",
+                        help="an empty or new folder that keeps the server and the clients")
+    args = parser.parse_args()
+    if not os.path.isfile(os.path.join(args.folder, PATCH_LIST)):
+        parser.error("%s holds no %s" % (args.folder, PATCH_LIST))
+    for option in ("expect", "documents"):
+        if getattr(args, option) and not os.path.isdir(getattr(args, option)):
+            parser.error("--%s %s is not a folder" % (option, getattr(args, option)))
+    if args.keep and os.path.exists(args.keep) and os.listdir(args.keep):
+        parser.error("--keep %s is not empty" % args.keep)
+    return args
 
 
 def main():
     args = parse_args()
-    binary, host = (args.binary, args.host) if args.binary else build_settings(args.build)
-    match = re.fullmatch(r"127\.0\.0\.1:(\d+)", host or "")
-    if not match or not os.path.isfile(binary):
-        sys.exit("try_patch_set: needs a program built for 127.0.0.1:<port> (cmake "
-                 "-DQXWEB_PATCHLIST_HOST=127.0.0.1:28080), not %r at %s" % (host, binary))
     with open(os.path.join(args.folder, PATCH_LIST), "rb") as f:
-        original = f.read()
-    work = args.keep or tempfile.mkdtemp(prefix="qxweb-try-")
+        patch_list = read_patch_list(f.read())
+    report = Report()
     try:
-        server_root = os.path.join(work, "server")
-        shutil.copytree(args.folder, server_root)
-        text, paths = localise(original, b"http://" + host.encode())
-        with open(os.path.join(server_root, PATCH_LIST), "wb") as f:
-            f.write(text)
-        missing = [p for p in paths if not os.path.isfile(os.path.join(server_root, p.lstrip("/")))]
-        for path in missing:
-            print("missing archive: %s (named by the patch list)" % path.lstrip("/"))
-        cumulative = cumulative_path(original)
-        if cumulative:
-            present = os.path.isfile(os.path.join(server_root, cumulative.lstrip("/")))
-            print("cumulative patch: %s (%s)" % (cumulative.lstrip("/"),
-                                                  "present" if present else "not in the set"))
-
-        client = os.path.join(work, "client")
-        make_client(client, binary, args.version, args.documents)
-        before = os.path.join(work, "Documents.before")
-        shutil.copytree(os.path.join(client, "Documents"), before)
-        log = os.path.join(work, "requests.jsonl")
-        transcript = os.path.join(work, "transcript.jsonl")
-        server = start_server(server_root, match.group(1), args.rate, log)
+        set_files = SetFiles(args.folder, patch_list, is_signed(args.folder, args.public_key))
+        check_list(report, patch_list)
+        check_files(report, set_files)
+        check_archives(report, set_files)
+        trusted_comment = check_signature(report, args.folder, args.public_key)
+        if args.server:
+            check_server(report, args.folder, args.server)
+        if args.checks_only:
+            return report.finish()
+        starts = starts_of(args, patch_list)
+        work = args.keep or tempfile.mkdtemp(prefix="qxweb-try-")
         try:
-            env = dict(os.environ, QXWEB_PREFIX=os.path.join(work, "prefix"),
-                       XDG_RUNTIME_DIR=tempfile.mkdtemp(dir=work), QXWEB_TRANSCRIPT=transcript,
-                       QXWEB_DIALOG="press", QXWEB_ANSWERS="")
-            with open(os.path.join(work, "qxwebhelper.stderr"), "wb") as stderr:
-                subprocess.run([os.path.join(client, "qxwebhelper")], cwd=client, env=env,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr,
-                               timeout=3600)
+            runs = Repairs(args, report, work, patch_list, trusted_comment)
+            try:
+                for index, version in enumerate(starts):
+                    runs.try_start(index, version, detailed=bool(args.version or
+                                                                 args.no_version))
+            finally:
+                runs.stop()
         finally:
-            server.terminate()
-            server.wait()
-
-        print("client version: %s" % ("none (no findownload.dat)" if args.version is None
-                                      else args.version))
-        for method, path, status in downloads(log):
-            print("%-8s %s -> %s" % ("download" if method == "GET" else "probe", path.lstrip("/"),
-                                     status))
-        print()
-        demo_report.print_transcript(transcript)
-        print()
-        print("== What changed in Documents ==")
-        demo_report.print_changes(before, os.path.join(client, "Documents"))
-        return 0 if report_outcome(demo_report.events(transcript)) and not missing else 1
-    finally:
-        if not args.keep:
-            shutil.rmtree(work, ignore_errors=True)
+            if not args.keep:
+                shutil.rmtree(work, ignore_errors=True)
+    except (trial.TrialError, signature.SignatureError) as error:
+        print("try_patch_set: %s" % error, file=sys.stderr)
+        return 2
+    return report.finish()
 
 
 if __name__ == "__main__":
