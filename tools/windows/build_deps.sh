@@ -19,7 +19,7 @@ readonly SYSROOT=/usr/$HOST
 readonly RECIPE=3
 readonly STAMP="$DEPS/.complete-$RECIPE"
 readonly TOOL_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-                        dpkg-dev make pkg-config cmake python3)
+                        dpkg-dev make pkg-config cmake python3 autoconf automake libtool)
 
 log() { printf '[build_deps] %s\n' "$*" >&2; }
 
@@ -48,7 +48,7 @@ fetch_sources() {
     local dir="$DEPS/apt"
     if compgen -G "$DEPS/src/curl-*/configure" >/dev/null &&
         compgen -G "$DEPS/src/zlib-*/contrib/minizip/unzip.c" >/dev/null &&
-        compgen -G "$DEPS/src/libsodium-*/configure" >/dev/null; then
+        compgen -G "$DEPS/src/libsodium-*/configure.ac" >/dev/null; then
         return
     fi
     mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial" "$DEPS/src"
@@ -125,10 +125,16 @@ build_libsodium() {
     # libsodium.pc is installed last: its presence means the whole install finished.
     [ -f "$DEPS/lib/pkgconfig/libsodium.pc" ] && return
     local src build
-    src=$(compgen -G "$DEPS/src/libsodium-[0-9]*/configure" | head -n 1)
-    src=${src%/configure}
+    src=$(compgen -G "$DEPS/src/libsodium-[0-9]*/configure.ac" | head -n 1)
+    src=${src%/configure.ac}
     build="$DEPS/build/libsodium"
     rm -rf "$build" && mkdir -p "$build"
+    # Debian's source is the project's tree without a generated configure: make it as Debian's
+    # own build does (dh_autoreconf).
+    if [ ! -x "$src/configure" ]; then
+        log "generating libsodium's configure"
+        (cd "$src" && autoreconf -fi >"$build/autoreconf.out" 2>&1)
+    fi
     log "configuring libsodium ($src)"
     # The minimal build holds what the program uses (Ed25519 signatures, BLAKE2b, base64). No
     # stack protector: MinGW's would need libssp-0.dll beside the program.
