@@ -51,7 +51,7 @@ if [ -n "$public_key_file" ]; then
   # The key id as minisign prints it: its 8 bytes read as a little-endian number.
   key_id="$(printf '%s' "$public_key" | base64 -d | od -An -v -tx1 -j2 -N8 | tr -d ' \n' |
     fold -w2 | tac | tr -d '\n' | tr a-f A-F)"
-  key_info="minisign key $key_id: only lists signed with it are used"
+  key_info="minisign key $key_id"
 fi
 
 dist="${QXWEB_DIST:-$root/dist}"
