@@ -1,5 +1,5 @@
 // The patch list's check: the signature with the built-in key, then the timestamp against the
-// record of the newest accepted list. The record is advisory for the user's sake: whatever is
+// record of the newest accepted list. Nothing about the record can refuse a good list: whatever is
 // wrong with it is logged and the list is judged as if there were none.
 #include "signature/list_verification.h"
 
@@ -19,8 +19,9 @@ std::wstring Widened(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-// "2026-01-31 08:00:00 UTC (timestamp 1769846400)"; the date alone is left out where the C
-// runtime cannot show it (before 1970, or past the year 3000 on Windows).
+// "2026-01-31 08:00:00 UTC (timestamp 1769846400)"; the date is left out where the C runtime
+// cannot show it (past the year 3000 on Windows). gmtime's shared result is safe here: lists are
+// checked on the main thread alone, at start-up.
 std::string SigningTime(int64_t seconds) {
     std::string text = "timestamp " + std::to_string(seconds);
     const std::time_t time = static_cast<std::time_t>(seconds);
