@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Writes the starting corpora of the fuzz targets with the tests' own generators: patch lists in the
-shapes the parser tests use, and archives made by the end-to-end tests' zip builder, the demo's and
-the real tools of the archive corpus (archive_corpus.py: zip64, data descriptors, UTF-8 names), so
-the fuzzer starts from valid inputs and mutates them.
+shapes the parser tests use, archives made by the end-to-end tests' zip builder, the demo's and
+the real tools of the archive corpus (archive_corpus.py: zip64, data descriptors, UTF-8 names), and
+the signature tests' files made by minisign, so the fuzzer starts from valid inputs and mutates
+them.
 
-Usage: make_corpus.py OUT_DIR   (creates OUT_DIR/patchlist and OUT_DIR/archive)
+Usage: make_corpus.py OUT_DIR   (creates OUT_DIR/patchlist, OUT_DIR/archive and OUT_DIR/signature)
 """
 import os
+import shutil
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -39,11 +41,15 @@ ARCHIVES = {
 
 def main():
     out = sys.argv[1]
-    for kind in ("patchlist", "archive"):
+    for kind in ("patchlist", "archive", "signature"):
         os.makedirs(os.path.join(out, kind), exist_ok=True)
     for name, text in PATCH_LISTS.items():
         with open(os.path.join(out, "patchlist", name), "wb") as f:
             f.write(text.encode("utf-8"))
+    fixtures = os.path.join(ROOT, "tests", "unit", "signature", "fixtures")
+    for name in os.listdir(fixtures):
+        if name.endswith((".minisig", ".pub")):
+            shutil.copy(os.path.join(fixtures, name), os.path.join(out, "signature", name))
     for name, files in ARCHIVES.items():
         qxweb.make_zip(os.path.join(out, "archive", name + ".zip"), files)
     absent = archive_corpus.missing_tools()

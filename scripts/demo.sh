@@ -2,7 +2,9 @@
 # The main job, from a fresh Debian 12 machine: installs, builds, generates the demo patch set and a
 # demo client at an old version, starts the bundled patch server on 127.0.0.1, runs qxwebhelper in the
 # client (drawn on the terminal and driven by the keyboard when there is one, scripted otherwise),
-# stops the server and shows what the repair changed in "Documents".
+# stops the server and shows what the repair changed in "Documents". The patch list is signed as a
+# publisher signs it: with a minisign key the demo makes once (build/demo-key), whose public key is
+# built into the program.
 #
 #   scripts/demo.sh [--fast] [--port N]
 #     (default)  a patch set of about 7.5 MB served at 1.2 MB/s: a repair of several seconds, so the
@@ -52,8 +54,19 @@ except OSError:
 
 "$root/scripts/setup.sh"
 
+# The demo publisher's key pair, without a password so that the demo signs unattended. A real
+# publisher keeps the secret key offline (docs/publishing.md, "Signing the patch list").
+keys="$root/build/demo-key"
+if [ ! -s "$keys/demo.pub" ] || [ ! -s "$keys/demo.key" ]; then
+  mkdir -p "$keys"
+  minisign -G -W -f -p "$keys/demo.pub" -s "$keys/demo.key" >/dev/null
+fi
+public_key="$(sed -n 2p "$keys/demo.pub")"
+key_id="$(sed -n '1s/.*public key //p' "$keys/demo.pub")"
+
 build="$root/build/release"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${port_option[@]}" >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${port_option[@]}" \
+  -DQXWEB_LIST_PUBLIC_KEY="$public_key" >/dev/null
 host="$(sed -n 's/^QXWEB_PATCHLIST_HOST:STRING=//p' "$build/CMakeCache.txt")"
 port="${host##*:}"
 if [ "${host%%:*}" != "127.0.0.1" ] || ! [[ "$port" =~ ^[0-9]+$ ]]; then
@@ -67,7 +80,10 @@ cmake --build "$build" -j "$(nproc)" --target qxwebhelper
 demo="$root/build/demo"
 echo "Generating the demo patch set and client (bulk: $bulk files per archive)"
 python3 "$root/tools/make_demo.py" "$demo" --host "$host" --binary "$build/qxwebhelper" \
-  --bulk "$bulk"
+  --bulk "$bulk" --secret-key "$keys/demo.key"
+echo "The patch list is signed with the demo's minisign key $key_id, whose public key is built"
+echo "into the program. minisign checks the signature as a publisher would:"
+minisign -V -p "$keys/demo.pub" -m "$demo/server/qx_patchlist_win32" | sed 's/^/  /'
 client="$demo/client"
 cp -a "$client/Documents" "$demo/Documents.before"
 

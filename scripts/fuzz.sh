@@ -19,12 +19,12 @@ build="$root/build/fuzz"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQXWEB_FUZZ=ON -DQXWEB_TESTS=OFF -DQXWEB_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target fuzz_patchlist fuzz_archive
+cmake --build "$build" -j "$(nproc)" --target fuzz_patchlist fuzz_archive fuzz_signature
 
 corpus="$build/corpus"
 rm -rf "$corpus"
 python3 "$root/fuzz/make_corpus.py" "$corpus"
-for target in patchlist archive; do
+for target in patchlist archive signature; do
   echo "== fuzz_$target for ${seconds}s =="
   mkdir -p "$corpus/$target.out"
   # The sandbox needs a private temporary folder; findings go to the build folder.

@@ -15,7 +15,7 @@ fi
 
 packages=(
   build-essential cmake pkg-config git
-  libcurl4-openssl-dev libssl-dev zlib1g-dev
+  libcurl4-openssl-dev libssl-dev zlib1g-dev libsodium-dev
   libgtest-dev libgmock-dev googletest
   python3 curl unzip
   openssl nginx-light
@@ -23,5 +23,7 @@ packages=(
   minisign
   # Tools that make the archive corpus of the end-to-end tests and the fuzz seeds.
   zip p7zip-full libarchive-tools
+  # The publishers' signing tool: the demo signs its patch list with it.
+  minisign
 )
 "$root/scripts/install_packages.sh" "${packages[@]}"

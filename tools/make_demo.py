@@ -10,7 +10,10 @@ With --bulk N every release, the cumulative patch and the client's own patch fol
 generated files of about 5 KB (map tiles that compress about 3:1), so that each stage of a repair
 takes long enough to be watched.
 
-Usage: make_demo.py OUT_DIR --host HOST[:PORT] [--binary PATH] [--bulk N]
+With --secret-key FILE the patch list is signed with the stock minisign tool, as a publisher signs
+it: qx_patchlist_win32.minisig beside the list (the key must have no password, minisign -G -W).
+
+Usage: make_demo.py OUT_DIR --host HOST[:PORT] [--binary PATH] [--bulk N] [--secret-key FILE]
 Creates OUT_DIR/server (the server's root) and OUT_DIR/client (the client folder).
 """
 import argparse
@@ -18,6 +21,7 @@ import os
 import random
 import shutil
 import stat
+import subprocess
 import zipfile
 
 from archive_hashes import hash_lines
@@ -123,7 +127,14 @@ def write_tree(root, files):
             f.write(content)
 
 
-def make_server(root, host, bulk=0):
+def sign_list(root, secret_key):
+    """Signs root/qx_patchlist_win32 into root/qx_patchlist_win32.minisig with minisign's default
+    trusted comment, which carries the signing time."""
+    subprocess.run(["minisign", "-S", "-s", secret_key, "-m", "qx_patchlist_win32"], cwd=root,
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def make_server(root, host, bulk=0, secret_key=None):
     patches = os.path.join(root, "patches")
     os.makedirs(patches, exist_ok=True)
     base = "http://%s/patches" % host
@@ -144,6 +155,8 @@ def make_server(root, host, bulk=0):
     lines[2:2] = hash_lines(patches)
     with open(os.path.join(root, "qx_patchlist_win32"), "w", newline="\r\n") as f:
         f.write("\n".join(lines) + "\n")
+    if secret_key:
+        sign_list(root, secret_key)
 
 
 def make_client(root, binary, bulk=0):
@@ -168,9 +181,12 @@ def main():
     parser.add_argument("--binary", help="the qxwebhelper executable to place in the client")
     parser.add_argument("--bulk", type=int, default=0, metavar="N",
                         help="generated files more in every archive and in the client")
+    parser.add_argument("--secret-key", metavar="FILE",
+                        help="minisign secret key (without password) that signs the patch list")
     args = parser.parse_args()
     shutil.rmtree(args.out, ignore_errors=True)
-    make_server(os.path.join(args.out, "server"), args.host, args.bulk)
+    make_server(os.path.join(args.out, "server"), args.host, args.bulk,
+                os.path.abspath(args.secret_key) if args.secret_key else None)
     make_client(os.path.join(args.out, "client"), args.binary, args.bulk)
     print("demo patch set: %s" % os.path.join(args.out, "server"))
     print("demo client:    %s" % os.path.join(args.out, "client"))

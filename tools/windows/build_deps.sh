@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows dependencies of QxWebHelper once, into a cache folder outside the source tree:
-# a static libcurl for HTTP and HTTPS over the system's TLS (Schannel) and a static minizip, both
-# for x86_64-w64-mingw32, from Debian's own source packages. A finished cache is left as it is, so
+# a static libcurl for HTTP and HTTPS over the system's TLS (Schannel), a static minizip and a
+# static libsodium (the signature check of the patch list), all for x86_64-w64-mingw32, from
+# Debian's own source packages. A finished cache is left as it is, so
 # running this again costs nothing.
 #
 #   QXWEB_WIN_DEPS   the cache folder (default: $HOME/.cache/qxweb-win-deps)
@@ -15,10 +16,10 @@ readonly JOBS="${QXWEB_JOBS:-2}"
 readonly HOST=x86_64-w64-mingw32
 readonly SYSROOT=/usr/$HOST
 # Bump when the recipe changes, so that an older cache is rebuilt instead of reused.
-readonly RECIPE=2
+readonly RECIPE=3
 readonly STAMP="$DEPS/.complete-$RECIPE"
 readonly TOOL_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-                        dpkg-dev make pkg-config cmake python3)
+                        dpkg-dev make pkg-config cmake python3 autoconf automake libtool)
 
 log() { printf '[build_deps] %s\n' "$*" >&2; }
 
@@ -46,15 +47,17 @@ private_apt() {
 fetch_sources() {
     local dir="$DEPS/apt"
     if compgen -G "$DEPS/src/curl-*/configure" >/dev/null &&
-        compgen -G "$DEPS/src/zlib-*/contrib/minizip/unzip.c" >/dev/null; then
+        compgen -G "$DEPS/src/zlib-*/contrib/minizip/unzip.c" >/dev/null &&
+        compgen -G "$DEPS/src/libsodium-*/configure.ac" >/dev/null; then
         return
     fi
     mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial" "$DEPS/src"
     printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s bookworm main\n' \
         "$(debian_mirror)" >"$dir/sources.list"
-    log "fetching Debian's curl and zlib sources into $DEPS/src"
+    log "fetching Debian's curl, zlib and libsodium sources into $DEPS/src"
     private_apt -q update
-    (cd "$DEPS/src" && rm -rf ./curl-* ./zlib-* && private_apt -q source curl zlib)
+    (cd "$DEPS/src" && rm -rf ./curl-* ./zlib-* ./libsodium-* ./*.dsc ./*.tar.* &&
+        private_apt -q source curl zlib libsodium)
 }
 
 
@@ -118,12 +121,39 @@ Cflags: -I\${includedir}
 PC
 }
 
+build_libsodium() {
+    # libsodium.pc is installed last: its presence means the whole install finished.
+    [ -f "$DEPS/lib/pkgconfig/libsodium.pc" ] && return
+    local src build
+    src=$(compgen -G "$DEPS/src/libsodium-[0-9]*/configure.ac" | head -n 1)
+    src=${src%/configure.ac}
+    build="$DEPS/build/libsodium"
+    rm -rf "$build" && mkdir -p "$build"
+    # Debian's source is the project's tree without a generated configure: make it as Debian's
+    # own build does (dh_autoreconf).
+    if [ ! -x "$src/configure" ]; then
+        log "generating libsodium's configure"
+        (cd "$src" && autoreconf -fi >"$build/autoreconf.out" 2>&1)
+    fi
+    log "configuring libsodium ($src)"
+    # The minimal build holds what the program uses (Ed25519 signatures, BLAKE2b, base64). No
+    # stack protector: MinGW's would need libssp-0.dll beside the program.
+    (cd "$build" && "$src/configure" -q --host="$HOST" --prefix="$DEPS" \
+        --disable-shared --enable-static --enable-minimal --disable-ssp \
+        CFLAGS='-O2' >"$build/configure.out")
+    log "building libsodium"
+    make -C "$build/src" -j"$JOBS" -s V=0 >"$build/make.out"
+    make -C "$build/src" -s install >/dev/null
+    make -C "$build" -s install-pkgconfigDATA >/dev/null
+}
+
 report() {
     cat <<TXT
 Windows dependencies in $DEPS:
   libcurl   $DEPS/lib/libcurl.a, headers $DEPS/include/curl (define CURL_STATICLIB)
             link: $(sed -n 's/^Libs.private: *//p' "$DEPS/lib/pkgconfig/libcurl.pc")
   minizip   $DEPS/lib/libminizip.a, headers $DEPS/include/minizip
+  libsodium $DEPS/lib/libsodium.a, headers $DEPS/include (define SODIUM_STATIC)
   zlib      $SYSROOT/lib/libz.a (Debian's libz-mingw-w64-dev)
   sources   $(tr '\n' ' ' <"$DEPS/versions.txt" 2>/dev/null)
 TXT
@@ -156,6 +186,7 @@ main() {
     fetch_sources
     build_curl
     build_minizip
+    build_libsodium
     for dsc in "$DEPS"/src/*.dsc; do basename "$dsc" .dsc; done >"$DEPS/versions.txt"
     touch "$STAMP"
     report
