@@ -122,7 +122,7 @@ void RunRepairStartup(HINSTANCE hInstance) {
     if (!EndRunningGameClients(currentDirectory)) {
         return;
     }
-    if (!FetchPatchList(PatchListBoxes())) {
+    if (!FetchPatchList(g_exeDir, PatchListBoxes())) {
         ShowNotice(L"获取patchList失败");
         return;
     }

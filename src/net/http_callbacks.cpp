@@ -2,6 +2,7 @@
 // is enabled or when they are an error page, and handing the progress of a file to its listener.
 #include "net/http_callbacks.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "net/http_client.h"
@@ -36,9 +37,15 @@ int64_t SaturatedInt64(double value) {
 
 }  // namespace
 
-size_t MemoryWriteCallback(char* data, size_t size, size_t count, void* state) {
-    StateOf(state)->body->append(data, size * count);
-    return size * count;
+size_t MemoryWriteCallback(char* data, size_t size, size_t count, void* userData) {
+    TransferState* state = StateOf(userData);
+    const size_t bytes = size * count;
+    if (bytes > state->bodyLimit - std::min(state->bodyLimit, state->body->size())) {
+        state->bodyTooLong = true;
+        return 0;
+    }
+    state->body->append(data, bytes);
+    return bytes;
 }
 
 size_t FileWriteCallback(char* data, size_t size, size_t count, void* userData) {

@@ -16,13 +16,16 @@ class TransferListener;
 struct TransferState {
     HttpClient* client = nullptr;
     std::string* body = nullptr;  // the patch list's body, for MemoryWriteCallback
-    FILE* file = nullptr;         // the patch or probe file, for the file callbacks
+    size_t bodyLimit = 0;         // the most bytes the body may hold
+    bool bodyTooLong = false;
+    FILE* file = nullptr;  // the patch or probe file, for the file callbacks
     TransferListener* listener = nullptr;
     int64_t progressOffset = 0;  // body bytes held before the part this answer sends
     bool writeRefused = false;   // a file callback refused data: writing was not enabled
 };
 
-// Appends everything to the transfer's body.
+// Appends everything to the transfer's body; refuses (libcurl then fails) what would make it
+// longer than its limit.
 size_t MemoryWriteCallback(char* data, size_t size, size_t count, void* state);
 // Write to the transfer's file while the client's writeEnabled is set; otherwise refuse (libcurl
 // then fails with CURLE_WRITE_ERROR) and note it in the state. FileWriteCallback also refuses the

@@ -58,7 +58,7 @@ HttpClient* GetHttpClient() {
     return g_httpClient;
 }
 
-TransferOutcome HttpClient::FetchToMemory(const std::string& url, std::string& body) {
+TransferOutcome HttpClient::FetchToMemory(const std::string& url, std::string& body, size_t limit) {
     if (!curlHandle) {
         return Failure(TransferError::NoHandle);
     }
@@ -66,9 +66,14 @@ TransferOutcome HttpClient::FetchToMemory(const std::string& url, std::string& b
     TransferState state;
     state.client = this;
     state.body = &body;
+    state.bodyLimit = limit;
     SetBodyTransfer(curlHandle, url, state, MemoryWriteCallback);
     curl_easy_setopt(curlHandle, CURLOPT_NOPROGRESS, 1L);
-    TransferOutcome outcome = OutcomeOf(curlHandle, curl_easy_perform(curlHandle));
+    CURLcode result = curl_easy_perform(curlHandle);
+    if (state.bodyTooLong) {
+        result = CURLE_FILESIZE_EXCEEDED;
+    }
+    TransferOutcome outcome = OutcomeOf(curlHandle, result);
     if (outcome.Succeeded() && !DecodeContentEncoding(curlHandle, body)) {
         outcome = OutcomeOf(curlHandle, CURLE_BAD_CONTENT_ENCODING);
     }

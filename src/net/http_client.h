@@ -18,8 +18,10 @@ class HttpClient {
     bool writeEnabled = false;
     CURL* curlHandle = nullptr;
 
-    // The whole body, undone from a Content-Encoding the server applied, into `body`.
-    TransferOutcome FetchToMemory(const std::string& url, std::string& body);
+    // The whole body, undone from a Content-Encoding the server applied, into `body`. A body
+    // longer than `limit` bytes fails the transfer (CURLE_FILESIZE_EXCEEDED): whatever a server
+    // sends, memory stays bounded.
+    TransferOutcome FetchToMemory(const std::string& url, std::string& body, size_t limit);
     // Appends the body to the file at `path`, retrying and continuing it over a poor network; the
     // listener (when given) hears the progress and the retries.
     TransferOutcome DownloadToFile(const std::string& url, const std::wstring& path,

@@ -1,5 +1,8 @@
-// Retrieval of the patch list at start-up, with the user's retry questions.
+// Retrieval of the patch list at start-up, with the user's retry questions, and its check against
+// the publisher's signature when the build carries a public key.
 #pragma once
+
+#include <string>
 
 #include "net/transfer_outcome.h"
 
@@ -21,7 +24,10 @@ class PatchListPrompts {
 // patch-list host + PATCH_LIST_PATH.
 const char* PatchListUrl();
 
-// Up to three transfers, each failure followed by its box and the retry question; a body that
-// arrives is parsed into g_patchList and g_patchListHeaders and sorted. False when the user
-// declined another attempt or the third failed.
-bool FetchPatchList(PatchListPrompts& prompts);
+// Up to three attempts, each failure followed by its box and the retry question. An attempt
+// fetches the list and, when the build checks signatures, its signature file (the address +
+// ".minisig"); a list whose signature does not hold, or that is older than one this client in
+// `clientFolder` has accepted, fails the attempt like a transfer. A list that passes is parsed
+// into g_patchList and g_patchListHeaders and sorted. False when the user declined another
+// attempt or the third failed.
+bool FetchPatchList(const std::wstring& clientFolder, PatchListPrompts& prompts);

@@ -110,6 +110,24 @@ bool ServerHasCumulativePatch(const PlannedArchive& cumulative, RepairObserver& 
     return present;
 }
 
+// With a signed list every archive needs its hash line: one without is refused, and logged.
+bool VouchedFor(const PlannedArchive& archive, const RepairInputs& inputs) {
+    if (!inputs.hashesRequired || !archive.sha256.empty()) {
+        return true;
+    }
+    LogWrite(g_log, L"archive %ls refused: the signed patch list has no SHA-256 line for it",
+             archive.fileName.c_str());
+    return false;
+}
+
+bool AllVouchedFor(const RepairPlan& plan, const RepairInputs& inputs) {
+    bool all = true;
+    for (const PlannedArchive& archive : plan.archives) {
+        all = VouchedFor(archive, inputs) && all;
+    }
+    return all;
+}
+
 }  // namespace
 
 bool PrepareTmpPatchFolder() {
@@ -121,6 +139,9 @@ bool DownloadPatches(const RepairInputs& inputs, RepairPlan& plan, RepairObserve
     // The extra one is the cumulative patch, counted whether or not the server has it.
     observer.DownloadsAnnounced(static_cast<int>(plan.downloads.size()) + 1);
     const bool listHasHashes = !inputs.hashes.empty();
+    if (!AllVouchedFor(plan, inputs)) {
+        return false;  // nothing of the set is fetched
+    }
 
     int transfers = 0;
     bool failed = false;
@@ -137,6 +158,9 @@ bool DownloadPatches(const RepairInputs& inputs, RepairPlan& plan, RepairObserve
         const PlannedArchive cumulative =
             PlanCumulativePatch(inputs.patchList.back(), inputs.hashes);
         if (ServerHasCumulativePatch(cumulative, observer)) {
+            if (!VouchedFor(cumulative, inputs)) {
+                return false;
+            }
             plan.cumulativePatchPresent = true;
             AppendToPlan(plan, cumulative);
             observer.DownloadStarted(++transfers);

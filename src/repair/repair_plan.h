@@ -14,6 +14,9 @@ struct RepairInputs {
     std::vector<PatchEntry> patchList;
     ArchiveHashes hashes;
     std::wstring localVersion;
+    // The list was signed: an archive it names without a hash line is not the publisher's to vouch
+    // for, and is never fetched.
+    bool hashesRequired = false;
 };
 
 // One archive of the repair, in the order the stages handle it.

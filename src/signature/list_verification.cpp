@@ -33,15 +33,6 @@ std::string SigningTime(int64_t seconds) {
     return text;
 }
 
-std::wstring FailureText(const FileFailure& failure) {
-    std::wstring text = failure.call + L" " + failure.path;
-    if (!failure.target.empty()) {
-        text += L" -> " + failure.target;
-    }
-    return text + L": error " + std::to_wstring(failure.error) + L" " +
-           SystemErrorText(failure.error);
-}
-
 void AddNote(ListCheck& check, const std::wstring& note) {
     check.recordNote += (check.recordNote.empty() ? L"" : L"; ") + note;
 }
@@ -53,7 +44,7 @@ std::optional<int64_t> AcceptedTimestamp(const MinisignPublicKey& key,
     FileFailure failure;
     if (!ReadRollbackRecord(clientFolder, record, &failure)) {
         AddNote(check, L"record of the newest accepted list unreadable, treated as absent: " +
-                           FailureText(failure));
+                           DescribeFailure(failure));
         return std::nullopt;
     }
     if (!record) {
@@ -105,7 +96,8 @@ ListCheck VerifyPatchList(const std::string& body, const std::optional<std::stri
     FileFailure failure;
     if ((!accepted || signature.timestamp > *accepted) &&
         !WriteRollbackRecord(clientFolder, *signatureFile, &failure)) {
-        AddNote(check, L"record of the newest accepted list not written: " + FailureText(failure));
+        AddNote(check,
+                L"record of the newest accepted list not written: " + DescribeFailure(failure));
     }
     return check;
 }

@@ -9,6 +9,7 @@
 #include "patchlist/patch_list.h"
 #include "platform/owners.h"
 #include "repair/worker.h"
+#include "signature/list_verification.h"
 #include "state/app_state.h"
 #include "ui/dialog_controls.h"
 #include "ui/progress_state.h"
@@ -97,7 +98,8 @@ void StartRepair(HWND dialog) {
 
     // The worker gets everything it starts from, fixed now, and reports back to this dialog.
     auto job = std::make_unique<RepairJob>();
-    job->inputs = RepairInputs{g_patchList, ReadArchiveHashes(g_patchListHeaders), g_localVersion};
+    job->inputs = RepairInputs{g_patchList, ReadArchiveHashes(g_patchListHeaders), g_localVersion,
+                               ListSignaturesRequired()};
     job->observer = &DialogRepairObserver();
     const UniqueHandle worker(CreateThread(nullptr, 0, RepairWorker, job.get(), 0, nullptr));
     if (worker) {

@@ -109,10 +109,11 @@ class NetTest : public ::testing::Test {
     bool Probe(const std::string& url, const std::string& name) {
         return GetHttpClient()->ProbeRemoteFile(url, TmpPatchPath(name + "_tmp"));
     }
-    // The body of the URL as text; "" when the transfer failed.
-    static std::string Fetch(const std::string& url, TransferOutcome* outcome = nullptr) {
+    // The body of the URL as text (at most `limit` bytes); "" when the transfer failed.
+    static std::string Fetch(const std::string& url, TransferOutcome* outcome = nullptr,
+                             size_t limit = 1 << 20) {
         std::string body;
-        const TransferOutcome result = GetHttpClient()->FetchToMemory(url, body);
+        const TransferOutcome result = GetHttpClient()->FetchToMemory(url, body, limit);
         if (outcome != nullptr) {
             *outcome = result;
         }

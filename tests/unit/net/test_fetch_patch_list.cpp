@@ -39,7 +39,7 @@ TEST_F(FetchPatchListTest, ThreeFailuresAskThreeTimesThenGiveUp) {
     server_.SetRule(kList, R"({"status": 500})");
     // Each failure: the error box (OK), then the question: OK, OK, Cancel.
     SetAnswers("ok,ok,ok,ok,ok,cancel");
-    EXPECT_FALSE(FetchPatchList(PatchListBoxes()));
+    EXPECT_FALSE(FetchPatchList(g_exeDir, PatchListBoxes()));
     EXPECT_EQ(server_.RequestCount(kList), 3);
     EXPECT_EQ(Boxes(), (std::vector<Box>{kServerError, kRetryQuestion, kServerError, kRetryQuestion,
                                          kServerError, kRetryQuestion}));
@@ -51,7 +51,7 @@ TEST_F(FetchPatchListTest, ThreeFailuresAskThreeTimesThenGiveUp) {
 TEST_F(FetchPatchListTest, OkAfterTheThirdFailureStillGivesUp) {
     server_.SetRule(kList, R"({"status": 500})");
     SetAnswers("ok,ok,ok,ok,ok,ok,ok,ok");
-    EXPECT_FALSE(FetchPatchList(PatchListBoxes()));
+    EXPECT_FALSE(FetchPatchList(g_exeDir, PatchListBoxes()));
     EXPECT_EQ(server_.RequestCount(kList), 3);
     EXPECT_EQ(Boxes().size(), 6u);
 }
@@ -59,7 +59,7 @@ TEST_F(FetchPatchListTest, OkAfterTheThirdFailureStillGivesUp) {
 TEST_F(FetchPatchListTest, CancelStopsAfterTheFirstFailure) {
     server_.SetRule(kList, R"({"status": 500})");
     SetAnswers("ok,cancel");
-    EXPECT_FALSE(FetchPatchList(PatchListBoxes()));
+    EXPECT_FALSE(FetchPatchList(g_exeDir, PatchListBoxes()));
     EXPECT_EQ(server_.RequestCount(kList), 1);
 }
 
@@ -72,7 +72,7 @@ TEST_F(FetchPatchListTest, ASecondTransferThatSucceedsIsParsedAndSorted) {
                     "1.9.0 http://h/p/1.9.0.zip 2 b\r\n");
     server_.SetRule(kList, R"({"status": 500, "times": 1})");
     SetAnswers("ok,ok");
-    ASSERT_TRUE(FetchPatchList(PatchListBoxes()));
+    ASSERT_TRUE(FetchPatchList(g_exeDir, PatchListBoxes()));
     EXPECT_EQ(server_.RequestCount(kList), 2);
     EXPECT_EQ(Boxes(), (std::vector<Box>{kServerError, kRetryQuestion}));
 
@@ -86,7 +86,7 @@ TEST_F(FetchPatchListTest, ASecondTransferThatSucceedsIsParsedAndSorted) {
 
 TEST_F(FetchPatchListTest, AnEmptyListIsASuccess) {
     server_.PutFile("qx_patchlist_win32", "");
-    EXPECT_TRUE(FetchPatchList(PatchListBoxes()));
+    EXPECT_TRUE(FetchPatchList(g_exeDir, PatchListBoxes()));
     EXPECT_TRUE(g_patchList.empty());
     EXPECT_TRUE(Boxes().empty());
 }

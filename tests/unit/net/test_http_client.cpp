@@ -22,6 +22,9 @@ TEST_F(HttpClientTest, FetchToMemoryReturnsTheBodyOfEachTransferAlone) {
     TransferOutcome outcome;
     EXPECT_EQ(Fetch(server_.Url("/empty"), &outcome), "");
     EXPECT_TRUE(outcome.Succeeded());
+    // Whatever a server sends, the body stays within its limit.
+    EXPECT_EQ(Fetch(server_.Url("/first"), &outcome, 4), "");
+    EXPECT_EQ(outcome.code, CURLE_FILESIZE_EXCEEDED);
 }
 
 // An error page is no body: the status is the reason, and it never lands in a patch file.
