@@ -113,14 +113,15 @@ void RunRepairStartup(HINSTANCE hInstance) {
         ShowNotice(L"校验资源完整性失败，请重新安装客户端");
         return;
     }
+    if (!EndRunningGameClients(currentDirectory)) {
+        return;
+    }
     // A repair cut short after it began removing the patch folders left its backup in TmpPatch:
-    // it goes back before anything that needs the network, so an offline start recovers too.
+    // it goes back once no game holds the client's files, and before anything that needs the
+    // network, so an offline start recovers too.
     FileFailure failure;
     if (!RecoverInterruptedRepair(&failure)) {
         ShowRestoreFailure(failure);
-    }
-    if (!EndRunningGameClients(currentDirectory)) {
-        return;
     }
     if (!FetchPatchList(g_exeDir, PatchListBoxes())) {
         ShowNotice(L"获取patchList失败");

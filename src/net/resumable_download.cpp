@@ -1,6 +1,7 @@
 // The attempts of one patch-archive transfer: each continues the body that the file holds when the
 // server can prove it is the same (If-Range), the progress and speed carry on across attempts,
-// and the budget of retries is spent only by attempts that bring the file no further.
+// and the budget of retries is spent by every attempt that brings the file less than 64 KiB
+// further, so that a download ends in bounded time whatever the server does.
 #include "net/resumable_download.h"
 
 #include <algorithm>
@@ -15,9 +16,12 @@
 
 namespace {
 
-// The first attempt and five retries, counted from the last attempt that grew the file: a
-// connection that keeps dropping but keeps delivering still finishes a large archive.
+// The first attempt and five retries, counted from the last attempt that brought the file on: a
+// connection that keeps dropping but keeps delivering still finishes a large archive, while one
+// that sends a trickle per connection (1 KiB would make a million requests of a 1 GiB archive)
+// counts every attempt as failed.
 const int kMaxAttemptsWithoutProgress = 6;
+const int64_t kLeastProgressBytes = 64 * 1024;
 const unsigned kFirstPauseMs = 1000;
 const unsigned kLongestPauseMs = 8000;
 const char kPauseVariable[] = "QXWEB_RETRY_PAUSE_MS";
@@ -223,17 +227,17 @@ CURLcode ResumableDownload::Run() {
     curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, &state_);
 
     CURLcode result = CURLE_OK;
-    int64_t mostHeld = 0;
+    int64_t mostHeld = 0;  // the furthest the body has come: a restart from zero is no progress
     for (int attempt = 1, withoutProgress = 1;; ++attempt, ++withoutProgress) {
         result = Attempt();
         const AttemptVerdict verdict = Judge(result);
         if (verdict == AttemptVerdict::Done || verdict == AttemptVerdict::Fail) {
             break;
         }
-        if (held_ > mostHeld) {
-            mostHeld = held_;
+        if (held_ - mostHeld >= kLeastProgressBytes) {
             withoutProgress = 1;
         }
+        mostHeld = std::max(mostHeld, held_);
         ReportRetry(attempt, result);
         if (withoutProgress >= kMaxAttemptsWithoutProgress) {
             break;

@@ -125,6 +125,17 @@ class Faults(unittest.TestCase):
         self.assertEqual(6, len(ranges(self.server)))
         self.assertEqual(OLD_DOCUMENTS, documents(client))
 
+    # A server that sends 1 KiB per connection would take a request per KiB: each attempt that
+    # brings less than 64 KiB counts as failed, so the archive ends after six of them.
+    def test_a_dribbling_server_ends_after_six_attempts(self):
+        self.server.set_rule(ARCHIVE_PATH, {"cut_every": 1024})
+        client = make_client(self)
+        result = repair(client)
+        self.assertEqual([download_box("Transferred a partial file"), DOWNLOAD_FAILED],
+                         result.boxes())
+        self.assertEqual(6, len(ranges(self.server)))
+        self.assertEqual(OLD_DOCUMENTS, documents(client))
+
     def test_a_missing_archive_fails_at_once(self):
         self.server.set_rule(ARCHIVE_PATH, {"status": 404})
         client = make_client(self)

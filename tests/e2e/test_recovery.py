@@ -5,6 +5,8 @@ file and lets the user go on."""
 
 import fcntl
 import os
+import shutil
+import subprocess
 import unittest
 
 import qxweb
@@ -17,6 +19,8 @@ from repair_case import (BACKUP_FAILED, COPY_FAILED, EXTRACT_FAILED, IDC_HINT, M
 # Killed here the install has begun: some of the patch is in, the old folders are gone. (Three
 # folders move into All in the merge, then the install moves them on.)
 IN_THE_INSTALL = "rename:5:SIGSTOP:/TmpPatch/All/"
+
+GAME_QUESTION = ("提示", "当前有游戏客户端进程正在运行中，需结束游戏进程才能使用本工具。是否立即结束进程？")
 
 # A start whose restore cannot finish: pkres, moved aside, cannot be moved back, and the first
 # file of its copy is refused.
@@ -34,6 +38,17 @@ def hold(test, path, shared=False):
     fcntl.flock(held.fileno(), fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
     test.addCleanup(held.close)
     return held
+
+
+def is_held(path):
+    """Whether another program holds a flock on path."""
+    with open(path, "rb") as probe:
+        try:
+            fcntl.flock(probe.fileno(), fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            return True
+        fcntl.flock(probe.fileno(), fcntl.LOCK_UN)
+        return False
 
 
 def make_read_only(test, path):
@@ -209,6 +224,26 @@ class CrashRecovery(RecoveryCase):
 
         result = qxweb.run(client, answers=["cancel"], dialog=[])
         self.assertEqual(PATCH_LIST_FAILED, result.boxes()[-1])
+        self.assertEqual(OLD_DOCUMENTS, documents(client))
+
+    # A game still running may hold a file the restore must take away: the restore waits until
+    # the user has let the running game be ended, and then puts everything back.
+    def test_the_restore_runs_once_the_running_game_is_ended(self):
+        client = make_client(self)
+        kill_at(client, IN_THE_INSTALL)
+        installed = sorted(set(documents(client)) - set(OLD_DOCUMENTS))
+        self.assertTrue(installed)
+        held = client.file("Documents", installed[0])
+        # The game is flock(1) under the game's name, holding the file until it is ended.
+        game = client.file("vazazu.exe")
+        os.replace(game, game + ".script")
+        shutil.copy2(shutil.which("flock"), game)
+        proc = subprocess.Popen([game, "-o", held, "sleep", "60"], stdin=subprocess.DEVNULL)
+        client.processes.append(proc)
+        qxweb.wait_until(lambda: is_held(held), what="the game holding " + held)
+
+        result = qxweb.run(client, answers=["yes"], dialog=["close"])
+        self.assertEqual([GAME_QUESTION], [box[:2] for box in result.boxes()])
         self.assertEqual(OLD_DOCUMENTS, documents(client))
 
     # The restore cannot finish: one box names the file and the reason, the dialog still opens,

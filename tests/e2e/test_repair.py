@@ -126,6 +126,9 @@ class FullRepair(unittest.TestCase):
         self.assertEqual([], result.boxes())
         controls = result.controls()
         self.assertEqual(100, controls[IDC_PROGRESS]["pos"])
+        positions = [e["pos"] for e in result.of("control")
+                     if e["id"] == IDC_PROGRESS and "pos" in e]
+        self.assertEqual(sorted(positions), positions)  # the bar never moves back
         self.assertFalse(controls[IDC_PROGRESS]["visible"])
         self.assertEqual(REPAIRED_HINT, controls[IDC_HINT]["text"])
         self.assertTrue(controls[IDC_ACTION]["enabled"])
@@ -143,6 +146,24 @@ class FullRepair(unittest.TestCase):
         self.assertEqual(REPAIRED_HINT, result.text(IDC_HINT))
         self.assertEqual(b"1.0.10", documents(client)["subver/ver.txt"])
         self.assertEqual("(3/4)，速度：", result.text(IDC_DOWNLOAD_COUNT))
+
+
+    # Two lines of one version: both archives are installed, the later line's files win.
+    def test_every_line_of_one_version_is_installed_in_the_order_of_the_list(self):
+        server = PatchServer()
+        self.addCleanup(server.stop)
+        archives = {"first.zip": {"pkres/a.pk": "first", "pkres/first.pk": "only in the first"},
+                    "second.zip": {"pkres/a.pk": "second", "subver/ver.txt": "1.0.1"}}
+        lines = []
+        for name, files in archives.items():
+            qxweb.make_zip(os.path.join(server.root, "p", name), with_folder_entries(files))
+            lines.append(patch_line("1.0.1", server.url("/p/" + name)))
+        server.put_patch_list(patch_list(lines))
+        client = ClientFolder(self, version="1.0.0")
+        result = qxweb.run(client, answers=[], dialog=["press"])
+        self.assertEqual(REPAIRED_HINT, result.text(IDC_HINT))
+        self.assertEqual({"pkres/a.pk": b"second", "pkres/first.pk": b"only in the first",
+                          "subver/ver.txt": b"1.0.1"}, documents(client))
 
 
 class FailedRepair(unittest.TestCase):
