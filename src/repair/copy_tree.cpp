@@ -1,6 +1,7 @@
 // CopyTree and MoveTree: one walk over the source folder, which copies every file with CopyFileW or
 // moves it with MoveFileExW, replacing; the first file that cannot be placed fails it. A move
 // costs no copying on one volume, so the merge and the install move the files they throw away.
+// Nothing is ever written through a link below the destination: a link in the way stops the walk.
 #include "repair/copy_tree.h"
 
 #include <string>
@@ -18,6 +19,18 @@ namespace {
 constexpr std::size_t kPatternBufferSize = 260;
 constexpr std::size_t kSourcePathBufferSize = 520;
 
+// True, with the refusal recorded, when a link (symbolic link or junction) stands where the walk
+// would put a file or a folder. What it leads to is not the tree's to change, and replacing the
+// link itself could not be undone, so the walk stops there and the link's target stays as it is.
+bool IsLinkInTheWay(const std::wstring& path, FileFailure* failure) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return false;
+    }
+    NoteRefusal(failure, L"a file or folder of its own (it is a link)", path, ERROR_ACCESS_DENIED);
+    return true;
+}
+
 void EnsureFolder(const std::wstring& dst) {
     if (IsDirectory(dst)) {
         return;
@@ -33,6 +46,9 @@ bool PlaceOneFile(const std::wstring& src, const std::wstring& dst, const wchar_
     if (!FormatBounded(source, kSourcePathBufferSize, L"%ls\\%ls", src.c_str(), name)) {
         NoteRefusal(failure, L"shorter than the copy's path buffer", JoinPath(src, name),
                     ERROR_FILENAME_EXCED_RANGE, target);
+        return false;
+    }
+    if (IsLinkInTheWay(target, failure)) {
         return false;
     }
     // A refused move is no failure yet: the copy decides, with the copy's own rules and error.
@@ -52,7 +68,10 @@ bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, FileFailure* failure) {
+// `top`: dst is the walk's own destination, which may be a link (a Documents folder moved
+// elsewhere); every folder below it must be a folder of its own.
+bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, bool top,
+              FileFailure* failure) {
     wchar_t pattern[kPatternBufferSize];
     if (!FormatBounded(pattern, kPatternBufferSize, L"%ls\\*.*", src.c_str())) {
         NoteRefusal(failure, L"shorter than the copy's search buffer", src,
@@ -66,6 +85,9 @@ bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, FileF
             return true;  // nothing to copy; dst is not created
         }
         NoteFailure(failure, L"FindFirstFileW", src);
+        return false;
+    }
+    if (!top && IsLinkInTheWay(dst, failure)) {
         return false;
     }
     if (move && GetFileAttributesW(dst.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -85,7 +107,7 @@ bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, FileF
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             copied = IsDotEntry(found.cFileName) ||
                      TreeWalk(JoinPath(src, found.cFileName), JoinPath(dst, found.cFileName), move,
-                              failure);
+                              false, failure);
         } else {
             copied = PlaceOneFile(src, dst, found.cFileName, move, failure);
         }
@@ -99,9 +121,9 @@ bool TreeWalk(const std::wstring& src, const std::wstring& dst, bool move, FileF
 }  // namespace
 
 bool CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
-    return TreeWalk(src, dst, false, failure);
+    return TreeWalk(src, dst, false, true, failure);
 }
 
 bool MoveTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure) {
-    return TreeWalk(src, dst, true, failure);
+    return TreeWalk(src, dst, true, true, failure);
 }

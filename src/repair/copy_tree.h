@@ -6,7 +6,9 @@
 
 struct FileFailure;
 
-// Copies every file of src below dst, overwriting; true when all were copied. Stops at the
+// Copies every file of src below dst, overwriting; true when all were copied. A link (symbolic
+// link or junction) below dst where a file or folder would go is never written through nor
+// replaced: it fails the copy, recorded in `failure`. dst itself may be a link. Stops at the
 // first file that cannot be copied, recording the call that failed in `failure` (when given). A
 // missing src copies nothing and succeeds.
 bool CopyTree(const std::wstring& src, const std::wstring& dst, FileFailure* failure = nullptr);

@@ -12,8 +12,8 @@ import unittest
 import qxweb
 from qxweb import PatchServer
 from repair_case import (NEW_DOCUMENTS, OLD_DOCUMENTS, REPAIRED_HINT, IDC_HINT, COPY_FAILED,
-                         PATCH_FILES, documents, is_stopped, make_client, move_documents,
-                         repair, serve_patch, start_repair, tmp_patch)
+                         PATCH_FILES, documents, is_stopped, log_text, make_client,
+                         move_documents, repair, serve_patch, start_repair, tmp_patch)
 
 
 def linked_documents(test, client, parent):
@@ -101,6 +101,33 @@ class Moves(unittest.TestCase):
 
         self.assertRepaired(client, repair(client))
         self.assertEqual({"precious.txt": b"p"}, qxweb.tree(outside))
+
+    # A folder beside the patch folders links to a folder outside the client, and the patch brings
+    # a file for it: the install never writes through the link. It fails cleanly with its box,
+    # the old folders come back, the folder the link leads to is untouched and the log names the
+    # link.
+    def test_a_link_in_the_installs_way_fails_it_and_its_target_is_untouched(self):
+        files = dict(PATCH_FILES, **{"res/new.txt": b"new"})
+        serve_patch(self.server, files)
+        for kind in ("folder", "file"):
+            with self.subTest(link_to=kind):
+                client = make_client(self)
+                outside = os.path.join(client.root, "outside")
+                qxweb.write_file(os.path.join(outside, "precious.txt"), b"p")
+                if kind == "folder":
+                    os.symlink(outside, client.file("Documents", "res"))
+                else:
+                    os.makedirs(client.file("Documents", "res"))
+                    os.symlink(os.path.join(outside, "precious.txt"),
+                               client.file("Documents", "res", "new.txt"))
+                before = documents(client)
+
+                result = repair(client)
+                self.assertEqual([COPY_FAILED], result.boxes())
+                self.assertEqual(before, documents(client))
+                self.assertEqual({"precious.txt": b"p"}, qxweb.tree(outside))
+                link = client.winpath("Documents", "res") + ("" if kind == "folder" else "\\new.txt")
+                self.assertIn(link + " refused", log_text(client))
 
 
 if __name__ == "__main__":
