@@ -1,9 +1,13 @@
 // The stages after extraction on real folders: CopyTree, the merge into TmpPatch\All, the backup
 // of the client's four patch folders and their removal.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -205,6 +209,33 @@ TEST_F(InstallStagesTest, AStaleBackupThatCannotBeRemovedIsSetAsideForTheNewOne)
     EXPECT_EQ(Snapshot("TmpPatch/OrgPatch.stale1"),
               (Tree{{"pkres/", ""}, {"pkres/stuck.pk", "stale"}}));
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::BackupComplete);
+}
+
+// A stale backup that can neither be removed nor set aside stops the backup: a new one taken over
+// it would mix the two, and the client's folders stay where they are.
+TEST_F(InstallStagesTest, AStaleBackupThatCannotGoStopsTheBackup) {
+    Write("TmpPatch/OrgPatch/pkres/stuck.pk", "stale");
+    MakeClientDocuments();
+    const Tree documents = Snapshot("Documents");
+    qx::Syscalls().unlink = [](const char* path) {
+        errno = EACCES;
+        return std::strstr(path, "stuck.pk") != nullptr ? -1 : unlink(path);
+    };
+    qx::Syscalls().rename = [](const char* from, const char* to, unsigned int flags) {
+        errno = EACCES;
+        return std::strstr(from, "TmpPatch/OrgPatch") != nullptr
+                   ? -1
+                   : renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+    };
+
+    FileFailure failure;
+    const bool backedUp = BackupOriginalPatches(&failure);
+    qx::ResetSyscalls();
+    EXPECT_FALSE(backedUp);
+    EXPECT_EQ(failure.path, client_.win("TmpPatch/OrgPatch/pkres/stuck.pk"));
+    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), (Tree{{"pkres/", ""}, {"pkres/stuck.pk", "stale"}}));
+    EXPECT_EQ(Snapshot("Documents"), documents);
+    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
 }
 
 // MoveTree places files as CopyTree does: later ones replace, the target's own stay, a read-only
