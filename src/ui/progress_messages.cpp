@@ -87,12 +87,7 @@ void ShowRepaired(HWND dialog) {
     AdvanceProgress(dialog, kCleanUpStep);
     EnableControl(dialog, IDC_ACTION, TRUE);
     SetControlText(dialog, IDC_ACTION, L"启动游戏");
-    HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
-    HWND status = GetDlgItem(dialog, IDC_STATUS);
-    if (progress && status) {
-        ShowWindow(progress, SW_HIDE);
-        ShowWindow(status, SW_HIDE);
-    }
+    ShowProgressPanel(dialog, SW_HIDE);
     ShowControl(dialog, IDC_HINT, SW_SHOW);
     SetControlText(dialog, IDC_HINT, L"修复成功！可启动游戏。");
 }

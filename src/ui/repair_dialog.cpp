@@ -85,12 +85,7 @@ void ApplyFonts() {
 // Shows the progress panel instead of the hint and starts the worker. The thread is never
 // joined: closing the dialog ends the process with it.
 void StartRepair(HWND dialog) {
-    HWND progress = Control(dialog, IDC_PROGRESS);
-    HWND status = Control(dialog, IDC_STATUS);
-    if (progress && status) {
-        ShowWindow(progress, SW_SHOW);
-        ShowWindow(status, SW_SHOW);
-    }
+    ShowProgressPanel(dialog, SW_SHOW);
     ShowControl(dialog, IDC_DOWNLOAD_COUNT, SW_SHOW);
     ShowControl(dialog, IDC_DOWNLOAD_SPEED, SW_SHOW);
     ShowControl(dialog, IDC_HINT, SW_HIDE);
@@ -107,10 +102,7 @@ void StartRepair(HWND dialog) {
         return;
     }
     // No worker will ever enable the button again: offer the repair once more.
-    if (progress && status) {
-        ShowWindow(progress, SW_HIDE);
-        ShowWindow(status, SW_HIDE);
-    }
+    ShowProgressPanel(dialog, SW_HIDE);
     ShowControl(dialog, IDC_HINT, SW_SHOW);
     EnableControl(dialog, IDC_ACTION, TRUE);
 }

@@ -3,24 +3,13 @@ named by a line (or is the cumulative patch, the list's signature or its compres
 every hash line matches its archive."""
 
 import gzip
-import hashlib
 import os
 
+from archive_hashes import sha256_of
 from patch_set.patch_list import PATCH_LIST
 
 SIGNATURE = PATCH_LIST + ".minisig"
 COMPRESSED_LIST = PATCH_LIST + ".gz"  # what nginx's gzip_static sends
-PIECE = 1 << 20
-
-
-def sha256_of(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as f:
-        for piece in iter(lambda: f.read(PIECE), b""):
-            digest.update(piece)
-    return digest.hexdigest()
-
-
 def files_under(folder):
     """Every file of the folder as a server path ("/win32/a.zip")."""
     found = set()
