@@ -27,11 +27,6 @@ std::wstring ToWindowsPath(const char* hostPath) {
     return AnsiToWide(windows, wide);
 }
 
-std::string ToNarrow(const std::wstring& wide) {
-    std::string narrow;
-    return WideToAnsi(wide, narrow);
-}
-
 bool Run(int argc, char** argv) {
     const std::string what = argv[1];
     if (what == "download" && argc == 5) {
@@ -41,8 +36,7 @@ bool Run(int argc, char** argv) {
         return GetHttpClient()->DownloadToFile(argv[2], name);
     }
     if (what == "extract" && argc == 4) {
-        return ExtractArchive(ToNarrow(ToWindowsPath(argv[2])), ToNarrow(ToWindowsPath(argv[3])),
-                              ProgressCallback{});
+        return ExtractArchive(ToWindowsPath(argv[2]), ToWindowsPath(argv[3]), ProgressCallback{});
     }
     if (what == "copytree" && argc == 4) {
         return CopyTree(ToWindowsPath(argv[2]), ToWindowsPath(argv[3])) != 0;

@@ -8,7 +8,6 @@
 #include "fsutil/dirtree.h"
 #include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
-#include "fsutil/text.h"
 #include "layout/folders.h"
 #include "layout/patch_names.h"
 #include "patchlist/patch_list.h"
@@ -43,27 +42,11 @@ bool ExtractOneArchive(const std::wstring& archiveName, const std::wstring& fold
         NoteFailure(failure, L"GetFileAttributesW", archive);
         return false;
     }
-    std::string narrowArchive;
-    std::string narrowFolder;
-    WideToAnsi(archive, narrowArchive);
-    WideToAnsi(folder, narrowFolder);
-
     ++g_extractDone;
     PostMessageW(g_hMainDlg, WM_EXTRACT_COUNT, 0, 0);
     ProgressCallback progress;
     progress.callback = ExtractProgress;
-    errno = 0;
-    if (ExtractArchive(narrowArchive, narrowFolder, progress)) {
-        return true;
-    }
-    // The reader reports no reason: a file error leaves errno, a damaged archive does not.
-    if (errno == 0) {
-        SetLastError(ERROR_INVALID_DATA);
-        NoteFailure(failure, L"ExtractArchive", archive, folder);
-    } else {
-        NoteCrtFailure(failure, L"ExtractArchive", archive, errno, folder);
-    }
-    return false;
+    return ExtractArchive(archive, folder, progress, failure);
 }
 
 }  // namespace
