@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "fsutil/file_failure.h"
 #include "fsutil/text.h"
 #include "net/http_client.h"
 #include "repair/archive/zip_file.h"
@@ -36,7 +37,15 @@ bool Run(int argc, char** argv) {
         return GetHttpClient()->DownloadToFile(argv[2], name);
     }
     if (what == "extract" && argc == 4) {
-        return ExtractArchive(ToWindowsPath(argv[2]), ToWindowsPath(argv[3]), ProgressCallback{});
+        FileFailure failure;
+        if (ExtractArchive(ToWindowsPath(argv[2]), ToWindowsPath(argv[3]), ProgressCallback{},
+                           &failure)) {
+            return true;
+        }
+        std::fprintf(stderr, "qxbench: %ls %ls -> %ls: error %u\n", failure.call.c_str(),
+                     failure.path.c_str(), failure.target.c_str(),
+                     static_cast<unsigned>(failure.error));
+        return false;
     }
     if (what == "copytree" && argc == 4) {
         return CopyTree(ToWindowsPath(argv[2]), ToWindowsPath(argv[3])) != 0;
