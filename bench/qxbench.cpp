@@ -1,11 +1,13 @@
-// Runs one of the program's heavy operations on host paths and prints its wall time, so that the
-// benchmark script can set it beside curl, unzip and cp doing the same work.
+// Runs one of the program's heavy operations on host paths and prints its wall time and its peak
+// resident memory in bytes, so that the benchmark script can set them beside curl, unzip and cp
+// doing the same work.
 //   qxbench download URL CLIENT_DIR NAME   DownloadToFile into CLIENT_DIR/TmpPatch/NAME
 //   qxbench extract ARCHIVE DEST           ExtractArchive
 //   qxbench copytree SRC DST               CopyTree
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "fsutil/file_failure.h"
@@ -56,6 +58,18 @@ bool Run(int argc, char** argv) {
     return false;
 }
 
+// The process's own peak resident memory (VmHWM): the kernel's count for a parent's rusage
+// carries the memory of the process that started us from before it executed us.
+long long PeakMemory() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.compare(0, 6, "VmHWM:") == 0) {
+            return std::stoll(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -65,6 +79,6 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const bool ok = Run(argc, argv);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    std::fprintf(stdout, "%.4f\n", elapsed.count());
+    std::fprintf(stdout, "%.4f %lld\n", elapsed.count(), PeakMemory());
     return ok ? 0 : 1;
 }
