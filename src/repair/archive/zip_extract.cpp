@@ -29,7 +29,7 @@ std::wstring WithoutTrailingSeparator(const std::wstring& folder) {
 std::size_t Utf16Length(const std::wstring& path) {
     return path.size() +
            static_cast<std::size_t>(std::count_if(path.begin(), path.end(), [](wchar_t c) {
-               return static_cast<uint32_t>(c) > 0xFFFF;
+               return (static_cast<uint32_t>(c) >> 16) != 0;  // never where wchar_t is 16-bit
            }));
 }
 
