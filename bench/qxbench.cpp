@@ -19,15 +19,20 @@
 
 namespace {
 
-// A host path in the program's Windows form (drive Z: is the host's root).
+// A host path (UTF-8, whatever the ANSI code page is set to) in the program's Windows form: drive
+// Z: is the host's root.
 std::wstring ToWindowsPath(const char* hostPath) {
     std::string windows = std::string("Z:") + hostPath;
     for (char& c : windows) {
         if (c == '/')
             c = '\\';
     }
-    std::wstring wide;
-    return AnsiToWide(windows, wide);
+    std::wstring wide(windows.size(), L'\0');
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, windows.data(), static_cast<int>(windows.size()), &wide[0],
+                            static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return wide;
 }
 
 bool Run(int argc, char** argv) {
