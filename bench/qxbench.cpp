@@ -1,13 +1,16 @@
-// Runs one of the program's heavy operations on host paths and prints its wall time, so that the
-// benchmark script can set it beside curl, unzip and cp doing the same work.
+// Runs one of the program's heavy operations on host paths and prints its wall time and its peak
+// resident memory in bytes, so that the benchmark script can set them beside curl, unzip and cp
+// doing the same work.
 //   qxbench download URL CLIENT_DIR NAME   DownloadToFile into CLIENT_DIR/TmpPatch/NAME
 //   qxbench extract ARCHIVE DEST           ExtractArchive
 //   qxbench copytree SRC DST               CopyTree
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
+#include "fsutil/file_failure.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "net/http_client.h"
@@ -16,20 +19,20 @@
 
 namespace {
 
-// A host path in the program's Windows form (drive Z: is the host's root).
+// A host path (UTF-8, whatever the ANSI code page is set to) in the program's Windows form: drive
+// Z: is the host's root.
 std::wstring ToWindowsPath(const char* hostPath) {
     std::string windows = std::string("Z:") + hostPath;
     for (char& c : windows) {
         if (c == '/')
             c = '\\';
     }
-    std::wstring wide;
-    return AnsiToWide(windows, wide);
-}
-
-std::string ToNarrow(const std::wstring& wide) {
-    std::string narrow;
-    return WideToAnsi(wide, narrow);
+    std::wstring wide(windows.size(), L'\0');
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, windows.data(), static_cast<int>(windows.size()), &wide[0],
+                            static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return wide;
 }
 
 bool Run(int argc, char** argv) {
@@ -41,8 +44,13 @@ bool Run(int argc, char** argv) {
         return GetHttpClient()->DownloadToFile(argv[2], path, nullptr).Succeeded();
     }
     if (what == "extract" && argc == 4) {
-        return ExtractArchive(ToNarrow(ToWindowsPath(argv[2])), ToNarrow(ToWindowsPath(argv[3])),
-                              ProgressCallback{});
+        FileFailure failure;
+        if (ExtractArchive(ToWindowsPath(argv[2]), ToWindowsPath(argv[3]), ProgressCallback{},
+                           &failure)) {
+            return true;
+        }
+        std::fprintf(stderr, "qxbench: %ls\n", DescribeFailure(failure).c_str());
+        return false;
     }
     if (what == "copytree" && argc == 4) {
         return CopyTree(ToWindowsPath(argv[2]), ToWindowsPath(argv[3]));
@@ -51,6 +59,18 @@ bool Run(int argc, char** argv) {
                  "usage: qxbench download URL CLIENT_DIR NAME | extract ARCHIVE DEST | "
                  "copytree SRC DST\n");
     return false;
+}
+
+// The process's own peak resident memory (VmHWM): the kernel's count for a parent's rusage
+// carries the memory of the process that started us from before it executed us.
+long long PeakMemory() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.compare(0, 6, "VmHWM:") == 0) {
+            return std::stoll(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -62,6 +82,6 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const bool ok = Run(argc, argv);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    std::fprintf(stdout, "%.4f\n", elapsed.count());
+    std::fprintf(stdout, "%.4f %lld\n", elapsed.count(), PeakMemory());
     return ok ? 0 : 1;
 }

@@ -16,11 +16,11 @@ namespace fs = std::filesystem;
 namespace {
 
 // The program sees host paths through drive Z:.
-std::string WindowsForm(const fs::path& path) {
-    std::string out = "Z:" + path.string();
-    for (char& c : out) {
-        if (c == '/')
-            c = '\\';
+std::wstring WindowsForm(const fs::path& path) {
+    std::wstring out = L"Z:" + path.wstring();
+    for (wchar_t& c : out) {
+        if (c == L'/')
+            c = L'\\';
     }
     return out;
 }

@@ -15,6 +15,9 @@ modules, sources; lists separated by ";") and the sources themselves, and checks
   bans functions): message boxes only in ui/ and app/, posting to the dialog only from the one
   file that reports a repair to it, and libcurl only in net/. The layer (src/platform/) that
   implements them is not checked.
+- no product file outside src/platform/ calls a narrow file-system function (fopen, _mkdir,
+  CreateFileA...): a path converted to the ANSI code page loses every character the code page
+  lacks, so paths stay wide up to the system call.
 
 Usage: check_modules.py BUILD/qx_modules.txt SOURCE_DIR [--print]
 With --print it also prints the module graph's edges, one module a line.
@@ -36,7 +39,25 @@ CALL_RULES = [
     (re.compile(r"\bcurl_\w+\s*\("), ("src/net/",),
      "libcurl is the network layer's alone"),
 ]
-# Comments and string and character literals, which may name anything.
+# File-system functions that take a narrow path (the ANSI code page on Windows). The wide ones
+# (_wfopen, _wmkdir, CreateFileW...) take their place; minizip opens archives only through the
+# reader's own wide file functions.
+NARROW_FILE_CALLS = (
+    "fopen", "fopen_s", "freopen", "_fsopen", "_open", "_sopen", "_creat", "_mkdir", "mkdir",
+    "_rmdir", "rmdir", "remove", "rename", "_unlink", "unlink", "_access", "access", "_stat",
+    "_stat64", "stat", "_chmod", "_findfirst", "_findfirst64", "opendir", "_chdir", "_fullpath",
+    "CreateFileA", "CreateDirectoryA", "RemoveDirectoryA", "DeleteFileA", "CopyFileA",
+    "MoveFileA", "MoveFileExA", "GetFileAttributesA", "GetFileAttributesExA",
+    "SetFileAttributesA", "FindFirstFileA", "FindFirstFileExA", "GetDiskFreeSpaceExA",
+    "GetFullPathNameA", "LoadLibraryA", "ShellExecuteA", "ShellExecuteExA", "unzOpen",
+    "unzOpen64",
+)
+# A call of one of them (not a member of the same name, nor std::remove of <algorithm>), or a
+# file stream of the standard library, whose paths are narrow on Windows.
+NARROW_FILE_CALL = re.compile(
+    r"(?<![\w.>:~])(" + "|".join(NARROW_FILE_CALLS) + r")\s*\(|"
+    r"\b(?:std::)?(ifstream|ofstream|fstream)\b|\bstd::(fopen|freopen|rename)\s*\(")
+# Comments, and string and character literals, whose text is no call.
 NOT_CODE = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"|\'(?:\\.|[^\'\\\n])*\'',
                       re.DOTALL)
 
@@ -165,6 +186,22 @@ def check(modules, program_sources, source_dir):
     return problems
 
 
+def narrow_file_calls(source_dir):
+    """Every call of a narrow file-system function in product code outside the platform layer."""
+    problems = []
+    for path in sorted(product_files(source_dir)):
+        if path.startswith(os.path.join("src", "platform") + os.sep):
+            continue
+        with open(os.path.join(source_dir, path), encoding="utf-8") as f:
+            code = NOT_CODE.sub(lambda m: "\n" * m.group(0).count("\n"), f.read())
+        for number, line in enumerate(code.splitlines(), start=1):
+            for match in NARROW_FILE_CALL.finditer(line):
+                name = next(group for group in match.groups() if group)
+                problems.append(f"{path}:{number}: calls {name} with a narrow path; use its "
+                                "wide form")
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("module_map")
@@ -178,12 +215,13 @@ def main():
             links = [l for l in modules[name]["links"] if l in modules]
             print(f"{name} -> {', '.join(links) if links else '(none)'}")
     problems = check(modules, program_sources, args.source_dir)
+    problems += narrow_file_calls(args.source_dir)
     for problem in problems:
         print(problem)
     if problems:
         return 1
     print(f"{len(modules)} modules, no circle, every include follows the modules' edges, "
-          "every call is in its part")
+          "every call is in its part, no narrow file call")
     return 0
 
 

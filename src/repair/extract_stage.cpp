@@ -2,12 +2,10 @@
 // in the temporary folder, and reports the progress to the observer.
 #include "repair/extract_stage.h"
 
-#include <cerrno>
 #include <string>
 
 #include "fsutil/dirtree.h"
 #include "fsutil/file_failure.h"
-#include "fsutil/text.h"
 #include "layout/folders.h"
 #include "repair/archive/zip_file.h"
 
@@ -38,27 +36,11 @@ bool ExtractOneArchive(const PlannedArchive& archive, int& started, RepairObserv
         NoteFailure(failure, L"GetFileAttributesW", archive.path);
         return false;
     }
-    std::string narrowArchive;
-    std::string narrowFolder;
-    WideToAnsi(archive.path, narrowArchive);
-    WideToAnsi(folder, narrowFolder);
-
     observer.ExtractionStarted(++started);
     ProgressCallback progress;
     progress.callback = ExtractProgress;
     progress.context = &observer;
-    errno = 0;
-    if (ExtractArchive(narrowArchive, narrowFolder, progress)) {
-        return true;
-    }
-    // The reader reports no reason: a file error leaves errno, a damaged archive does not.
-    if (errno == 0) {
-        NoteRefusal(failure, L"an archive the reader can unpack", archive.path, ERROR_INVALID_DATA,
-                    folder);
-    } else {
-        NoteCrtFailure(failure, L"ExtractArchive", archive.path, errno, folder);
-    }
-    return false;
+    return ExtractArchive(archive.path, folder, progress, failure);
 }
 
 }  // namespace

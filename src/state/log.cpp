@@ -74,6 +74,53 @@ void OpenOnFirstUse() {
     }
 }
 
+// The text in the ANSI code page, or nothing when it has no exact form there (Windows' best-fit
+// look-alikes and its default character both fail the way back).
+bool HeldByAnsiCodePage(const wchar_t* text, int length, std::string& bytes) {
+    char buffer[16];
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, text, length, buffer, sizeof buffer, nullptr, nullptr);
+    wchar_t back[4];
+    if (size <= 0 || MultiByteToWideChar(CP_ACP, 0, buffer, size, back, 4) != length ||
+        std::wmemcmp(back, text, static_cast<size_t>(length)) != 0) {
+        return false;
+    }
+    bytes.assign(buffer, static_cast<size_t>(size));
+    return true;
+}
+
+// The message in the log's encoding, the ANSI code page: a character it cannot hold is written
+// as "<U+D55C>" (its code point in hex), never dropped or turned into "?". No path holds "<".
+std::string InLogEncoding(const std::wstring& message) {
+    std::string line;
+    std::wstring back;
+    if (AnsiToWide(WideToAnsi(message, line), back) == message) {
+        return line;  // the common case: every character is held
+    }
+    line.clear();
+    for (size_t i = 0; i < message.size();) {
+        // A UTF-16 surrogate pair (Windows) is one character.
+        const bool pair = sizeof(wchar_t) == 2 && i + 1 < message.size() && message[i] >= 0xD800 &&
+                          message[i] <= 0xDBFF && message[i + 1] >= 0xDC00 &&
+                          message[i + 1] <= 0xDFFF;
+        const int units = pair ? 2 : 1;
+        std::string bytes;
+        if (HeldByAnsiCodePage(&message[i], units, bytes)) {
+            line += bytes;
+        } else {
+            const uint32_t codePoint =
+                pair ? 0x10000 + ((static_cast<uint32_t>(message[i]) - 0xD800) << 10) +
+                           (static_cast<uint32_t>(message[i + 1]) - 0xDC00)
+                     : static_cast<uint32_t>(message[i]);
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "<U+%04X>", static_cast<unsigned>(codePoint));
+            line += escaped;
+        }
+        i += static_cast<size_t>(units);
+    }
+    return line;
+}
+
 }  // namespace
 
 void LogOpen() {
@@ -95,15 +142,14 @@ void LogClose() {
     }
 }
 
-// The message is formatted wide and written narrow (system code page): one stream never mixes
+// The message is formatted wide and written narrow (ANSI code page): one stream never mixes
 // narrow and wide output, which the C runtimes do not all allow. The line goes out in one write.
 int LogWrite(Log* log, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
     const std::wstring message = FormatWide(format, args);
     va_end(args);
-    std::string line;
-    WideToAnsi(message, line);
+    std::string line = InLogEncoding(message);
 
     LogLock lock;
     OpenOnFirstUse();

@@ -1,7 +1,8 @@
 /* Stand-in for the game executable "vazazu.exe" in the Wine checks: it records how it was started
- * (its working directory and its command line) in "vazazu.started" beside itself, so the check can
- * tell that the repair tool launched the game from the client folder. It then exits, or with the
- * argument "--stay" keeps running for two minutes, as a game client the repair tool must end. */
+ * (its working directory, its command line and the ANSI code page it runs with) in
+ * "vazazu.started" beside itself, so the check can tell that the repair tool launched the game from
+ * the client folder, in the locale the check chose. It then exits, or with the argument "--stay"
+ * keeps running for two minutes, as a game client the repair tool must end. */
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>
@@ -10,7 +11,7 @@ static int WriteMarker(const wchar_t* path, const wchar_t* workDir, const wchar_
     FILE* file = _wfopen(path, L"w, ccs=UTF-8");
     if (file == NULL)
         return 1;
-    fwprintf(file, L"%ls\n%ls\n", workDir, commandLine);
+    fwprintf(file, L"%ls\n%ls\n%u\n", workDir, commandLine, GetACP());
     return fclose(file) == 0 ? 0 : 1;
 }
 

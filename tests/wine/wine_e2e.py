@@ -1,7 +1,9 @@
 """The real Windows program under Wine, driven from outside like a user would: the start-up boxes,
 the dialog, a full repair against the bundled patch server on 127.0.0.1 and the launch of the game
-stand-in. Windows are found by their captions with xdotool; keys and clicks are real X input.
-Screenshots of the dialog in each state are written to the output folder.
+stand-in; repairs of client folders named outside the ANSI code page (Hangul on a Chinese system,
+Chinese on an English one) and a repair whose archives come over HTTPS through Schannel. Windows
+are found by their captions with xdotool; keys and clicks are real X input. Screenshots of the
+dialog in each state are written to the output folder.
 
 tools/windows/wine_checks.sh runs this with Wine's environment set up (WINEPREFIX, DISPLAY, the
 Chinese locale); the inputs come from the environment:
@@ -13,8 +15,11 @@ Standard library only.
 """
 
 import collections
+import hashlib
 import os
 import shutil
+import ssl
+import struct
 import subprocess
 import sys
 import time
@@ -29,6 +34,7 @@ import archive_corpus  # noqa: E402  (archives made by real tools)
 import demo_report  # noqa: E402  (the files of a folder)
 import make_demo  # noqa: E402  (the demo's patch set and client, reused here)
 import qxweb  # noqa: E402  (the end-to-end tests' helpers)
+import tls_certificates  # noqa: E402  (a certificate authority for the HTTPS server)
 
 write_utf8_zip = make_demo.write_zip
 
@@ -67,6 +73,10 @@ SLOW_RATE = 20000
 SLOW_BULK = 40
 # Generous bounds for one step; Wine waits about 2 s whenever a top-level window closes.
 STEP_SECONDS = 60
+# The locales of a Chinese and an English Windows (ANSI code pages 936 and 1252), made in LOCPATH
+# by wine_checks.sh; Wine takes its code page from the locale each program starts in.
+CHINESE_LOCALE = "zh_CN.UTF-8"
+ENGLISH_LOCALE = "en_US.UTF-8"
 
 
 class GbkName(zipfile.ZipInfo):
@@ -268,17 +278,20 @@ def answer_box(caption, shot_name, key="Return"):
 
 
 class PatchServer:
-    def __init__(self, root, rules):
+    """tools/patch_server.py serving root; tls=(certificate, key) serves HTTPS."""
+
+    def __init__(self, root, rules, port=PORT, tls=None):
         self.rules = os.path.join(root, "..", "rules.json")
         with open(self.rules, "w", encoding="utf-8") as f:
             f.write(rules)
+        tls_args = ["--cert", tls[0], "--key", tls[1]] if tls else []
         self.process = subprocess.Popen(
             [sys.executable, os.path.join(TOOLS, "patch_server.py"), "--root", root,
-             "--port", str(PORT), "--rules", self.rules, "--quiet"],
+             "--port", str(port), "--rules", self.rules, "--quiet"] + tls_args,
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         if not self.process.stdout.readline().strip():
             self.stop()
-            raise AssertionError("the patch server did not start on port %d" % PORT)
+            raise AssertionError("the patch server did not start on port %d" % port)
 
     def stop(self):
         self.process.terminate()
@@ -291,11 +304,12 @@ class PatchServer:
 
 
 class Program:
-    """One run of qxwebhelper.exe under Wine in the client folder."""
+    """One run of qxwebhelper.exe under Wine in the client folder, in the given locale."""
 
-    def __init__(self, client):
+    def __init__(self, client, locale=CHINESE_LOCALE):
+        env = dict(os.environ, LANG=locale, LC_ALL=locale)
         self.process = subprocess.Popen(["wine", os.path.join(client, "qxwebhelper.exe")],
-                                        cwd=client, stdin=subprocess.DEVNULL,
+                                        cwd=client, env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def wait_exit(self):
@@ -329,19 +343,20 @@ class WineProgramTest(unittest.TestCase):
             os.remove(os.path.join(root, relative))
         return root
 
-    def start_server(self, rules="{}", bulk=0):
-        """The demo's patch set with GBK names (and bulk generated files more per archive)."""
+    def start_server(self, rules="{}", bulk=0, gbk_names=True):
+        """The demo's patch set with GBK names, or UTF-8 ones as the demo writes them (and bulk
+        generated files more per archive); its root folder."""
         root = os.path.join(OUT, "server", "root")
         shutil.rmtree(os.path.dirname(root), ignore_errors=True)
         original = make_demo.write_zip
-        make_demo.write_zip = write_gbk_zip
+        make_demo.write_zip = write_gbk_zip if gbk_names else original
         try:
             make_demo.make_server(root, "127.0.0.1:%d" % PORT, bulk)
         finally:
             make_demo.write_zip = original
         server = PatchServer(root, rules)
         self.addCleanup(server.stop)
-        return server
+        return root
 
     def serve_7zip_release(self, tree):
         """A server whose patch list offers only 1.0.1, packed by 7-Zip from tree {name: bytes};
@@ -374,10 +389,29 @@ class WineProgramTest(unittest.TestCase):
         press_until_closed(dialog, DIALOG_CAPTION, "alt+F4")
         self.assertEqual(program.wait_exit(), 0)
 
-    def run_program(self, client):
-        program = Program(client)
+    def run_program(self, client, locale=CHINESE_LOCALE):
+        program = Program(client, locale)
         self.addCleanup(program.stop)
         return program
+
+    def repair_then_launch(self, client, locale=CHINESE_LOCALE):
+        """Presses the repair button and, once the repair has finished without a box, the launch
+        button; the code page the game stand-in ran with."""
+        program = self.run_program(client, locale)
+        dialog = wait_for("the dialog", lambda: find_window(DIALOG_CAPTION))
+        time.sleep(1)  # the first paint
+        press_button(dialog)
+        tmp_patch = os.path.join(client, "TmpPatch")
+        wait_for("the end of the repair", lambda: not os.path.exists(tmp_patch) or
+                 find_window("提示"), seconds=120)
+        self.assertFalse(find_window("提示"), "the repair ended with a box")
+        time.sleep(2)  # the worker enables the launch button after the clean-up
+        press_button(dialog)
+        self.assertEqual(program.wait_exit(), 0)
+        marker = os.path.join(client, "vazazu.started")
+        wait_for("the game's start", lambda: os.path.isfile(marker))
+        with open(marker, encoding="utf-8-sig") as f:
+            return int(f.read().splitlines()[2])
 
     def test_missing_client_files_end_the_start_up_after_one_box(self):
         client = self.make_client("client-incomplete", remove=["vazazu.dll"])
@@ -463,16 +497,75 @@ class WineProgramTest(unittest.TestCase):
         self.assertEqual(folders_of(documents),
                          folders_holding(expected) | set(archive_corpus.EMPTY_FOLDERS))
 
-    def test_a_utf8_name_without_a_form_in_code_page_936_fails_the_extraction(self):
-        self.serve_7zip_release({"pkres/角色/英雄.txt": b"hero", "pkres/한국어.txt": b"korean"})
-        client = self.make_client("client-7zip-no-gbk-name")
-        self.repair_and_close(client, lambda: find_window("提示"))
-        # The archive was downloaded and read: only the name without a form was refused.
-        self.assertEqual(tree_of(os.path.join(client, "TmpPatch", "1.0.1")),
-                         {"pkres/角色/英雄.txt": b"hero"})
-        self.assertEqual(tree_of(os.path.join(client, "Documents")),
-                         {name: content.encode("utf-8")
-                          for name, content in make_demo.OLD_DOCUMENTS.items()})
+    def test_a_utf8_name_without_a_form_in_code_page_936_reaches_the_disk(self):
+        tree = {"pkres/角色/英雄.txt": b"hero", "pkres/한국어.txt": b"korean"}
+        self.serve_7zip_release(tree)
+        client = self.make_client("client-7zip-hangul-name")
+        documents = os.path.join(client, "Documents")
+        expected = {name: content.encode("utf-8")
+                    for name, content in make_demo.OLD_DOCUMENTS.items()
+                    if name.split("/")[0] not in PATCH_FOLDERS}
+        expected.update(tree)
+        self.repair_and_close(client, lambda: not os.path.exists(
+            os.path.join(client, "TmpPatch")) or find_window("提示"))
+        self.assertEqual(tree_of(documents), expected)
+
+    def test_a_client_folder_named_in_hangul_is_repaired_in_code_page_936(self):
+        self.start_server()
+        client = self.make_client("客户端 한글")
+        self.assertEqual(self.repair_then_launch(client, CHINESE_LOCALE), 936)
+        self.assertEqual(tree_of(os.path.join(client, "Documents")), expected_documents())
+        self.assertEqual(folders_of(os.path.join(client, "Documents")),
+                         folders_holding(expected_documents()))
+
+    def test_a_client_folder_named_in_chinese_is_repaired_in_code_page_1252(self):
+        self.start_server(gbk_names=False)
+        client = self.make_client("客户端")
+        self.assertEqual(self.repair_then_launch(client, ENGLISH_LOCALE), 1252)
+        self.assertEqual(tree_of(os.path.join(client, "Documents")), expected_documents())
+        self.assertEqual(folders_of(os.path.join(client, "Documents")),
+                         folders_holding(expected_documents()))
+
+    def test_archives_over_https_are_fetched_through_schannel(self):
+        # Wine's Schannel does not validate the server's certificate by itself (a certificate of
+        # an authority nobody trusts passes too), so this proves the TLS transfer through Schannel
+        # and https addresses; verification is proven on Linux, over OpenSSL (test_downloads.py).
+        # The authority is trusted as Windows needs it, so the check holds where it validates.
+        certificates = tls_certificates.TestCertificates(os.path.join(OUT, "tls"))
+        trust_in_wine(certificates.ca)
+        root = self.start_server()
+        # The patch list stays on plain HTTP; the archives are only on the HTTPS server.
+        tls_root = os.path.join(OUT, "server-tls", "root")
+        shutil.rmtree(os.path.dirname(tls_root), ignore_errors=True)
+        os.makedirs(tls_root)
+        shutil.move(os.path.join(root, "patches"), os.path.join(tls_root, "patches"))
+        patch_list = os.path.join(root, "qx_patchlist_win32")
+        with open(patch_list, "rb") as f:
+            text = f.read()
+        with open(patch_list, "wb") as f:
+            f.write(text.replace(b"http://127.0.0.1:%d/" % PORT,
+                                 b"https://127.0.0.1:%d/" % (PORT + 1)))
+        server = PatchServer(tls_root, "{}", PORT + 1,
+                             (certificates.server_cert, certificates.server_key))
+        self.addCleanup(server.stop)
+        client = self.make_client("client-https")
+        self.assertEqual(self.repair_then_launch(client), 936)
+        self.assertEqual(tree_of(os.path.join(client, "Documents")), expected_documents())
+
+
+def trust_in_wine(ca_pem):
+    """Adds the certificate authority to the Wine prefix's trusted roots, as an administrator
+    would on Windows: the registry store of the machine's "Root", one value "Blob" holding the
+    certificate as a serialized property (CERT_CERT_PROP_ID) under its SHA-1 thumbprint."""
+    with open(ca_pem, encoding="ascii") as f:
+        der = ssl.PEM_cert_to_DER_cert(f.read())
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    key = ("HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" +
+           hashlib.sha1(der).hexdigest().upper())
+    subprocess.run(["wine", "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d",
+                    blob.hex(), "/f"], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=STEP_SECONDS)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

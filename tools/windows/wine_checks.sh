@@ -2,8 +2,10 @@
 # Checks the real Windows program under Wine, on a headless X server: the unit tests whose sources
 # hold for real Win32 as for our Linux layer (built with MinGW), then qxwebhelper.exe itself in a
 # client folder against the bundled patch server on 127.0.0.1 (start-up boxes, the dialog, a full
-# repair, the game launch), with screenshots of the dialog in each state. Every step has a time
-# limit; the script ends non-zero when any step fails.
+# repair, the game launch), with screenshots of the dialog in each state; repairs in client folders
+# named outside the ANSI code page (Hangul in a Chinese locale, Chinese in an English one) and one
+# whose archives come over HTTPS through Schannel. Every step has a time limit; the script ends
+# non-zero when any step fails.
 #
 #   tools/windows/wine_checks.sh [--docs]
 #   --docs            once every check has passed, copy the screenshots into docs/, where the
@@ -26,7 +28,7 @@ readonly HOST=x86_64-w64-mingw32
 readonly PACKAGES=(wine wine64 fonts-wine xvfb xdotool imagemagick fonts-wqy-microhei locales
                    libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1
                    libxfixes3 googletest g++-mingw-w64-x86-64 cmake make python3
-                   p7zip-full)
+                   p7zip-full openssl)
 
 XVFB_PID=""
 
@@ -69,12 +71,16 @@ build_game_stand_in() {
         -o "$BUILD/vazazu.exe" "$ROOT/tests/wine/game_stand_in.c"
 }
 
-# A Chinese locale of our own (LOCPATH), so Wine takes code page 936 like a Chinese Windows,
-# without touching the machine's locale set-up.
+# A Chinese and an English locale of our own (LOCPATH), so Wine takes code page 936 like a
+# Chinese Windows (and 1252 like an English one where a check asks for it), without touching the
+# machine's locale set-up.
 make_locale() {
+    local locale
     mkdir -p "$BUILD/locale"
-    [ -d "$BUILD/locale/zh_CN.UTF-8" ] ||
-        localedef -i zh_CN -f UTF-8 "$BUILD/locale/zh_CN.UTF-8"
+    for locale in zh_CN en_US; do
+        [ -d "$BUILD/locale/$locale.UTF-8" ] ||
+            localedef -i "$locale" -f UTF-8 "$BUILD/locale/$locale.UTF-8"
+    done
 }
 
 start_xvfb() {
@@ -153,7 +159,7 @@ main() {
     step "building qxwebhelper.exe (patch list at 127.0.0.1:$PORT)" 1500 build_program
     step "building the unit tests for Windows" 900 build_tests
     step "building the game stand-in" 120 build_game_stand_in
-    step "making the zh_CN.UTF-8 locale" 300 make_locale
+    step "making the zh_CN.UTF-8 and en_US.UTF-8 locales" 300 make_locale
 
     export WINEPREFIX="$BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     export LOCPATH="$BUILD/locale" LANG=zh_CN.UTF-8

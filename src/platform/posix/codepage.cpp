@@ -1,7 +1,13 @@
-// MultiByteToWideChar and WideCharToMultiByte for CP_ACP and CP_UTF8, both UTF-8 on this system,
-// with the Win32 buffer rules (size query, -1 = with the terminator, ERROR_INSUFFICIENT_BUFFER).
-// wchar_t holds one code point here (UTF-32).
+// MultiByteToWideChar and WideCharToMultiByte for CP_ACP and CP_UTF8, with the Win32 buffer rules
+// (size query, -1 = with the terminator, ERROR_INSUFFICIENT_BUFFER). CP_ACP is UTF-8 unless
+// QXWEB_ANSI_CODEPAGE names another code page, which iconv then converts. wchar_t holds one code
+// point here (UTF-32).
 #include "codepage.h"
+
+#include <iconv.h>
+
+#include <atomic>
+#include <cstdlib>
 
 #include "win32_posix.h"
 
@@ -86,6 +92,26 @@ void AppendUtf8(char32_t cp, std::string& out) {
     }
 }
 
+// Encodes as UTF-8; a wide character that is no Unicode scalar value becomes `fallback` when one is
+// given (CP_ACP), else U+FFFD (CP_UTF8).
+std::string EncodeUtf8(const wchar_t* text, size_t count, const char* fallback, bool& usedDefault) {
+    std::string out;
+    out.reserve(count);
+    usedDefault = false;
+    for (size_t i = 0; i < count; ++i) {
+        auto cp = static_cast<char32_t>(text[i]);
+        if (IsScalarValue(cp)) {
+            AppendUtf8(cp, out);
+        } else if (fallback != nullptr) {
+            out += *fallback;
+            usedDefault = true;
+        } else {
+            AppendUtf8(kReplacement, out);
+        }
+    }
+    return out;
+}
+
 // Decodes, reporting whether any sequence was ill-formed.
 std::wstring Decode(const char* text, size_t size, bool& allValid) {
     std::wstring out;
@@ -97,6 +123,115 @@ std::wstring Decode(const char* text, size_t size, bool& allValid) {
         out += static_cast<wchar_t>(DecodeOne(bytes, size, i, valid));
         allValid = allValid && valid;
     }
+    return out;
+}
+
+// What a byte sequence that is no character of a code page other than UTF-8 decodes to: the code
+// page's default Unicode character, '?' in most Windows code pages.
+constexpr wchar_t kAnsiDefaultUnicode = L'?';
+
+// An iconv conversion, closed when it goes out of scope.
+class Conversion {
+  public:
+    Conversion(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Conversion() {
+        if (Valid()) {
+            iconv_close(cd_);
+        }
+    }
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
+
+    bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    // Converts as much as it can; false (errno EILSEQ or EINVAL) at a sequence it cannot convert,
+    // with `in` left at that sequence and the shift state reset.
+    bool Run(char*& in, size_t& inLeft, char*& out, size_t& outLeft) {
+        if (iconv(cd_, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)) {
+            return true;
+        }
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        return false;
+    }
+
+  private:
+    iconv_t cd_;
+};
+
+// The iconv name of a Windows code page: glibc knows them as "CP936", "CP1252"...
+std::string IconvName(UINT codePage) {
+    return "CP" + std::to_string(codePage);
+}
+
+// Says once per process that QXWEB_ANSI_CODEPAGE names a code page this system cannot convert.
+void WarnUnknownCodePage(const char* value) {
+    static std::atomic<bool> warned{false};
+    if (!warned.exchange(true)) {
+        std::fprintf(stderr, "QXWEB_ANSI_CODEPAGE: no conversion for \"%s\"; using UTF-8\n", value);
+    }
+}
+
+// The code page CP_ACP stands for: QXWEB_ANSI_CODEPAGE (a Windows code page number) when it is
+// set to one iconv can convert, else UTF-8. Read at each call, so tests can change it.
+UINT AnsiCodePage() {
+    const char* value = std::getenv("QXWEB_ANSI_CODEPAGE");
+    if (value == nullptr || *value == '\0') {
+        return CP_UTF8;
+    }
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(value, &end, 10);
+    if (*end != '\0' || number == 0 || number > 65535) {
+        WarnUnknownCodePage(value);
+        return CP_UTF8;
+    }
+    const UINT codePage = static_cast<UINT>(number);
+    if (codePage != CP_UTF8 && !Conversion("WCHAR_T", IconvName(codePage).c_str()).Valid()) {
+        WarnUnknownCodePage(value);
+        return CP_UTF8;
+    }
+    return codePage;
+}
+
+// Decodes text of a code page other than UTF-8; a byte that starts no character becomes the
+// default character and the decoding goes on after it.
+std::wstring DecodeAnsi(UINT codePage, const char* text, size_t size, bool& allValid) {
+    allValid = true;
+    Conversion conversion("WCHAR_T", IconvName(codePage).c_str());
+    std::wstring out(size, L'\0');  // no byte yields more than one character
+    char* in = const_cast<char*>(text);
+    size_t inLeft = size;
+    char* outAt = reinterpret_cast<char*>(&out[0]);
+    size_t outLeft = out.size() * sizeof(wchar_t);
+    while (inLeft > 0 && !conversion.Run(in, inLeft, outAt, outLeft)) {
+        allValid = false;
+        *reinterpret_cast<wchar_t*>(outAt) = kAnsiDefaultUnicode;
+        outAt += sizeof(wchar_t);
+        outLeft -= sizeof(wchar_t);
+        ++in;
+        --inLeft;
+    }
+    out.resize(out.size() - outLeft / sizeof(wchar_t));
+    return out;
+}
+
+// Encodes into a code page other than UTF-8; a character it cannot hold becomes `fallback`.
+std::string EncodeAnsi(UINT codePage, const wchar_t* text, size_t count, char fallback,
+                       bool& usedDefault) {
+    usedDefault = false;
+    Conversion conversion(IconvName(codePage).c_str(), "WCHAR_T");
+    constexpr size_t kLongestCharacter = 4;  // GB 18030
+    std::string out(count * kLongestCharacter, '\0');
+    char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(text));
+    size_t inLeft = count * sizeof(wchar_t);
+    char* outAt = &out[0];
+    size_t outLeft = out.size();
+    while (inLeft > 0 && !conversion.Run(in, inLeft, outAt, outLeft)) {
+        usedDefault = true;
+        *outAt++ = fallback;
+        --outLeft;
+        in += sizeof(wchar_t);
+        inLeft -= sizeof(wchar_t);
+    }
+    out.resize(out.size() - outLeft);
     return out;
 }
 
@@ -121,6 +256,17 @@ std::string WideToUtf8(const std::wstring& text) {
     return out;
 }
 
+std::wstring AnsiCodePageToWide(const std::string& text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int length = static_cast<int>(text.size());
+    std::wstring wide(static_cast<size_t>(length), L'\0');  // one character per byte at most
+    const int got = MultiByteToWideChar(CP_ACP, 0, text.data(), length, &wide[0], length);
+    wide.resize(static_cast<size_t>(got > 0 ? got : 0));
+    return wide;
+}
+
 }  // namespace qx
 
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
@@ -135,7 +281,10 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     size_t size =
         cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     bool allValid = true;
-    std::wstring wide = qx::Decode(lpMultiByteStr, size, allValid);
+    const UINT codePage = CodePage == CP_ACP ? qx::AnsiCodePage() : CodePage;
+    std::wstring wide = codePage == CP_UTF8
+                            ? qx::Decode(lpMultiByteStr, size, allValid)
+                            : qx::DecodeAnsi(codePage, lpMultiByteStr, size, allValid);
     if (!allValid && (dwFlags & MB_ERR_INVALID_CHARS)) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
@@ -165,25 +314,15 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     }
     size_t count =
         cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
-    // CP_ACP takes the caller's default character (else '?') for what it cannot represent.
-    std::string fallback;
-    if (CodePage == CP_ACP) {
-        fallback = std::string(1, lpDefaultChar != nullptr ? *lpDefaultChar : '?');
-    }
-    std::string out;
-    out.reserve(count);
+    // CP_ACP takes the caller's default character (else '?') for what it cannot represent; UTF-8
+    // as CP_UTF8 takes U+FFFD.
+    const char fallback = lpDefaultChar != nullptr ? *lpDefaultChar : '?';
+    const UINT codePage = CodePage == CP_ACP ? qx::AnsiCodePage() : CodePage;
     bool usedDefault = false;
-    for (size_t i = 0; i < count; ++i) {
-        auto cp = static_cast<char32_t>(lpWideCharStr[i]);
-        if (qx::IsScalarValue(cp)) {
-            qx::AppendUtf8(cp, out);
-        } else if (CodePage == CP_ACP) {
-            out += fallback;
-            usedDefault = true;
-        } else {
-            qx::AppendUtf8(qx::kReplacement, out);
-        }
-    }
+    const std::string out =
+        codePage == CP_UTF8 ? qx::EncodeUtf8(lpWideCharStr, count,
+                                             CodePage == CP_ACP ? &fallback : nullptr, usedDefault)
+                            : qx::EncodeAnsi(codePage, lpWideCharStr, count, fallback, usedDefault);
     if (lpUsedDefaultChar != nullptr) {
         *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
     }

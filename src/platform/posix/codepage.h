@@ -1,5 +1,6 @@
-// UTF-8 <-> wide text for the layer. The system code page is UTF-8 here, so these serve both
-// MultiByteToWideChar/WideCharToMultiByte and every path or name the layer hands to the host.
+// Text conversions of the layer: UTF-8 <-> wide text for every path or name it hands to the host
+// (host file names are UTF-8), and the ANSI code page's text (UTF-8 unless QXWEB_ANSI_CODEPAGE
+// sets another) for the narrow paths the program hands to the C runtime.
 #pragma once
 
 #include <string>
@@ -12,5 +13,8 @@ std::wstring Utf8ToWide(const std::string& text);
 // A wide character that is no Unicode scalar value (a surrogate half, above U+10FFFF) becomes
 // U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
+
+// Text in the ANSI code page as wide text, as MultiByteToWideChar(CP_ACP) decodes it.
+std::wstring AnsiCodePageToWide(const std::string& text);
 
 }  // namespace qx

@@ -10,22 +10,12 @@
 #include <vector>
 
 #include "errors.h"
-#include "handles.h"
+#include "file_handle.h"
 #include "host_path.h"
 #include "syscalls.h"
 
 namespace qx {
 namespace {
-
-// An open file; a share mode narrower than "everything" holds a flock for the handle's life.
-class FileHandle : public HandleObject {
-  public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    ~FileHandle() override { sys::Close(fd_); }
-
-  private:
-    int fd_;
-};
 
 bool LstatWin(LPCWSTR path, std::string* host, struct stat* info) {
     if (path == nullptr || !ToHostPath(std::wstring(path), host)) {

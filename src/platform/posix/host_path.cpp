@@ -111,7 +111,7 @@ bool ToHostPath(const char* windowsPath, std::string* hostPath) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
-    return ToHostPath(Utf8ToWide(windowsPath), hostPath);
+    return ToHostPath(AnsiCodePageToWide(windowsPath), hostPath);
 }
 
 std::wstring ToWindowsPath(const std::string& hostPath) {

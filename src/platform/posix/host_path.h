@@ -16,7 +16,8 @@ std::string PrefixFolder();
 // other drive letter, or an empty path, fails with ERROR_PATH_NOT_FOUND set. Translating a C:
 // path makes <prefix>/drive_c exist, as C:\ always does on Windows.
 bool ToHostPath(const std::wstring& windowsPath, std::string* hostPath);
-// The same for a narrow path in the system code page (UTF-8).
+// The same for a narrow path in the ANSI code page: a character it could not hold arrived as '?'
+// and names another file, as on Windows.
 bool ToHostPath(const char* windowsPath, std::string* hostPath);
 
 // Host path -> Windows form: an absolute path becomes "Z:\...", a relative one only changes its

@@ -44,6 +44,16 @@ typedef DWORD COLORREF;
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 typedef int64_t __time64_t;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+
+// Only the 64-bit member: the SDK's anonymous structs are not standard C++.
+typedef union _LARGE_INTEGER {
+    LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+typedef union _ULARGE_INTEGER {
+    ULONGLONG QuadPart;
+} ULARGE_INTEGER, *PULARGE_INTEGER;
 
 // Opaque handle kinds, distinct types as in the SDK's STRICT mode.
 typedef struct HWND__* HWND;
@@ -216,7 +226,30 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName);
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
+
+// ---- Reading and writing an open file -------------------------------------------------------
+
+// Synchronous handles only: lpOverlapped must be null. ReadFile reports the end of the file as
+// success with no byte read; WriteFile writes every byte or fails (ERROR_DISK_FULL...).
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod);
+
+// The room on the volume that holds a folder (statvfs of it); any out pointer may be null.
+BOOL GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                         PULARGE_INTEGER lpTotalNumberOfBytes,
+                         PULARGE_INTEGER lpTotalNumberOfFreeBytes);
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 

@@ -1,168 +1,79 @@
 // Writing an indexed archive below a destination folder: every folder an entry lies in is made
-// first (archives often hold no entry for a folder of their own), then every file entry whole,
+// first (archives often hold no entry for a folder of their own), then every file entry, streamed,
 // with progress after each file. A failed entry never leaves a partial file.
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <memory>
-#include <new>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "fsutil/text.h"
-#include "platform/owners.h"
 #include "repair/archive/entry_name.h"
+#include "repair/archive/entry_output.h"
 #include "repair/archive/zip_file_impl.h"
 
 namespace {
 
-// The fixed path buffer: D + "/" + name must be shorter than this.
-constexpr std::size_t kPathBufferSize = 256;
+// The longest path the reader writes, in UTF-16 units: D + "\" + name must be shorter than this.
+// Windows refuses longer ones to programs that do not opt into long paths.
+constexpr std::size_t kLongestPath = 256;
 
-std::string WithoutTrailingSeparator(const std::string& folder) {
-    const std::vector<std::size_t> separators = SeparatorOffsets(folder);
-    if (!separators.empty() && separators.back() == folder.size() - 1) {
+std::wstring WithoutTrailingSeparator(const std::wstring& folder) {
+    if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) {
         return folder.substr(0, folder.size() - 1);
     }
     return folder;
 }
 
-// D + "/" + name into the path buffer; false (and nothing usable) when it does not fit.
-bool BuildEntryPath(const std::string& folder, const std::string& name,
-                    char (&path)[kPathBufferSize]) {
-    const int length = std::snprintf(path, kPathBufferSize, "%s/%s", folder.c_str(), name.c_str());
-    return length >= 0 && static_cast<std::size_t>(length) < kPathBufferSize;
+// The length of a path as Windows counts it: characters beyond the Basic Multilingual Plane
+// take two UTF-16 units (wchar_t holds them as one on Linux).
+std::size_t Utf16Length(const std::wstring& path) {
+    return path.size() +
+           static_cast<std::size_t>(std::count_if(path.begin(), path.end(), [](wchar_t c) {
+               return (static_cast<uint32_t>(c) >> 16) != 0;  // never where wchar_t is 16-bit
+           }));
 }
 
 // Makes every folder the entry lies in, and the entry itself when it is a directory, one level
 // at a time below D. A folder already made for an earlier entry is not asked for again; one that
-// cannot be made shows later, when a file inside it cannot be created.
-void MakeEntryFolders(const std::string& folder, const std::string& name,
-                      std::set<std::string>& made) {
-    for (const std::size_t end : SeparatorOffsets(name)) {
-        const std::string relative = name.substr(0, end);
-        if (made.insert(relative).second) {
-            _mkdir((folder + "/" + relative).c_str());  // an existing folder is fine
+// existed before is fine, one that cannot be made is the entry's failure.
+void MakeEntryFolders(const std::wstring& folder, const std::wstring& name,
+                      std::set<std::wstring>& made, FileFailure* failure) {
+    for (std::size_t end = name.find(L'\\'); end != std::wstring::npos;
+         end = name.find(L'\\', end + 1)) {
+        const std::wstring path = folder + L"\\" + name.substr(0, end);
+        if (made.insert(path).second && !CreateDirectoryW(path.c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            NoteFailure(failure, L"CreateDirectoryW", path);
         }
     }
 }
-
-void RemovePartialFile(const char* path) {
-    std::wstring widePath;
-    DeleteFileW(AnsiToWide(path, widePath).c_str());
-}
-
-// The runtime's code for the call that just failed; EIO when it left none.
-int ErrnoOrIo() {
-    return errno != 0 ? errno : EIO;
-}
-
-// One fwrite for the whole entry; a short write or a failed close (a full disk) removes the file.
-// 0 when the file is written, else the runtime's code for the failure.
-int WriteWholeFile(const char* path, const unsigned char* data, uint32_t size) {
-    errno = 0;
-    UniqueFile file(fopen(path, "wb"));
-    if (!file) {
-        return ErrnoOrIo();
-    }
-    int error = size == 0 || std::fwrite(data, 1, size, file.get()) == size ? 0 : ErrnoOrIo();
-    if (!file.close() && error == 0) {
-        error = ErrnoOrIo();
-    }
-    if (error != 0) {
-        RemovePartialFile(path);  // may change errno: the code is taken first
-    }
-    return error;
-}
-
-// The first entry that failed and its reason, left in errno when the extraction returns false:
-// 0 for a refused or damaged entry (the system had nothing to say), the runtime's code for a
-// file that could not be made or written. Later failures are mostly consequences of the first,
-// and the calls between them leave unrelated codes behind.
-class FirstEntryFailure {
-  public:
-    void Note(int error) {
-        if (!noted_) {
-            noted_ = true;
-            error_ = error;
-        }
-    }
-    // The extraction's result, errno set as above when it failed.
-    bool Result() const {
-        if (noted_) {
-            errno = error_;
-        }
-        return !noted_;
-    }
-
-  private:
-    bool noted_ = false;
-    int error_ = 0;
-};
 
 struct PlannedFile {
-    std::string path;
+    std::wstring path;
     ZipEntryRecord record;
 };
 
-// One buffer for every entry of an extraction, grown to the largest entry met so far: memory
-// stays at one whole entry, and the heap is not grown and trimmed again for every file.
-class EntryBuffer {
-  public:
-    unsigned char* Reserve(uint32_t size) {
-        if (data_ == nullptr || size > capacity_) {
-            data_.reset();
-            data_.reset(new (std::nothrow) unsigned char[size == 0 ? 1 : size]);
-            capacity_ = data_ == nullptr ? 0 : size;
-        }
-        return data_.get();
-    }
-
-  private:
-    std::unique_ptr<unsigned char[]> data_;
-    uint32_t capacity_ = 0;
-};
-
-}  // namespace
-
-bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback& progress) {
-    if (impl_ == nullptr || !impl_->handle) {
-        return false;  // errno tells why the archive could not be opened, if the system knew
-    }
-    FirstEntryFailure failure;
-    if (impl_->unusableEntries != 0) {
-        failure.Note(0);
-    }
-    if (impl_->index.empty()) {
-        return failure.Result();
-    }
-    if (destination.empty()) {
-        failure.Note(0);  // no folder to stay below
-        return failure.Result();
-    }
-    const std::string folder = WithoutTrailingSeparator(destination);
-
+// Writes every safe entry of the index below the folder; the first failure goes to `failure`.
+void ExtractIndexed(ZipFileImpl& impl, const std::wstring& folder, const ProgressCallback& progress,
+                    FileFailure* failure) {
     std::vector<PlannedFile> files;
-    std::set<std::string> madeFolders;
-    char path[kPathBufferSize];
-    for (const auto& entry : impl_->index) {
-        const std::string& name = entry.first;
-        if (!IsSafeEntryName(name) || !BuildEntryPath(folder, name, path)) {
-            failure.Note(0);
+    std::set<std::wstring> madeFolders;
+    for (const auto& entry : impl.index) {
+        const std::wstring& name = entry.first;
+        const std::wstring path = folder + L"\\" + name;
+        if (!IsSafeEntryName(name) || Utf16Length(path) >= kLongestPath) {
+            NoteRefusedEntry(failure, impl.file.path, path);
             continue;
         }
-        MakeEntryFolders(folder, name, madeFolders);
+        MakeEntryFolders(folder, name, madeFolders, failure);
         if (!IsDirectoryEntryName(name)) {
             files.push_back(PlannedFile{path, entry.second});
         }
     }
     if (files.size() > static_cast<std::size_t>(INT_MAX)) {
-        failure.Note(0);  // more than the progress counters can count
-        return failure.Result();
+        NoteRefusedEntry(failure, impl.file.path, folder);  // more than progress can count
+        return;
     }
-
     // In central-directory order the archive is read front to back.
     std::sort(files.begin(), files.end(), [](const PlannedFile& a, const PlannedFile& b) {
         return a.record.numOfFile < b.record.numOfFile;
@@ -171,18 +82,8 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
     int filesWritten = 0;
     EntryBuffer buffer;
     for (const PlannedFile& file : files) {
-        const uint32_t size = file.record.uncompressedSize;
-        unsigned char* data = buffer.Reserve(size);
-        if (data == nullptr) {
-            failure.Note(ENOMEM);
-            continue;
-        }
-        if (!ReadIndexedEntry(impl_->handle.get(), file.record, data)) {
-            failure.Note(0);
-            continue;
-        }
-        if (const int error = WriteWholeFile(file.path.c_str(), data, size); error != 0) {
-            failure.Note(error);
+        if (!WriteEntryFile(impl.handle.get(), impl.file, file.record, file.path, buffer,
+                            failure)) {
             continue;
         }
         ++filesWritten;
@@ -190,11 +91,36 @@ bool ZipFile::ExtractAll(const std::string& destination, const ProgressCallback&
             progress.callback(progress.context, filesWritten, fileCount);
         }
     }
-    return failure.Result();
 }
 
-bool ExtractArchive(const std::string& archive, const std::string& destination,
-                    const ProgressCallback& progress) {
-    ZipFile reader(archive, std::string());
-    return reader.ExtractAll(destination, progress);
+}  // namespace
+
+bool ZipFile::ExtractAll(const std::wstring& destination, const ProgressCallback& progress,
+                         FileFailure* failure) {
+    FileFailure first;
+    const std::wstring folder = WithoutTrailingSeparator(destination);
+    if (!impl_->handle) {
+        NoteArchiveNotOpen(*impl_, &first, folder);
+    } else {
+        if (impl_->unusableEntries != 0) {
+            const std::wstring& name = impl_->firstUnusableName;
+            NoteRefusedEntry(&first, impl_->file.path,
+                             name.empty() ? folder : folder + L"\\" + name);
+        }
+        if (!impl_->index.empty() && folder.empty()) {
+            NoteRefusedEntry(&first, impl_->file.path, destination);  // no folder to stay below
+        } else if (!impl_->index.empty()) {
+            ExtractIndexed(*impl_, folder, progress, &first);
+        }
+    }
+    if (failure != nullptr && !failure->Recorded()) {
+        *failure = first;
+    }
+    return !first.Recorded();
+}
+
+bool ExtractArchive(const std::wstring& archive, const std::wstring& destination,
+                    const ProgressCallback& progress, FileFailure* failure) {
+    ZipFile reader(archive);
+    return reader.ExtractAll(destination, progress, failure);
 }

@@ -1,6 +1,6 @@
 // Shared setup of the archive reader's tests: a temporary folder holding the archive "in.zip"
-// and the destination "out", the narrow Windows-form paths the reader takes, and a recorder
-// for the progress callback.
+// and the destination "out", the Windows-form paths the reader takes, the failure it reports,
+// and a recorder for the progress callback.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "fsutil/file_failure.h"
 #include "repair/archive/zip_file.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
@@ -40,18 +41,21 @@ class ArchiveTest : public ::testing::Test {
         recorder.context = &ProgressCalls();
     }
 
-    // The narrow Windows-form path of a host path below the temporary folder.
-    std::string Win(const std::string& relative) const { return NarrowWinPath(dir.host(relative)); }
-    std::string ArchivePath() const { return Win("in.zip"); }
-    std::string Destination() const { return Win("out"); }
+    std::wstring ArchivePath() const { return dir.win("in.zip"); }
+    std::wstring Destination() const { return dir.win("out"); }
 
     void MakeDestination() const { std::filesystem::create_directories(dir.host("out")); }
 
-    // Writes the archive, creates the destination and extracts into it.
+    // Extracts the archive into the destination (created first), the failure into `failure`.
+    bool Extract() {
+        MakeDestination();
+        failure = FileFailure();
+        return ExtractArchive(ArchivePath(), Destination(), recorder, &failure);
+    }
+    // Writes the archive first.
     bool Extract(const ZipBuilder& zip) {
         zip.WriteTo(dir.host("in.zip"));
-        MakeDestination();
-        return ExtractArchive(ArchivePath(), Destination(), recorder);
+        return Extract();
     }
 
     // The destination's tree; contents longer than 64 bytes shown as their size, so that a
@@ -68,6 +72,7 @@ class ArchiveTest : public ::testing::Test {
 
     TempDir dir;
     ProgressCallback recorder;
+    FileFailure failure;
 };
 
 }  // namespace qxtest

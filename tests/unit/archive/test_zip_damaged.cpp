@@ -1,5 +1,6 @@
 // The archive reader on damaged archives and failing writes: an entry that cannot be read in
-// full, fails its checksum or cannot be written whole leaves no file, and the result is false.
+// full, fails its checksum or cannot be written whole leaves no file, the result is false, and
+// the failure names the cause.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -26,10 +27,11 @@ TEST_F(ArchiveTest, AFlippedByteInStoredOrDeflatedDataLeavesNoFile) {
         zip.File("damaged.txt", Text(5000), method).File("fine.txt", "fine");
         zip.WriteCorrupted(dir.host("in.zip"), zip.DataOffset(0) + 40);
         std::filesystem::remove_all(dir.host("out"));
-        MakeDestination();
 
-        EXPECT_FALSE(ExtractArchive(ArchivePath(), Destination(), recorder));
+        EXPECT_FALSE(Extract());
         EXPECT_EQ(Output(), (Tree{{"fine.txt", "fine"}}));
+        EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_INVALID_DATA));
+        EXPECT_EQ(failure.target, dir.win("out/damaged.txt"));
     }
 }
 
@@ -47,9 +49,9 @@ TEST_F(ArchiveTest, AnEntryWhoseDataIsShorterOrLongerThanItsSizeLeavesNoFile) {
     }
 }
 
-// The reader holds a whole entry in memory with a 32-bit size: a size that the stored bytes
-// cannot back, or one beyond 32 bits (zip64), is refused before anything is allocated.
-TEST_F(ArchiveTest, AnImpossibleOrTooLargeClaimedSizeIsRefusedBeforeAnythingIsAllocated) {
+// A size that the stored bytes cannot back would fill the disk, or pass the free-space check with
+// a lie: it is refused before anything is written, in classic and in zip64 archives.
+TEST_F(ArchiveTest, AnImpossibleClaimedSizeIsRefusedBeforeAnythingIsWritten) {
     for (const bool zip64 : {false, true}) {
         for (const ZipMethod method : {ZipMethod::Stored, ZipMethod::Deflated}) {
             ZipBuilder zip;
@@ -71,9 +73,8 @@ TEST_F(ArchiveTest, ATruncatedArchiveWritesNothing) {
     zip.Dir("a").File("a/one.txt", Text(4000)).File("two.txt", Text(4000));
     const std::string bytes = zip.Bytes();
     WriteHostFile(dir.host("in.zip"), bytes.substr(0, bytes.size() / 2));
-    MakeDestination();
 
-    EXPECT_FALSE(ExtractArchive(ArchivePath(), Destination(), recorder));
+    EXPECT_FALSE(Extract());
     EXPECT_EQ(Output(), Tree{});
 }
 
@@ -86,9 +87,8 @@ TEST_F(ArchiveTest, ADamagedCentralDirectoryFailsTheEntriesItHides) {
     const std::size_t second = bytes.find("PK\x01\x02", bytes.find("PK\x01\x02") + 4);
     bytes[second + 2] = 'X';
     WriteHostFile(dir.host("in.zip"), bytes);
-    MakeDestination();
 
-    EXPECT_FALSE(ExtractArchive(ArchivePath(), Destination(), recorder));
+    EXPECT_FALSE(Extract());
     EXPECT_EQ(Output(), (Tree{{"one.txt", "1"}}));
 }
 
@@ -100,10 +100,13 @@ TEST_F(ArchiveTest, AReadOnlyFileInTheWayFailsItsEntryOnly) {
 
     EXPECT_FALSE(Extract(zip));
     EXPECT_EQ(Output(), (Tree{{"free.txt", "free"}, {"locked.txt", "old"}}));
+    EXPECT_EQ(failure.call, L"CreateFileW");
+    EXPECT_EQ(failure.path, dir.win("out/locked.txt"));
+    EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
-// A full disk: the one large write fails, or for a small file the flush at fclose does; either
-// way the partial file is removed and the other entry is still written.
+// A full disk, in the first of several writes of a large entry or in the only one of a small
+// entry: the partial file is removed and the other entry is still written.
 TEST_F(ArchiveTest, AFullDiskRemovesThePartialFile) {
     ZipBuilder zip;
     zip.File("big.bin", Text(3 * 1024 * 1024)).File("small.txt", "small");
@@ -117,6 +120,8 @@ TEST_F(ArchiveTest, AFullDiskRemovesThePartialFile) {
         EXPECT_FALSE(Extract(zip)) << failing.first;
         qx::ClearFaults();
         EXPECT_EQ(Output(), failing.second) << failing.first;
+        EXPECT_EQ(failure.call, L"WriteFile");
+        EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_DISK_FULL));
     }
 }
 
@@ -125,12 +130,14 @@ TEST_F(ArchiveTest, AFailedReadOfTheArchiveFailsTheEntry) {
     zip.File("only.bin", Text(200000), ZipMethod::Stored);
     zip.WriteTo(dir.host("in.zip"));
     MakeDestination();
-    ZipFile reader(ArchivePath(), "");
+    ZipFile reader(ArchivePath());
     qx::InjectFault(qx::Sys::Read, 1, EIO, "in.zip");
 
-    EXPECT_FALSE(reader.ExtractAll(Destination(), recorder));
+    EXPECT_FALSE(reader.ExtractAll(Destination(), recorder, &failure));
     qx::ClearFaults();
     EXPECT_EQ(Output(), Tree{});
+    EXPECT_EQ(failure.call, L"ReadFile");
+    EXPECT_EQ(failure.path, ArchivePath());
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// The archive reader on well-formed archives: directory handling, the destination's form, empty
-// and duplicate entries, progress reports, and reading single entries.
+// The archive reader on well-formed archives: directory handling, the destination's form, names
+// in either encoding, empty and duplicate entries, progress reports, and the unpacked size.
 #include <filesystem>
 
 #include "archive_fixture.h"
+#include "support/scoped_env.h"
 
 namespace qxtest {
 namespace {
@@ -31,7 +32,7 @@ TEST_F(ArchiveTest, ATrailingSeparatorOnTheDestinationChangesNothing) {
     zip.Dir("a").File("a/f.txt", "f");
     zip.WriteTo(dir.host("in.zip"));
     const Tree expected{{"a/", ""}, {"a/f.txt", "f"}};
-    for (const char* separator : {"\\", "/"}) {
+    for (const wchar_t* separator : {L"\\", L"/"}) {
         std::filesystem::remove_all(dir.host("out"));
         MakeDestination();
         EXPECT_TRUE(ExtractArchive(ArchivePath(), Destination() + separator, recorder));
@@ -70,29 +71,53 @@ TEST_F(ArchiveTest, AZip64ArchiveIsReadThroughItsExtraFieldsAndEndRecords) {
                               {"a/b/c.txt", "5000 bytes"},
                               {"empty/", ""},
                               {"stored.bin", "70000 bytes"}}));
-    ZipFile reader(ArchivePath(), "");
-    uint32_t size = 0;
-    const auto data = reader.ReadEntry("a/b/c.txt", &size);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data.get()), size), text);
+    EXPECT_EQ(ReadHostFile(dir.host("out/a/b/c.txt")), text);
 }
 
-// On Linux the system code page is UTF-8, so a flagged name converts to itself; what the flag
-// decides here is that a flagged name must be UTF-8, while the same bytes unflagged are a name in
-// the system code page, used as they are.
-TEST_F(ArchiveTest, ANameFlaggedAsUtf8MustBeUtf8) {
-    const std::string gbk = "\xD6\xD0\xCE\xC4.txt";  // "中文.txt" in code page 936
-    ZipBuilder flagged;
-    flagged.File("补丁/说明.txt", "utf-8").File(gbk, "gbk");
-    EXPECT_FALSE(Extract(flagged));
-    EXPECT_EQ(Output(), (Tree{{"补丁/", ""}, {"补丁/说明.txt", "utf-8"}}));
+// A name flagged as UTF-8 must be UTF-8 and needs no form in the ANSI code page (paths are wide);
+// any other name is text in the ANSI code page, decoded before it is split at its separators.
+struct NameCase {
+    const char* codePage;  // QXWEB_ANSI_CODEPAGE; "" for the layer's UTF-8
+    std::string stored;
+    bool flagged;
+    const char* extractedAs;  // the host name; null when the entry is refused
+};
 
-    ZipBuilder unflagged;
-    unflagged.File(gbk, "gbk").UnflaggedName();
-    std::filesystem::remove_all(dir.host("out"));
-    EXPECT_TRUE(Extract(unflagged));
-    EXPECT_EQ(ProgressCalls().back(), std::make_pair(1, 1));
+class EntryNameTest : public ArchiveTest, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(EntryNameTest, IsDecodedFromItsEncodingOrRefused) {
+    const NameCase& name = GetParam();
+    const ScopedEnv codePage("QXWEB_ANSI_CODEPAGE", name.codePage);
+    ZipBuilder zip;
+    zip.File("plain.txt", "plain").File(name.stored, "named");
+    if (!name.flagged) {
+        zip.UnflaggedName();
+    }
+
+    EXPECT_EQ(Extract(zip), name.extractedAs != nullptr);
+    Tree expected{{"plain.txt", "plain"}};
+    if (name.extractedAs != nullptr) {
+        const std::string host = name.extractedAs;
+        if (host.find('/') != std::string::npos) {
+            expected[host.substr(0, host.find('/') + 1)] = "";
+        }
+        expected[host] = "named";
+    }
+    EXPECT_EQ(Output(), expected);
 }
+
+const std::string kGbkChinese = "\xD6\xD0\xCE\xC4.txt";  // "中文.txt" in code page 936
+const std::string kGbkBackslashTrail = "\x9C\x5C.txt";   // "淺.txt": its second byte is "\\"
+
+INSTANTIATE_TEST_SUITE_P(CodePages, EntryNameTest,
+                         ::testing::Values(NameCase{"", "补丁/说明.txt", true, "补丁/说明.txt"},
+                                           NameCase{"", kGbkChinese, true, nullptr},
+                                           NameCase{"", kGbkChinese, false, nullptr},
+                                           NameCase{"936", kGbkChinese, false, "中文.txt"},
+                                           NameCase{"936", kGbkBackslashTrail, false, "淺.txt"},
+                                           NameCase{"936", "한글/中文.txt", true, "한글/中文.txt"},
+                                           NameCase{"936", "\x81\x20.txt", false, nullptr},
+                                           NameCase{"1252", "caf\xE9.txt", false, "café.txt"}));
 
 TEST_F(ArchiveTest, EmptyFilesCountAndTheLastOfTwoSameNamesWins) {
     ZipBuilder zip;
@@ -121,37 +146,39 @@ TEST_F(ArchiveTest, AnArchiveWithoutEntriesMakesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir.host("out")));
 }
 
-TEST_F(ArchiveTest, ReadEntryGivesOneWholeEntryAndTheFilterLimitsTheIndex) {
-    const std::string big(300000, 'q');
+// What the free-space check counts: the files an extraction would write, not the folders nor
+// the entries it refuses.
+TEST_F(ArchiveTest, TheUnpackedSizeCountsTheFilesThatWouldBeWritten) {
     ZipBuilder zip;
-    zip.File("keep/a.txt", "alpha").File("keep/big.bin", big).File("other/b.txt", "beta");
+    zip.Dir("d").File("d/a.bin", std::string(70000, 'a')).File("b.txt", "bb", ZipMethod::Stored);
+    zip.File("../evil.txt", std::string(5000, 'e')).Zip64();
     zip.WriteTo(dir.host("in.zip"));
 
-    ZipFile reader(ArchivePath(), "keep/");
-    uint32_t size = 99;
-    auto data = reader.ReadEntry("keep/big.bin", &size);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data.get()), size), big);
-
-    EXPECT_EQ(reader.ReadEntry("other/b.txt", &size), nullptr);
-    EXPECT_EQ(size, 0u);
-    EXPECT_EQ(reader.ReadEntry("", &size), nullptr);
-
-    ASSERT_TRUE(reader.IndexEntries(""));
-    data = reader.ReadEntry("other/b.txt", &size);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data.get()), size), "beta");
+    uint64_t size = 0;
+    EXPECT_TRUE(ArchiveUnpackedSize(ArchivePath(), &size, &failure));
+    EXPECT_EQ(size, 70002u);
+    EXPECT_FALSE(failure.Recorded());
 }
 
-TEST_F(ArchiveTest, AMissingArchiveOrOneThatIsNoZipWritesNothing) {
-    MakeDestination();
-    EXPECT_FALSE(ExtractArchive(ArchivePath(), Destination(), recorder));
+TEST_F(ArchiveTest, AMissingArchiveOrOneThatIsNoZipWritesNothingAndSaysWhy) {
+    uint64_t size = 1;
+    EXPECT_FALSE(Extract());
+    EXPECT_EQ(failure.call, L"CreateFileW");
+    EXPECT_EQ(failure.path, ArchivePath());
+    EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(ArchiveUnpackedSize(ArchivePath(), &size));
+    EXPECT_EQ(size, 0u);
 
     WriteHostFile(dir.host("in.zip"), "PK\x03\x04 this is not an archive at all");
-    ZipFile reader(ArchivePath(), "");
-    EXPECT_FALSE(reader.IndexEntries(""));
-    EXPECT_FALSE(reader.ExtractAll(Destination(), recorder));
+    ZipFile reader(ArchivePath());
+    EXPECT_FALSE(reader.IndexEntries());
+    EXPECT_FALSE(Extract());
+    EXPECT_EQ(failure.call, L"ExtractArchive");
+    EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_INVALID_DATA));
     EXPECT_EQ(Output(), Tree{});
+    FileFailure sizeFailure;
+    EXPECT_FALSE(ArchiveUnpackedSize(ArchivePath(), &size, &sizeFailure));
+    EXPECT_EQ(sizeFailure.error, static_cast<DWORD>(ERROR_INVALID_DATA));
 }
 
 }  // namespace

@@ -12,10 +12,10 @@ class HostileNameTest : public ArchiveTest, public ::testing::WithParamInterface
 TEST_P(HostileNameTest, IsRefusedAndNothingLandsOutsideTheDestination) {
     ZipBuilder zip;
     zip.File("good.txt", "good").File(GetParam(), "evil", ZipMethod::Stored);
-    zip.WriteTo(dir.host("in.zip"));
-    MakeDestination();
 
-    EXPECT_FALSE(ExtractArchive(ArchivePath(), Destination(), recorder));
+    EXPECT_FALSE(Extract(zip));
+    EXPECT_EQ(failure.call, L"ExtractArchive");
+    EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_INVALID_DATA));
 
     Tree everything = SnapshotTree(dir.host());
     everything.erase("in.zip");
@@ -69,8 +69,8 @@ TEST_F(ArchiveTest, ANameTooLongForTheNameBufferIsNeverUsedTruncated) {
     EXPECT_EQ(Output(), (Tree{{"ok.txt", "ok"}}));
 }
 
-// D + "/" + name must stay shorter than the 256-byte path buffer.
-TEST_F(ArchiveTest, APathThatFillsThePathBufferFailsAndOneByteLessIsWritten) {
+// D + "\\" + name must stay shorter than 256 UTF-16 units.
+TEST_F(ArchiveTest, APathOf256UnitsFailsAndOneUnitLessIsWritten) {
     const std::size_t room = 255 - Destination().size() - 1;  // longest name that fits
     const std::string fits(room, 'f');
     const std::string tooLong(room + 1, 't');

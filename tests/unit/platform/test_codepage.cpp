@@ -1,10 +1,13 @@
-// MultiByteToWideChar / WideCharToMultiByte: UTF-8 as the system code page, with the Win32
-// buffer rules callers rely on (size query, terminator with -1, too-small buffers).
+// MultiByteToWideChar / WideCharToMultiByte: UTF-8 as the system code page unless
+// QXWEB_ANSI_CODEPAGE sets another, with the Win32 buffer rules callers rely on (size query,
+// terminator with -1, too-small buffers), and narrow paths read in that code page.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/win32.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -79,6 +82,58 @@ TEST(CodePage, InvalidInputIsReplacedAsWindowsDoes) {
         1);
     EXPECT_EQ(std::string(narrow), "?");
     EXPECT_TRUE(usedDefault);
+}
+
+struct AnsiCase {
+    const char* codePage;
+    std::wstring text;
+    bool held;  // survives the way to the code page and back
+};
+
+// Wide text to the code page and back, as a narrow path or a log line goes, for code pages of
+// Chinese and English Windows; a value iconv cannot convert falls back to UTF-8.
+TEST(CodePage, TheSetAnsiCodePageHoldsOnlyItsOwnCharacters) {
+    const AnsiCase cases[] = {
+        {"936", L"客户端 v1", true},   {"936", L"客户端 한글", false}, {"1252", L"café", true},
+        {"1252", L"客户端", false},    {"", L"客户端 한글", true},     {"65001", L"한글", true},
+        {"99999", L"한글 客户", true},
+    };
+    for (const AnsiCase& c : cases) {
+        const qxtest::ScopedEnv codePage("QXWEB_ANSI_CODEPAGE", c.codePage);
+        BOOL usedDefault = FALSE;
+        char narrow[64] = {};
+        const int length = WideCharToMultiByte(CP_ACP, 0, c.text.c_str(), -1, narrow, sizeof narrow,
+                                               nullptr, &usedDefault);
+        ASSERT_GT(length, 0) << c.codePage;
+        EXPECT_EQ(usedDefault != FALSE, !c.held) << c.codePage;
+        EXPECT_EQ(ToWide(std::string(narrow)) == c.text, c.held) << c.codePage;
+        EXPECT_EQ(ToWide(ToNarrow(c.text, CP_UTF8), CP_UTF8), c.text) << c.codePage;
+    }
+}
+
+TEST(CodePage, BytesThatAreNoCharacterOfTheSetCodePage) {
+    const qxtest::ScopedEnv codePage("QXWEB_ANSI_CODEPAGE", "936");
+    EXPECT_EQ(ToWide("\xD6\xD0\x81\x20"), L"中? ");
+    EXPECT_EQ(ToWide("a\xD6"), L"a?");
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, "\x81\x20", 2, nullptr, 0), 0);
+    EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+}
+
+// What Windows does to a program that hands a narrow path to the C runtime: the character the
+// code page lacks became "?", and the path names a file that is not there.
+TEST(CodePage, ANarrowPathOutsideTheCodePageMissesItsFile) {
+    qxtest::TempDir dir;
+    qxtest::WriteHostFile(dir.host("한글.txt"), "x");
+    const qxtest::ScopedEnv codePage("QXWEB_ANSI_CODEPAGE", "936");
+    std::string narrow = ToNarrow(dir.win("한글.txt"));
+    FILE* file = fopen(narrow.c_str(), "rb");
+    EXPECT_EQ(file, nullptr);
+    if (file != nullptr) {
+        fclose(file);
+    }
+    file = _wfopen(dir.win("한글.txt").c_str(), L"rb");
+    ASSERT_NE(file, nullptr);
+    fclose(file);
 }
 
 }  // namespace

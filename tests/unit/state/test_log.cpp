@@ -1,5 +1,6 @@
 // The diagnostic log written from two threads at once, as the repair worker and the start-up's
-// main thread may: one banner, every line whole; and the line a failed file step leaves.
+// main thread may: one banner, every line whole; the line a failed file step leaves; and paths
+// whose characters the log's encoding (the ANSI code page) cannot hold.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,6 +13,7 @@
 
 #include "fsutil/file_failure.h"
 #include "state/log.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -83,6 +85,30 @@ TEST_F(LogTest, AFailedStepNamesTheCallThePathsTheCodeAndTheSystemsText) {
         "restoring the patch folders failed: CopyFileW Z:\\c\\TmpPatch\\OrgPatch\\pkres\\a.pk "
         "-> Z:\\c\\Documents\\pkres\\a.pk: error 5: Access is denied.\r");
     EXPECT_EQ(lines[5].substr(11), "download failed: no file operation failed\r");
+}
+
+// Each line in the bytes of the code page; what it cannot hold is escaped, never dropped or "?".
+TEST_F(LogTest, CharactersOutsideTheCodePageAreEscapedByTheirCodePoint) {
+    const struct {
+        const char* codePage;
+        std::wstring message;
+        std::string line;
+    } cases[] = {
+        {"936", L"Z:\\客户端 한글\\1.zip?",
+         "Z:\\\xBF\xCD\xBB\xA7\xB6\xCB <U+D55C><U+AE00>\\1.zip?"},
+        {"1252", L"café 客", "caf\xE9 <U+5BA2>"},
+        {"", L"客户端 한글", "客户端 한글"},
+        {"", std::wstring(1, static_cast<wchar_t>(0xDC00)) + L"x", "<U+DC00>x"},
+    };
+    for (const auto& c : cases) {
+        const qxtest::ScopedEnv codePage("QXWEB_ANSI_CODEPAGE", c.codePage);
+        LogWrite(g_log, L"%ls", c.message.c_str());
+    }
+    const std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 4u + 4);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(lines[4 + i].substr(11), cases[i].line + "\r") << cases[i].codePage;
+    }
 }
 
 }  // namespace
