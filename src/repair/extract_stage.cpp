@@ -8,6 +8,7 @@
 #include "fsutil/file_failure.h"
 #include "layout/folders.h"
 #include "repair/archive/zip_file.h"
+#include "state/log.h"
 
 namespace {
 
@@ -43,6 +44,39 @@ bool ExtractOneArchive(const PlannedArchive& archive, int& started, RepairObserv
     return ExtractArchive(archive.path, folder, progress, failure);
 }
 
+// The bytes the plan's archives unpack to; an archive that cannot be read counts nothing here and
+// fails its own extraction.
+uint64_t UnpackedSize(const RepairPlan& plan) {
+    uint64_t total = 0;
+    for (const PlannedArchive& archive : plan.archives) {
+        uint64_t size = 0;
+        if (ArchiveUnpackedSize(archive.path, &size)) {
+            total += size;
+        }
+    }
+    return total;
+}
+
+// True when the client's volume has room for every archive unpacked: a full disk found half way
+// would leave a half-unpacked patch behind. A volume whose free space cannot be told is not held
+// up (the unpacking itself then finds out).
+bool RoomToUnpack(const RepairPlan& plan, FileFailure* failure) {
+    const std::wstring folder = TmpPatchFolder();
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+        return true;
+    }
+    const uint64_t needed = UnpackedSize(plan);
+    if (needed <= available.QuadPart) {
+        return true;
+    }
+    LogWrite(g_log, L"the archives unpack to %ls bytes; the volume of %ls has %ls bytes free",
+             std::to_wstring(needed).c_str(), folder.c_str(),
+             std::to_wstring(available.QuadPart).c_str());
+    NoteRefusal(failure, L"an unpacking the volume has room for", folder, ERROR_DISK_FULL);
+    return false;
+}
+
 }  // namespace
 
 int ExtractProgress(void* context, int filesWritten, int fileCount) {
@@ -53,6 +87,9 @@ int ExtractProgress(void* context, int filesWritten, int fileCount) {
 bool ExtractPatches(const RepairPlan& plan, RepairObserver& observer, FileFailure* failure) {
     // The extra one stands for the cumulative patch, whether or not the server had it.
     observer.ExtractionsAnnounced(static_cast<int>(plan.downloads.size()) + 1);
+    if (!RoomToUnpack(plan, failure)) {
+        return false;
+    }
     int started = 0;
     bool failed = false;
     for (const PlannedArchive& archive : plan.archives) {

@@ -47,8 +47,8 @@ class FullDisk(RealFsCase):
         self.archives = real_fs.big_archive_bytes(self.server)
 
     # The whole client on a small file system, left with less room than the download, then than
-    # the unpacked patch: the stage's box, Documents as it was; once room is made, a plain start
-    # opens and a repair succeeds.
+    # the unpacked patch (refused before the unpacking begins): the stage's box, Documents as it
+    # was; once room is made, a plain start opens and a repair succeeds.
     def test_a_disk_full_in_the_download_or_the_extraction_loses_nothing(self):
         for stage, free, last_box in (("download", 64 * 1024, DOWNLOAD_FAILED),
                                       ("extraction", self.archives + 96 * 1024, EXTRACT_FAILED)):
@@ -58,9 +58,15 @@ class FullDisk(RealFsCase):
                 result = repair(client)
                 self.assertEqual(last_box, result.boxes()[-1])
                 self.assertEqual(OLD_DOCUMENTS, documents(client))
-                if stage == "extraction":  # the log says why, not a code left by other calls
-                    self.assertIn("error 112: There is not enough space on the disk.",
-                                  log_text(client))
+                if stage == "extraction":
+                    # Found before unpacking anything: the log names both sizes.
+                    log = log_text(client)
+                    self.assertIn("error 112: There is not enough space on the disk.", log)
+                    self.assertRegex(log, r"the archives unpack to \d+ bytes; the volume of "
+                                          r".*TmpPatch has \d+ bytes free")
+                    unpacked = [name for name in os.listdir(client.file("TmpPatch"))
+                                if name.startswith("1.0.") and not name.endswith(".zip")]
+                    self.assertEqual([], unpacked)
 
                 os.unlink(filler)
                 self.assertOpensCleanly(plain_start(client))
