@@ -6,3 +6,6 @@
 
 // Set once on the new handle; libcurl keeps them for every later transfer.
 void SetConnectionOptions(CURL* handle);
+
+// How long a transfer may bring less than 1 byte/s before libcurl abandons it, in seconds.
+long LowSpeedSeconds();

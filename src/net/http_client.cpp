@@ -96,7 +96,7 @@ bool HttpClient::FetchToMemory(const std::string& url, std::wstring& out) {
     curl_easy_setopt(curlHandle, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curlHandle, CURLOPT_WRITEFUNCTION, MemoryWriteCallback);
     curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, 5L);
+    curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, LowSpeedSeconds());
     CURLcode result = curl_easy_perform(curlHandle);
     if (!ReportTransferOutcome(curlHandle, result, kFetchPrefix)) {
         return false;
@@ -140,7 +140,7 @@ bool HttpClient::DownloadToFile(const std::string& url, const std::wstring& file
     curl_easy_setopt(curlHandle, CURLOPT_XFERINFOFUNCTION, TransferInfoCallback);
     curl_easy_setopt(curlHandle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, 5L);
+    curl_easy_setopt(curlHandle, CURLOPT_LOW_SPEED_TIME, LowSpeedSeconds());
     // Retries and continues a failed body; only the last attempt's failure is reported.
     const CURLcode result = PerformResumableDownload(curlHandle, path, file.release());
     return ReportTransferOutcome(curlHandle, result, kDownloadPrefix);

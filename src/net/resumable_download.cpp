@@ -11,6 +11,7 @@
 #include "state/log.h"
 #include "fsutil/text.h"
 #include "net/http_callbacks.h"
+#include "platform/test_setting.h"
 #include "platform/win32.h"
 
 namespace {
@@ -20,7 +21,6 @@ namespace {
 const int kMaxAttemptsWithoutProgress = 6;
 const unsigned kFirstPauseMs = 1000;
 const unsigned kLongestPauseMs = 8000;
-const char kPauseVariable[] = "QXWEB_RETRY_PAUSE_MS";
 
 bool IsTransientStatus(long status) {
     return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
@@ -311,8 +311,7 @@ AttemptVerdict JudgeAttempt(CURLcode result, long status, bool connected) {
 }
 
 unsigned RetryPauseMilliseconds(int retry) {
-    const char* configured = std::getenv(kPauseVariable);
-    if (configured != nullptr && *configured != '\0') {
+    if (const char* configured = TestSetting("QXWEB_RETRY_PAUSE_MS")) {
         return static_cast<unsigned>(std::strtoul(configured, nullptr, 10));
     }
     const int doublings = std::min(std::max(retry, 1) - 1, 3);
