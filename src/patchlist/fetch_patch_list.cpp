@@ -6,6 +6,7 @@
 
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
+#include "platform/test_setting.h"
 #include "platform/win32.h"
 
 namespace {
@@ -20,6 +21,10 @@ bool UserWantsRetry() {
 }  // namespace
 
 const char* PatchListUrl() {
+    // Tests point the program at a server of their own, on whatever port it got.
+    if (const char* testUrl = TestSetting("QXWEB_PATCHLIST_URL")) {
+        return testUrl;
+    }
     static const std::string url =
         std::string(QXWEB_PATCHLIST_SCHEME "://") + QXWEB_PATCHLIST_HOST PATCH_LIST_PATH;
     return url.c_str();

@@ -4,7 +4,8 @@
 #define PATCH_LIST_PATH "/qx_patchlist_win32"
 
 // The full address: the build's scheme (http unless built for https) + "://" + the build's
-// patch-list host + PATCH_LIST_PATH.
+// patch-list host + PATCH_LIST_PATH, unless the test-only setting QXWEB_PATCHLIST_URL names
+// another address.
 const char* PatchListUrl();
 
 bool FetchPatchList();
