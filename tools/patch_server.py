@@ -26,8 +26,9 @@ twice, then answers); {"sequence": [rule1, rule2, ...]} applies rule1 to the fir
 rule2 to the second, and so on, and no rule after them.
 
 With --counts FILE the number of requests per path is kept in FILE as a JSON object, and under
-"bytes:<path>" the body bytes sent for it. With --log FILE every request is appended to FILE as
-one JSON object per line: method, path, range, if_range, status and the body bytes sent.
+"bytes:<path>" the body bytes sent for it (counted before they go out, so a client that has them
+finds them counted). With --log FILE every request is appended to FILE as one JSON object per
+line: method, path, range, if_range, status and the body bytes sent.
 --rate N sends every body at about N bytes per second (a "rate" rule of a path beats it), so that
 a download can be watched. --port 0 picks a free port; the port is printed and written to
 --port-file. A port that is taken ends the server at once with a message naming it (exit 3).
@@ -92,12 +93,17 @@ class RequestCounter:
             self._save()
             return count
 
+    def sending(self, url_path, count):
+        """Counts body bytes before they are handed to the connection, so that a client that has
+        received them already finds them counted."""
+        with self.lock:
+            key = "bytes:" + url_path
+            self.counts[key] = self.counts.get(key, 0) + count
+            self._save()
+
     def finished(self, record):
         """record: the request's method, path, range, if_range, status and bytes sent."""
         with self.lock:
-            key = "bytes:" + record["path"]
-            self.counts[key] = self.counts.get(key, 0) + record["sent"]
-            self._save()
             if self.log_path:
                 with open(self.log_path, "a", encoding="utf-8") as f:
                     f.write(json.dumps(record, ensure_ascii=False) + "\n")
@@ -235,6 +241,7 @@ class PatchHandler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(page)))
         self.end_headers()
         if send_body:
+            self.server.counter.sending(self.record["path"], len(page))
             self.wfile.write(page)
             self.record["sent"] = len(page)
 
@@ -277,6 +284,7 @@ class PatchHandler(http.server.BaseHTTPRequestHandler):
     def send_range(self, f, start, end, rule):
         if end <= start:
             return start
+        self.server.counter.sending(self.record["path"], end - start)
         if "rate" in rule:
             self.send_slowly(f, start, end, max(1, int(rule["rate"])))
         else:

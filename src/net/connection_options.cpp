@@ -5,31 +5,42 @@
 
 #include <cstdlib>
 
+#include "platform/test_setting.h"
+
 namespace {
 
-const long kConnectTimeoutSeconds = 15;
+const long kConnectTimeoutMs = 15000;
+const long kLowSpeedSeconds = 5;
 const long kMaxRedirects = 5;
 // Neither an address in the patch list nor a redirect may reach a local file or another protocol.
 const char kWebSchemes[] = "http,https";
-// Names a PEM file of certificate authorities to trust instead of the system's (tests set it
-// for an authority made for the test run). Certificates are verified either way.
-const char kCaFileVariable[] = "QXWEB_CA_FILE";
+
+// A test-only setting holding a positive number, else `fallback`.
+long TestNumber(const char* value, long fallback) {
+    const long number = value != nullptr ? std::strtol(value, nullptr, 10) : 0;
+    return number > 0 ? number : fallback;
+}
 
 }  // namespace
 
+long LowSpeedSeconds() {
+    return TestNumber(TestSetting("QXWEB_LOW_SPEED_TIME"), kLowSpeedSeconds);
+}
+
 void SetConnectionOptions(CURL* handle) {
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
+                     TestNumber(TestSetting("QXWEB_CONNECT_TIMEOUT_MS"), kConnectTimeoutMs));
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, kWebSchemes);
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, kWebSchemes);
-    const char* caFile = std::getenv(kCaFileVariable);
-    if (caFile != nullptr && *caFile != '\0') {
+    // Tests trust an authority made for the test run; certificates are verified either way.
+    if (const char* caFile = TestSetting("QXWEB_CA_FILE")) {
         curl_easy_setopt(handle, CURLOPT_CAINFO, caFile);
     }
 }
 
 void SetStallLimit(CURL* handle) {
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 5L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, LowSpeedSeconds());
 }

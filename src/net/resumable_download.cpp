@@ -12,6 +12,7 @@
 #include "net/http_callbacks.h"
 #include "net/transfer_listener.h"
 #include "net/transfer_outcome.h"
+#include "platform/test_setting.h"
 #include "platform/win32.h"
 
 namespace {
@@ -24,7 +25,6 @@ const int kMaxAttemptsWithoutProgress = 6;
 const int64_t kLeastProgressBytes = 64 * 1024;
 const unsigned kFirstPauseMs = 1000;
 const unsigned kLongestPauseMs = 8000;
-const char kPauseVariable[] = "QXWEB_RETRY_PAUSE_MS";
 
 bool IsTransientStatus(long status) {
     return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
@@ -286,8 +286,7 @@ AttemptVerdict JudgeAttempt(CURLcode result, long status, bool connected) {
 }
 
 unsigned RetryPauseMilliseconds(int retry) {
-    const char* configured = std::getenv(kPauseVariable);
-    if (configured != nullptr && *configured != '\0') {
+    if (const char* configured = TestSetting("QXWEB_RETRY_PAUSE_MS")) {
         return static_cast<unsigned>(std::strtoul(configured, nullptr, 10));
     }
     const int doublings = std::min(std::max(retry, 1) - 1, 3);

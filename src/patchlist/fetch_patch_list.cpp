@@ -9,6 +9,7 @@
 #include "fsutil/text.h"
 #include "net/http_client.h"
 #include "patchlist/patch_list.h"
+#include "platform/test_setting.h"
 #include "platform/win32.h"
 #include "signature/list_verification.h"
 #include "state/log.h"
@@ -70,6 +71,10 @@ bool FetchSignedList(const std::wstring& clientFolder, std::string& body,
 }  // namespace
 
 const char* PatchListUrl() {
+    // Tests point the program at a server of their own, on whatever port it got.
+    if (const char* testUrl = TestSetting("QXWEB_PATCHLIST_URL")) {
+        return testUrl;
+    }
     static const std::string url =
         std::string(QXWEB_PATCHLIST_SCHEME "://") + QXWEB_PATCHLIST_HOST PATCH_LIST_PATH;
     return url.c_str();

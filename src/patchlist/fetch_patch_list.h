@@ -21,7 +21,8 @@ class PatchListPrompts {
 };
 
 // The full address: the build's scheme (http unless built for https) + "://" + the build's
-// patch-list host + PATCH_LIST_PATH.
+// patch-list host + PATCH_LIST_PATH, unless the test-only setting QXWEB_PATCHLIST_URL names
+// another address.
 const char* PatchListUrl();
 
 // Up to three attempts, each failure followed by its box and the retry question. An attempt

@@ -5,7 +5,6 @@ server, with the publisher's hash line in the patch list unless told otherwise."
 import hashlib
 import os
 import random
-import socket
 
 import qxweb
 from qxweb import patch_line, patch_list
@@ -13,8 +12,9 @@ from repair_case import PATCH_FILES, with_folder_entries
 
 ARCHIVE_PATH = "/p/1.0.1.zip"
 ARCHIVE_NAME = "1.0.1.zip"
-# Short pauses between attempts; the release program waits 1, 2, 4, 8, 8 s.
-FAST_RETRIES = {"QXWEB_RETRY_PAUSE_MS": "50"}
+# Short pauses between attempts (the release program waits 1, 2, 4, 8, 8 s) and a stall given up
+# after two seconds instead of five.
+FAST_RETRIES = {"QXWEB_RETRY_PAUSE_MS": "50", "QXWEB_LOW_SPEED_TIME": "2"}
 DOWNLOAD_ERROR = "下载Patch网络异常，错误信息："
 IDC_PROGRESS = 1001
 
@@ -93,8 +93,3 @@ def log_text(client):
     with open(path, "rb") as f:
         return f.read().decode("utf-8", "replace")
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]

@@ -1,9 +1,11 @@
 """Shared helpers of the end-to-end tests: a client folder holding the real program, a scripted run
-of it with its transcript read back, the bundled patch server on the build's fixed port, and a zip
+of it with its transcript read back, the bundled patch server on a port of its own, and a zip
 builder for patch archives. Standard library only.
 
 The program under test is env QXWEB_BIN; the patch-list host fixed into it is env QXWEB_TEST_HOST
-(127.0.0.1:<port>); tools/patch_server.py is found through env QXWEB_TOOLS_DIR.
+(127.0.0.1:<port>); tools/patch_server.py is found through env QXWEB_TOOLS_DIR. Every server
+listens on a port the system picked, and each run is told where its patch list is with the
+test-only setting QXWEB_PATCHLIST_URL, so test files run in parallel without meeting.
 """
 
 import json
@@ -38,6 +40,40 @@ exit 0
 def test_port():
     """The port of the patch-list host fixed into the program."""
     return int(TEST_HOST.rsplit(":", 1)[1])
+
+
+class _RefusingPort:
+    """A port of 127.0.0.1 bound for the life of the test process but never listening: every
+    connection to it is refused, as to a patch-list server that is down."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.port = self.socket.getsockname()[1]
+
+
+_REFUSING = _RefusingPort()
+# The patch-list addresses of the servers that serve one, oldest first; a run fetches its list
+# from the first (a second server of a test serves archives only).
+_list_urls = []
+
+
+def serve_patch_list_at(url):
+    """Makes url the patch list of the runs to come, unless another server already serves it."""
+    _list_urls.append(url)
+
+
+def stop_serving_patch_list_at(url):
+    if url in _list_urls:
+        _list_urls.remove(url)
+
+
+def patch_list_url():
+    """Where the next run fetches its patch list: the first server that serves one, else a port
+    that refuses every connection."""
+    if _list_urls:
+        return _list_urls[0]
+    return "http://127.0.0.1:%d%s" % (_REFUSING.port, PATCH_LIST_PATH)
 
 
 def winpath(path):
@@ -256,6 +292,7 @@ class Run:
             "QXWEB_PREFIX": client.prefix,
             "XDG_RUNTIME_DIR": client.runtime,
             "QXWEB_TRANSCRIPT": self.transcript,
+            "QXWEB_PATCHLIST_URL": patch_list_url(),
         })
         if answers is not None:
             full_env["QXWEB_ANSWERS"] = ",".join(answers)
@@ -320,15 +357,14 @@ def wait_until(condition, timeout=30, what="a condition"):
 
 
 class PatchServer:
-    """tools/patch_server.py on the fixed port of the build's patch-list host, serving a root
-    folder of its own. Use as a context manager, or call stop(). tls=(certificate, key) serves
-    HTTPS instead."""
+    """tools/patch_server.py on a port the system picks, serving a root folder of its own; the
+    first one running serves the runs' patch list (serve_patch_list_at). Use as a context
+    manager, or call stop(). tls=(certificate, key) serves HTTPS instead."""
 
-    def __init__(self, root=None, port=None, tls=None):
+    def __init__(self, root=None, tls=None):
         self.state = tempfile.mkdtemp(prefix="qxweb-server-")
         self.root = root or os.path.join(self.state, "root")
         os.makedirs(self.root, exist_ok=True)
-        self.port = test_port() if port is None else port
         self.scheme = "https" if tls else "http"
         self.rules_path = os.path.join(self.state, "rules.json")
         self.counts_path = os.path.join(self.state, "counts.json")
@@ -338,16 +374,16 @@ class PatchServer:
         tls_args = ["--cert", tls[0], "--key", tls[1]] if tls else []
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(TOOLS_DIR, "patch_server.py"), "--root", self.root,
-             "--port", str(self.port), "--rules", self.rules_path, "--counts", self.counts_path,
+             "--port", "0", "--rules", self.rules_path, "--counts", self.counts_path,
              "--log", self.log_path, "--quiet"] + tls_args,
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        wait_until(self._listening, what="the patch server on port %d" % self.port)
-
-    def _listening(self):
-        if self.proc.poll() is not None:
-            raise AssertionError("patch server ended: " + self.proc.stderr.read().decode())
-        with socket.socket() as s:
-            return s.connect_ex(("127.0.0.1", self.port)) == 0
+        # The server prints its port once it listens.
+        line = self.proc.stdout.readline().decode().strip()
+        if not line.isdigit():
+            self.proc.wait()
+            raise AssertionError("patch server did not start: " + self.proc.stderr.read().decode())
+        self.port = int(line)
+        serve_patch_list_at(self.url(PATCH_LIST_PATH))
 
     def url(self, path):
         return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
@@ -392,6 +428,7 @@ class PatchServer:
             return 0
 
     def stop(self):
+        stop_serving_patch_list_at(self.url(PATCH_LIST_PATH))
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:

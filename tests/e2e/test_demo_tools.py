@@ -54,8 +54,8 @@ class DemoPatchSet(unittest.TestCase):
     def test_the_bulky_demo_set_repairs_the_demo_client(self):
         out = tempfile.mkdtemp(prefix="qxweb-demo-")
         self.addCleanup(shutil.rmtree, out, ignore_errors=True)
-        make_demo.make_server(os.path.join(out, "server"), qxweb.TEST_HOST, bulk=3)
-        with qxweb.PatchServer(root=os.path.join(out, "server")):
+        with qxweb.PatchServer(root=os.path.join(out, "server")) as server:
+            make_demo.make_server(server.root, "127.0.0.1:%d" % server.port, bulk=3)
             client = qxweb.ClientFolder(self, version=make_demo.LOCAL_VERSION,
                                         documents=make_demo.old_documents(bulk=3))
             result = qxweb.run(client, answers=[], dialog=["press"])

@@ -11,7 +11,7 @@ import unittest
 
 import qxweb
 from download_case import (ARCHIVE_NAME, ARCHIVE_PATH, DOWNLOAD_ERROR, IDC_PROGRESS, bar_positions,
-                           documents_after, free_port, https_env, log_text, patch_files, range_start,
+                           documents_after, https_env, log_text, patch_files, range_start,
                            ranges, repair, serve_list, serve_patch, sha256_line, write_archive)
 from qxweb import PatchServer
 from repair_case import (DOWNLOAD_FAILED, EXTRACT_FAILED, IDC_HINT, IDC_STATUS, OLD_DOCUMENTS,
@@ -247,7 +247,7 @@ class Https(unittest.TestCase):
         self.certificates = TestCertificates(folder)
         self.server = PatchServer()  # the patch list, over http as built
         self.addCleanup(self.server.stop)
-        self.secure = PatchServer(root=self.server.root, port=free_port(),
+        self.secure = PatchServer(root=self.server.root,
                                   tls=(self.certificates.server_cert, self.certificates.server_key))
         self.addCleanup(self.secure.stop)
         self.files = patch_files()

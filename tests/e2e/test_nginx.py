@@ -13,8 +13,8 @@ import tempfile
 import unittest
 
 import qxweb
-from download_case import (ARCHIVE_NAME, DOWNLOAD_ERROR, FAST_RETRIES, documents_after, free_port,
-                           https_env, patch_files, serve_list, sha256_line, write_archive)
+from download_case import (ARCHIVE_NAME, DOWNLOAD_ERROR, FAST_RETRIES, documents_after, https_env,
+                           patch_files, serve_list, sha256_line, write_archive)
 from qxweb import wait_until
 from repair_case import (DOWNLOAD_FAILED, IDC_HINT, OLD_DOCUMENTS, PATCH_LIST_FAILED, REPAIRED_HINT,
                          documents, make_client)
@@ -71,17 +71,33 @@ http {{
 """
 
 
+def unused_port():
+    """A port that was free a moment ago: nginx cannot listen on port 0 and say which it got."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 class Nginx:
-    """nginx serving root on the build's patch-list port (HTTP) and on a free port (HTTPS)."""
+    """nginx serving root over HTTP and HTTPS on two free ports, the HTTP one serving the runs'
+    patch list. A port taken between its choice and nginx's start is chosen again."""
 
     def __init__(self, root, certificates):
         self.state = tempfile.mkdtemp(prefix="qxweb-nginx-")
         self.root = root
-        self.http_port = qxweb.test_port()
-        self.https_port = free_port()
+        for attempt in range(5):
+            if self._start(certificates):
+                break
+        else:
+            raise AssertionError("nginx found no free ports: " + self.error)
+        qxweb.serve_patch_list_at(self.url(qxweb.PATCH_LIST_PATH))
+
+    def _start(self, certificates):
+        """Starts nginx on two fresh ports; False when one of them was taken meanwhile."""
+        self.http_port, self.https_port = unused_port(), unused_port()
         config = os.path.join(self.state, "nginx.conf")
         with open(config, "w") as f:
-            f.write(CONFIG.format(state=self.state, root=root, http_port=self.http_port,
+            f.write(CONFIG.format(state=self.state, root=self.root, http_port=self.http_port,
                                   https_port=self.https_port, patch_list=qxweb.PATCH_LIST_PATH,
                                   cert=certificates.server_cert,
                                   key=certificates.server_key,
@@ -93,10 +109,18 @@ class Nginx:
                                      stderr=subprocess.PIPE)
         for port in (self.http_port, self.https_port):
             wait_until(lambda: self._listening(port), what="nginx on port %d" % port)
+            if self.proc.poll() is not None:
+                self.error = self.proc.stderr.read().decode()
+                self.proc.stderr.close()
+                if "Address already in use" not in self.error:
+                    raise AssertionError("nginx ended: " + self.error)
+                return False
+        return True
 
     def _listening(self, port):
+        """True once port listens, or once nginx has ended (the caller looks which)."""
         if self.proc.poll() is not None:
-            raise AssertionError("nginx ended: " + self.proc.stderr.read().decode())
+            return True
         with socket.socket() as s:
             return s.connect_ex(("127.0.0.1", port)) == 0
 
@@ -137,6 +161,7 @@ class Nginx:
         open(os.path.join(self.state, "access.log"), "w").close()
 
     def stop(self):
+        qxweb.stop_serving_patch_list_at(self.url(qxweb.PATCH_LIST_PATH))
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             self.proc.wait(timeout=10)

@@ -1,5 +1,6 @@
 """The Windows build's own tools: the icon the build draws is a well-formed .ico, and the check of
-the cross-built program rejects one that needs a DLL Windows does not ship or lacks a resource.
+the cross-built program rejects one that needs a DLL Windows does not ship, holds the name of a
+test-only setting or lacks a resource.
 The program checks need the MinGW-w64 cross compiler and are skipped where it is not installed.
 """
 
@@ -17,9 +18,12 @@ MAKE_ICON = os.path.join(TOOLS, "windows", "make_icon.py")
 CHECK_EXE = os.path.join(TOOLS, "windows", "check_exe.sh")
 HOST = "x86_64-w64-mingw32"
 
-# TLS names the libcurl TLS backend whose version text the check looks for.
+# TLS names the libcurl TLS backend whose version text the check looks for; NARROW and WIDE are
+# texts the program holds (the real program's mutex name by default).
 PROGRAM = ("#include <zlib.h>\n#include <stdio.h>\n"
-           "int main(void) { puts(zlibVersion()); puts(TLS); return 0; }\n")
+           "int main(void) { puts(zlibVersion()); puts(TLS); puts(NARROW); _putws(WIDE);"
+           " return 0; }\n")
+MUTEX_NAME = 'L"__QXWEB_HELPER_MUTEX_NAME__"'
 MANIFEST = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
             '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>\n')
 RESOURCES = {
@@ -105,13 +109,15 @@ class ExeCheck(unittest.TestCase):
         with open(os.path.join(self.folder, name), "w", encoding="utf-8") as out:
             out.write(text)
 
-    def build(self, resources, static=True, tls="libcurl/7.88.1 Schannel"):
-        """A small program with the named resources and a libcurl version text; its path."""
+    def build(self, resources, static=True, tls="libcurl/7.88.1 Schannel", narrow='""',
+              wide=MUTEX_NAME):
+        """A small program with the named resources, a libcurl version text and the given C string
+        literals; its path."""
         self.write("app.rc", "".join(RESOURCES[name] for name in resources))
         subprocess.run([HOST + "-windres", "app.rc", "-O", "coff", "-o", "app.res.o"],
                        check=True, cwd=self.folder)
-        command = [HOST + "-gcc", '-DTLS="%s"' % tls, "main.c", "app.res.o", "-o", "app.exe",
-                   "-lz"]
+        command = [HOST + "-gcc", '-DTLS="%s"' % tls, "-DNARROW=" + narrow, "-DWIDE=" + wide,
+                   "main.c", "app.res.o", "-o", "app.exe", "-lz"]
         subprocess.run(command + (["-static"] if static else []), check=True, cwd=self.folder)
         return os.path.join(self.folder, "app.exe")
 
@@ -131,6 +137,13 @@ class ExeCheck(unittest.TestCase):
         result = self.check(self.build(RESOURCES, tls="libcurl/7.88.1"))
         self.assertEqual(1, result.returncode)
         self.assertIn("Schannel", result.stderr)
+
+    def test_program_holding_a_test_only_setting_fails_naming_it(self):
+        for narrow, wide in (('"QXWEB_CA_FILE"', MUTEX_NAME), ('""', 'L"QXWEB_CA_FILE"')):
+            with self.subTest(narrow=narrow, wide=wide):
+                result = self.check(self.build(RESOURCES, narrow=narrow, wide=wide))
+                self.assertEqual(1, result.returncode)
+                self.assertIn("test-only settings: QXWEB_CA_FILE", result.stderr)
 
     def test_program_missing_a_resource_fails(self):
         for missing, message in (("icon", "group icon"), ("dialog", "dialog template 102"),

@@ -53,39 +53,31 @@ bool ChildExited(int pid) {
 
 }  // namespace
 
-TestServer::TestServer(int port) : root_(state_.host("root")) {
+TestServer::TestServer() : root_(state_.host("root")) {
     fs::create_directories(root_);
-    Start(port);
+    Start();
 }
 
-TestServer::TestServer(const std::string& root, int port) : root_(root) {
-    Start(port);
+TestServer::TestServer(const std::string& root) : root_(root) {
+    Start();
 }
 
 TestServer::~TestServer() {
     Stop();
 }
 
-void TestServer::Start(int port) {
+void TestServer::Start() {
     WriteRules();
-    // A fixed port may still be held by another test's server (tests can run in parallel):
-    // wait for it to come free rather than fail.
-    for (int attempt = 0; attempt < 240; ++attempt) {
-        if (Spawn(port) != SpawnResult::PortBusy) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
-    ADD_FAILURE() << "port " << port << " stayed in use";
+    Spawn();
 }
 
-TestServer::SpawnResult TestServer::Spawn(int port) {
+void TestServer::Spawn() {
     const std::string script = std::string(QX_TOOLS_DIR) + "/patch_server.py";
     const std::string portFile = state_.host("port");
     const std::string logFile = state_.host("server.log");
     std::vector<std::string> args = {QX_PYTHON,     script,
                                      "--root",      root_,
-                                     "--port",      std::to_string(port),
+                                     "--port",      "0",
                                      "--port-file", portFile,
                                      "--rules",     state_.host("rules.json"),
                                      "--counts",    state_.host("counts.json")};
@@ -106,7 +98,7 @@ TestServer::SpawnResult TestServer::Spawn(int port) {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         ADD_FAILURE() << "cannot start " << script << ": " << rc;
-        return SpawnResult::Failed;
+        return;
     }
     pid_ = pid;
 
@@ -115,21 +107,16 @@ TestServer::SpawnResult TestServer::Spawn(int port) {
         std::string text = ReadHostFile(portFile);
         if (!text.empty() && text.back() == '\n') {
             port_ = std::atoi(text.c_str());
-            return SpawnResult::Listening;
+            return;
         }
         if (ChildExited(pid_)) {
             pid_ = 0;
-            std::string log = ReadHostFile(logFile);
-            if (port != 0 && log.find("Address already in use") != std::string::npos) {
-                return SpawnResult::PortBusy;
-            }
-            ADD_FAILURE() << "patch server exited: " << log;
-            return SpawnResult::Failed;
+            ADD_FAILURE() << "patch server exited: " << ReadHostFile(logFile);
+            return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ADD_FAILURE() << "patch server did not report its port";
-    return SpawnResult::Failed;
 }
 
 void TestServer::Stop() {
@@ -198,12 +185,6 @@ int TestServer::RequestCount(const std::string& path) const {
     const std::string key = JsonQuoted(path) + ": ";
     size_t at = counts.find(key);
     return at == std::string::npos ? 0 : std::atoi(counts.c_str() + at + key.size());
-}
-
-int PatchListPort() {
-    const std::string host = QX_PATCHLIST_HOST;
-    size_t colon = host.rfind(':');
-    return colon == std::string::npos ? 80 : std::atoi(host.c_str() + colon + 1);
 }
 
 }  // namespace qxtest

@@ -11,10 +11,10 @@ namespace qxtest {
 
 class TestServer {
   public:
-    // Serves `root`; with no root, an empty folder of its own (see Root()). Port 0 lets the
-    // system pick a free port.
-    explicit TestServer(int port = 0);
-    explicit TestServer(const std::string& root, int port = 0);
+    // Serves `root`; with no root, an empty folder of its own (see Root()). The system picks a
+    // free port, so servers of tests running in parallel never meet.
+    TestServer();
+    explicit TestServer(const std::string& root);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -39,9 +39,8 @@ class TestServer {
     int RequestCount(const std::string& path) const;
 
   private:
-    enum class SpawnResult { Listening, PortBusy, Failed };
-    void Start(int port);
-    SpawnResult Spawn(int port);
+    void Start();
+    void Spawn();
     void Stop();
     void WriteRules() const;
 
@@ -51,8 +50,5 @@ class TestServer {
     int pid_ = 0;
     int port_ = 0;
 };
-
-// The port of the patch-list host that the program under test was built with.
-int PatchListPort();
 
 }  // namespace qxtest

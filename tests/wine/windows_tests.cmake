@@ -34,3 +34,6 @@ endfunction()
 
 qx_windows_unit_tests(fsutil qx_fsutil)
 qx_windows_unit_tests(winapi qx_platform)
+# The message-order test's dialog template, compiled into its program as resources are.
+target_sources(test_winapi PRIVATE
+  ${CMAKE_CURRENT_SOURCE_DIR}/unit/winapi/resources/message_order_dialog.rc)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program: the dependencies first (built once into their cache), then the
-# folder build-win with the MinGW-w64 toolchain file, warnings as errors; then checks the program
-# needs no DLL beyond the system's and carries its resources.
+# folder build-win with the MinGW-w64 toolchain file, warnings as errors and no test-only settings;
+# then checks the program needs no DLL beyond the system's, reads no test-only setting and carries
+# its resources.
 #
 #   build.sh [extra cmake -D options...]   e.g. -DQXWEB_PATCHLIST_HOST=patch.example:80
 #   QXWEB_WIN_BUILD  the build folder (default: build-win in the source tree)
@@ -26,6 +27,6 @@ fi
 cmake -S "$ROOT" -B "$BUILD" "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DQXWEB_WIN_DEPS="$DEPS" -DCMAKE_BUILD_TYPE=Release \
-    -DQXWEB_TESTS=OFF -DQXWEB_WERROR=ON "$@"
+    -DQXWEB_TESTS=OFF -DQXWEB_TEST_SETTINGS=OFF -DQXWEB_WERROR=ON "$@"
 cmake --build "$BUILD" --target qxwebhelper -j"${QXWEB_JOBS:-2}"
 "$ROOT/tools/windows/check_exe.sh" "$BUILD/qxwebhelper.exe"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks a cross-built qxwebhelper.exe: it imports only DLLs that every Windows system ships
 # (static C++ runtime, static libcurl/zlib/minizip), its libcurl speaks HTTPS through the system's
-# Schannel, and it carries its resources: the icon, the dialog template 102, the version record
-# and the manifest.
+# Schannel, it reads no test-only setting (no "QXWEB_" name is in it but its single-instance
+# mutex's), and it carries its resources: the icon, the dialog template 102, the version record and
+# the manifest.
 #
 #   check_exe.sh PATH/TO/qxwebhelper.exe
 set -euo pipefail
@@ -25,6 +26,16 @@ check_tls() {
     grep -aq 'Schannel' "$1" || fail "$1 cannot speak HTTPS: its libcurl was built without Schannel"
 }
 
+# Test-only settings are environment variables named QXWEB_...; a program built without them
+# holds none of the names, narrow or UTF-16. The mutex "__QXWEB_HELPER_MUTEX_NAME__" is no setting.
+check_no_test_settings() {
+    local names
+    names=$( { $HOST-strings -a "$1"; $HOST-strings -a -e l "$1"; } |
+        grep -o 'QXWEB_[A-Za-z0-9_]*' | grep -vx 'QXWEB_HELPER_MUTEX_NAME__' | sort -u |
+        tr '\n' ' ') || true
+    [ -z "$names" ] || fail "$1 reads test-only settings: ${names% }"
+}
+
 check_resources() {
     local exe="$1" listing kind
     listing=$($HOST-windres -J coff -i "$exe" -O rc 2>/dev/null) ||
@@ -40,8 +51,9 @@ main() {
     [ -f "$1" ] || fail "$1: no such file"
     check_imports "$1"
     check_tls "$1"
+    check_no_test_settings "$1"
     check_resources "$1"
-    printf 'check_exe: %s: system DLLs only, HTTPS over Schannel, resources present\n' "$1"
+    printf 'check_exe: %s: system DLLs only, HTTPS over Schannel, no test-only settings, resources present\n' "$1"
 }
 
 main "$@"

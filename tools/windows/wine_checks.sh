@@ -58,10 +58,12 @@ build_program() {
 
 # The test programs need the posix thread model (the tests' helpers may use std::thread), so
 # they have a build folder of their own; only the small fsutil and state libraries are built twice.
+# They read the test-only settings; the program checked here is the one users get, which does not.
 build_tests() {
     cmake -S "$ROOT" -B "$BUILD/tests" \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
         -DQXWEB_MINGW_THREADS=posix -DCMAKE_BUILD_TYPE=Release -DQXWEB_TESTS=ON \
+        -DQXWEB_TEST_SETTINGS=ON \
         -DQXWEB_WERROR=ON -DQXWEB_PATCHLIST_HOST="127.0.0.1:$PORT" >/dev/null
     nice -n 10 cmake --build "$BUILD/tests" --target test_fsutil test_winapi -j"$JOBS"
 }

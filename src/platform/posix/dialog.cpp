@@ -1,9 +1,9 @@
-// The modal dialog: DialogBoxParamW and its loop, the dialog's message queue, SendMessageW,
-// PostMessageW and EndDialog. Messages sent from other threads and posted messages share one
-// queue in arrival order, so a thread that posts and then sends has both handled in that order.
-// The loop never spins: it sleeps on UiWake() until a message, a key, a change of the program's
-// threads or EndDialog arrives. In scripted mode (QXWEB_DIALOG, or no terminal) the loop also plays
-// the script's actions when the queue is empty.
+// The modal dialog: DialogBoxParamW and its loop, the dialog's message queues, SendMessageW,
+// PostMessageW, GetQueueStatus and EndDialog. As on Windows, a message sent from another thread is
+// delivered before any posted message still waiting, however long that one has waited. The loop
+// never spins: it sleeps on UiWake() until a message, a key, a change of the program's threads or
+// EndDialog arrives. In scripted mode (QXWEB_DIALOG, or no terminal) the loop also plays the
+// script's actions when the queue is empty.
 #include <deque>
 #include <map>
 #include <thread>
@@ -33,7 +33,8 @@ struct QueueItem {
 struct DialogRun {
     HWND dialog = nullptr;
     std::thread::id thread;
-    std::deque<QueueItem> queue;
+    std::deque<QueueItem> sent;   // calls from other threads, each waited for by its caller
+    std::deque<QueueItem> queue;  // posted messages and keys
     bool ended = false;
     bool closed = false;  // the loop is over: nothing more is accepted
     INT_PTR result = 0;
@@ -187,6 +188,18 @@ Step NextScriptStepLocked(const DialogRun& run, Script& script) {
     return Step::Wait;
 }
 
+bool NothingWaiting(const DialogRun& run) {
+    return run.sent.empty() && run.queue.empty();
+}
+
+// Sent messages first, then the posted ones in their order, as GetMessage retrieves them.
+QueueItem TakeNext(DialogRun& run) {
+    std::deque<QueueItem>& from = run.sent.empty() ? run.queue : run.sent;
+    QueueItem item = std::move(from.front());
+    from.pop_front();
+    return item;
+}
+
 // The terminal picture is redrawn when the queue has drained, and at least every few messages
 // while a stream of them keeps it busy, so progress floods do not flood the terminal.
 constexpr int kMessagesPerRedraw = 32;
@@ -197,7 +210,7 @@ void RunModalLoop(DialogRun& run, Script& script) {
     while (!run.ended) {
         Step step = Step::Wait;
         QueueItem item;
-        if (script.terminal && (run.queue.empty() || sinceRedraw >= kMessagesPerRedraw)) {
+        if (script.terminal && (NothingWaiting(run) || sinceRedraw >= kMessagesPerRedraw)) {
             sinceRedraw = 0;
             if (TakeDirtyLocked()) {
                 lock.unlock();
@@ -206,9 +219,8 @@ void RunModalLoop(DialogRun& run, Script& script) {
                 continue;
             }
         }
-        if (!run.queue.empty()) {
-            item = std::move(run.queue.front());
-            run.queue.pop_front();
+        if (!NothingWaiting(run)) {
+            item = TakeNext(run);
             ++sinceRedraw;
         } else {
             step = NextScriptStepLocked(run, script);
@@ -232,11 +244,10 @@ void RunModalLoop(DialogRun& run, Script& script) {
 // After the loop: callers still waiting get their calls back undelivered, posted messages drop.
 void CloseRunLocked(DialogRun& run) {
     run.closed = true;
-    for (QueueItem& item : run.queue) {
-        if (item.caller) {
-            item.caller->done = true;
-        }
+    for (QueueItem& item : run.sent) {
+        item.caller->done = true;
     }
+    run.sent.clear();
     run.queue.clear();
     UiWake().notify_all();
 }
@@ -336,7 +347,7 @@ bool CallOnWindowThread(HWND hwnd, const std::function<LRESULT()>& task, LRESULT
                        UiWake().notify_all();
                    },
                    caller};
-    run->queue.push_back(std::move(item));
+    run->sent.push_back(std::move(item));
     UiWake().notify_all();
     UiWake().wait(lock, [&] { return caller->done; });
     if (!caller->delivered) {
@@ -432,4 +443,18 @@ BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> lock(UiMutex());
     QueueItem item{[hWnd, Msg, wParam, lParam] { Deliver(hWnd, Msg, wParam, lParam); }, nullptr};
     return QueueForWindowLocked(hWnd, std::move(item)) ? TRUE : FALSE;
+}
+
+DWORD GetQueueStatus(UINT flags) {
+    std::lock_guard<std::mutex> lock(UiMutex());
+    UINT waiting = 0;
+    for (const auto& entry : Runs()) {
+        const DialogRun& run = *entry.second;
+        if (run.thread == std::this_thread::get_id() && !run.closed) {
+            waiting |=
+                (run.sent.empty() ? 0 : QS_SENDMESSAGE) | (run.queue.empty() ? 0 : QS_POSTMESSAGE);
+        }
+    }
+    waiting &= flags;
+    return static_cast<DWORD>(MAKELONG(waiting, waiting));
 }

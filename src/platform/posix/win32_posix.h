@@ -467,6 +467,11 @@ BOOL IsWindowVisible(HWND hWnd);
 BOOL IsWindowEnabled(HWND hWnd);
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+#define QS_POSTMESSAGE 0x0008
+#define QS_SENDMESSAGE 0x0040
+// The kinds (of those asked) that wait for the calling thread's dialog, in both words: the layer
+// keeps no record of what was new since the last look.
+DWORD GetQueueStatus(UINT flags);
 
 // GDI: the dialog paints its panel with these; on Linux they only keep objects alive.
 HFONT CreateFontW(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight,

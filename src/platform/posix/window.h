@@ -57,8 +57,9 @@ Window* PushButtonLocked(const Window& dialog);
 
 // ---- Dialog thread ----
 // Runs `task` on the thread of the dialog that `hwnd` belongs to and returns true with its result:
-// at once when called on that thread, otherwise queued in order with the dialog's messages and
-// waited for. False (ERROR_INVALID_WINDOW_HANDLE) when the window or its dialog's loop is gone.
+// at once when called on that thread, otherwise delivered before the dialog's posted messages, in
+// the order the calls came, and waited for. False (ERROR_INVALID_WINDOW_HANDLE) when the window or
+// its dialog's loop is gone.
 bool CallOnWindowThread(HWND hwnd, const std::function<LRESULT()>& task, LRESULT* result);
 
 // What a control does with a message its dialog thread delivers to it (WM_SETTEXT, PBM_SETPOS,

@@ -1,5 +1,5 @@
-// Patch-list retrieval against a server on the build's patch-list port: the retry questions,
-// the number of transfers, and the list that a successful transfer leaves behind.
+// Patch-list retrieval against a server of the test's own (QXWEB_PATCHLIST_URL): the retry
+// questions, the number of transfers, and the list that a successful transfer leaves behind.
 #include <string>
 #include <vector>
 
@@ -17,7 +17,8 @@ const Box kRetryQuestion{"下载异常", "获取更新列表失败，是否需�
 
 class FetchPatchListTest : public NetTest {
   protected:
-    TestServer server_{PatchListPort()};
+    TestServer server_;
+    ScopedEnv listUrl_{"QXWEB_PATCHLIST_URL", server_.Url(kList)};
 
     std::vector<std::string> Buttons() const {
         std::vector<std::string> buttons;

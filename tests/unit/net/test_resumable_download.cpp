@@ -69,8 +69,9 @@ TEST_F(ResumableDownloadTest, ABodyCutShortIsContinuedWhereItStopped) {
     }
 }
 
-// Waits about five seconds: the low-speed limit ends the stalled attempt.
+// The low-speed limit, shortened to a second, ends the stalled attempt.
 TEST_F(ResumableDownloadTest, AStallMidBodyIsContinuedAfterTheLowSpeedLimit) {
+    ScopedEnv lowSpeedWindow("QXWEB_LOW_SPEED_TIME", "1");
     const std::string body = Archive();
     Serve(body, R"({"sequence": [{"stall": 60, "stall_at": 0.4}]})");
     EXPECT_EQ(Download(), "");
