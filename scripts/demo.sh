@@ -64,8 +64,11 @@ fi
 public_key="$(sed -n 2p "$keys/demo.pub")"
 key_id="$(sed -n '1s/.*public key //p' "$keys/demo.pub")"
 
-build="$root/build/release"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${port_option[@]}" \
+# A build folder of the demo's own: the key and the port built into the demo's program must not
+# reach the build the tests run.
+build="$root/build/demo-program"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQXWEB_TESTS=OFF \
+  -DQXWEB_BENCH=OFF "${port_option[@]}" \
   -DQXWEB_LIST_PUBLIC_KEY="$public_key" >/dev/null
 host="$(sed -n 's/^QXWEB_PATCHLIST_HOST:STRING=//p' "$build/CMakeCache.txt")"
 port="${host##*:}"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-// The key built in with the CMake variable QXWEB_LIST_PUBLIC_KEY; in the Linux build the test
-// setting of the same name replaces it when set (set but empty: no key). Empty: lists are not
-// checked.
+// The key built in with the CMake variable QXWEB_LIST_PUBLIC_KEY; in a build that reads test
+// settings (the Linux build) the setting of the same name replaces it when set. Empty: lists are
+// not checked.
 std::string ListPublicKeyText();

@@ -37,6 +37,14 @@ exit 0
 """
 
 
+def unused_port():
+    """A port that was free a moment ago, for a server that cannot listen on port 0 and say which
+    it got (nginx)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 def test_port():
     """The port of the patch-list host fixed into the program."""
     return int(TEST_HOST.rsplit(":", 1)[1])

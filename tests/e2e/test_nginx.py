@@ -71,13 +71,6 @@ http {{
 """
 
 
-def unused_port():
-    """A port that was free a moment ago: nginx cannot listen on port 0 and say which it got."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Nginx:
     """nginx serving root over HTTP and HTTPS on two free ports, the HTTP one serving the runs'
     patch list. A port taken between its choice and nginx's start is chosen again."""
@@ -94,7 +87,7 @@ class Nginx:
 
     def _start(self, certificates):
         """Starts nginx on two fresh ports; False when one of them was taken meanwhile."""
-        self.http_port, self.https_port = unused_port(), unused_port()
+        self.http_port, self.https_port = qxweb.unused_port(), qxweb.unused_port()
         config = os.path.join(self.state, "nginx.conf")
         with open(config, "w") as f:
             f.write(CONFIG.format(state=self.state, root=self.root, http_port=self.http_port,

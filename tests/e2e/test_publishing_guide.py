@@ -144,13 +144,13 @@ class WorkedExample(unittest.TestCase):
         self.assertEqual(self.guide.gate_on_first_build, problems(done.stdout), done.stdout)
 
     def test_the_guides_nginx_block_serves_the_set_to_the_program(self):
-        """nginx listens on the port built into the program, which older builds need."""
-        origin = "http://" + qxweb.TEST_HOST
+        port = qxweb.unused_port()
+        origin = "http://127.0.0.1:%d" % port
         self.publish(self.guide.patch_list.replace(EXAMPLE_HOST, origin), self.guide.archives)
         served = os.path.join(self.work, "served")
         shutil.copytree(self.set, served)
-        self.start_nginx(self.guide.nginx.replace("listen 80;", "listen %s;" % qxweb.TEST_HOST)
-                         .replace("/srv/qxweb/my-patch-set", served))
+        self.start_nginx(self.guide.nginx.replace("listen 80;", "listen 127.0.0.1:%d;" % port)
+                         .replace("/srv/qxweb/my-patch-set", served), port)
         done = self.gate("--server", origin, "--version", "1.2.0")
         self.assertEqual(0, done.returncode, done.stdout + done.stderr)
         self.assertIn("Documents holds the release tree", done.stdout)
@@ -161,7 +161,7 @@ class WorkedExample(unittest.TestCase):
         self.assertEqual(["problem: %s/qx_patchlist_win32 is not the set's qx_patchlist_win32"
                           % origin], problems(done.stdout))
 
-    def start_nginx(self, server_block):
+    def start_nginx(self, server_block, port):
         state = tempfile.mkdtemp(prefix="qxweb-nginx-")
         self.addCleanup(shutil.rmtree, state, ignore_errors=True)
         config = os.path.join(state, "nginx.conf")
@@ -173,7 +173,6 @@ class WorkedExample(unittest.TestCase):
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.PIPE)
         self.addCleanup(self.stop_nginx, proc)
-        port = qxweb.test_port()
 
         def listening():
             if proc.poll() is not None:

@@ -193,10 +193,8 @@ class Repairs(GateCase):
                 done = self.gate(change, "--version", "1.0.1", env=self.ENV)
                 self.assertProblem(text, done)
 
+    # The port built into the program is taken by another program: the trial does not need it.
     def test_the_trial_server_takes_any_port(self):
-        with open(qxweb.BIN, "rb") as f:
-            if b"QXWEB_PATCHLIST_URL" not in f.read():
-                self.skipTest("the program takes its list only from the host built into it")
         with socket.socket() as taken:
             taken.bind(("127.0.0.1", qxweb.test_port()))
             taken.listen()

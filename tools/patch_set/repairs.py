@@ -56,12 +56,12 @@ class Repairs:
         else:
             root = os.path.join(self.work, "server")
             shutil.copytree(self.args.folder, root)
-            self.server = trial.BundledServer(root, trial.bundled_server_port(self.program),
+            self.server = trial.BundledServer(root, 0,
                                               self.args.rate,
                                               os.path.join(self.work, "requests.jsonl"))
             origin = self.server.origin
             key = self._localise(os.path.join(root, PATCH_LIST), origin, trusted_comment)
-        settings = trial.list_address_env(self.program, origin)
+        settings = trial.list_address_env(origin)
         if key:
             settings[trial.KEY_SETTING] = key
         return trial.program_environment(bool(self.args.server), **settings)

@@ -54,36 +54,10 @@ class Program:
                              "build/release) or name the program with --binary" % build)
         return cls(os.path.join(build, "qxwebhelper"), found.group(1) if found else None)
 
-    def reads_list_url(self):
-        """Whether the build takes its patch-list address from the test setting."""
-        with open(self.binary, "rb") as f:
-            return LIST_URL_SETTING.encode() in f.read()
-
-
-# The two functions below are how the program finds the trial's server. A build that reads the
-# test setting takes a server on any port; an older one only the host built into it.
-def bundled_server_port(program):
-    """The port for the bundled server: any free one (0), or the one built into the program."""
-    if program.reads_list_url():
-        return 0
-    found = re.fullmatch(r"127\.0\.0\.1:(\d+)", program.host or "")
-    if not found:
-        raise TrialError("the program at %s fetches its list from %s; build it for "
-                         "127.0.0.1:<port> (cmake -DQXWEB_PATCHLIST_HOST=127.0.0.1:28080)"
-                         % (program.binary, program.host))
-    return int(found.group(1))
-
-
-def list_address_env(program, origin):
-    """The environment that points the program at the patch list of origin (http://host:port)."""
-    if program.reads_list_url():
-        return {LIST_URL_SETTING: "%s/%s" % (origin, PATCH_LIST)}
-    if program.host is None or origin.rstrip("/") not in ("http://" + program.host,
-                                                          "https://" + program.host):
-        raise TrialError("the program at %s fetches its list from %s, not from %s: build it "
-                         "with cmake -DQXWEB_PATCHLIST_HOST=<that host>"
-                         % (program.binary, program.host, origin))
-    return {}
+def list_address_env(origin):
+    """The environment that points the program at the patch list of origin (http://host:port):
+    the Linux build takes the whole address from a test setting, so any server on any port."""
+    return {LIST_URL_SETTING: "%s/%s" % (origin, PATCH_LIST)}
 
 
 class BundledServer:
