@@ -42,6 +42,8 @@ EXE = os.environ.get("QXWEB_WIN_EXE", "")
 GAME = os.environ.get("QXWEB_WIN_GAME", "")
 PORT = int(os.environ.get("QXWEB_WINE_PORT", "28110"))
 OUT = os.path.abspath(os.environ.get("QXWEB_WINE_OUT", "wine-e2e"))
+# The minisign secret key whose public key is built into the program: every list is signed.
+LIST_KEY = os.environ.get("QXWEB_WINE_LIST_KEY", "")
 
 DIALOG_CAPTION = "《Zorvan》手游客户端修复工具"
 # The four patch folders of "Documents" that a repair replaces.
@@ -277,10 +279,18 @@ def answer_box(caption, shot_name, key="Return"):
     press_until_closed(box, caption, key)
 
 
+def sign_list(root):
+    """Signs the patch list in root as its publisher does (minisign -S), when it has one."""
+    if os.path.isfile(os.path.join(root, "qx_patchlist_win32")):
+        make_demo.sign_list(root, LIST_KEY)
+
+
 class PatchServer:
-    """tools/patch_server.py serving root; tls=(certificate, key) serves HTTPS."""
+    """tools/patch_server.py serving root, its patch list signed; tls=(certificate, key) serves
+    HTTPS."""
 
     def __init__(self, root, rules, port=PORT, tls=None):
+        sign_list(root)
         self.rules = os.path.join(root, "..", "rules.json")
         with open(self.rules, "w", encoding="utf-8") as f:
             f.write(rules)
@@ -369,7 +379,10 @@ class WineProgramTest(unittest.TestCase):
         archive = archive_corpus.make_archive(
             "7zip", source, tree, os.path.join(root, "patches", "patch_1.0.1.zip"))
         self.assertIn("UTF-8 flag", archive_corpus.features(archive))
+        with open(archive, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
         with open(os.path.join(root, "qx_patchlist_win32"), "w", newline="\r\n") as f:
+            f.write("#sha256:patch_1.0.1.zip %s\n" % digest)
             f.write("1.0.1 http://127.0.0.1:%d/patches/patch_1.0.1.zip 1 release\n" % PORT)
         server = PatchServer(root, "{}")
         self.addCleanup(server.stop)
@@ -545,6 +558,7 @@ class WineProgramTest(unittest.TestCase):
         with open(patch_list, "wb") as f:
             f.write(text.replace(b"http://127.0.0.1:%d/" % PORT,
                                  b"https://127.0.0.1:%d/" % (PORT + 1)))
+        sign_list(root)  # the publisher signs every change of the list
         server = PatchServer(tls_root, "{}", PORT + 1,
                              (certificates.server_cert, certificates.server_key))
         self.addCleanup(server.stop)

@@ -2,7 +2,8 @@
 # Checks the real Windows program under Wine, on a headless X server: the unit tests whose sources
 # hold for real Win32 as for our Linux layer (built with MinGW), then qxwebhelper.exe itself in a
 # client folder against the bundled patch server on 127.0.0.1 (start-up boxes, the dialog, a full
-# repair, the game launch), with screenshots of the dialog in each state; repairs in client folders
+# repair, the game launch), with screenshots of the dialog in each state. The program is built with
+# a minisign public key made for the checks, so every patch list it repairs from is a signed one; repairs in client folders
 # named outside the ANSI code page (Hangul in a Chinese locale, Chinese in an English one) and one
 # whose archives come over HTTPS through Schannel. Every step has a time limit; the script ends
 # non-zero when any step fails.
@@ -28,7 +29,7 @@ readonly HOST=x86_64-w64-mingw32
 readonly PACKAGES=(wine wine64 fonts-wine xvfb xdotool imagemagick fonts-wqy-microhei locales
                    libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1
                    libxfixes3 googletest g++-mingw-w64-x86-64 cmake make python3
-                   p7zip-full openssl)
+                   p7zip-full openssl minisign)
 
 XVFB_PID=""
 
@@ -51,9 +52,17 @@ install_packages() {
     "$ROOT/scripts/install_packages.sh" "${PACKAGES[@]}"
 }
 
+# The checks' publisher key pair, made once, without a password so that the checks sign unattended.
+make_key() {
+    [ -s "$BUILD/key/list.pub" ] && [ -s "$BUILD/key/list.key" ] && return
+    mkdir -p "$BUILD/key"
+    minisign -G -W -f -p "$BUILD/key/list.pub" -s "$BUILD/key/list.key" >/dev/null
+}
+
 build_program() {
     QXWEB_WIN_BUILD="$BUILD/exe" QXWEB_JOBS="$JOBS" nice -n 10 "$ROOT/tools/windows/build.sh" \
-        -DQXWEB_PATCHLIST_HOST="127.0.0.1:$PORT"
+        -DQXWEB_PATCHLIST_HOST="127.0.0.1:$PORT" \
+        -DQXWEB_LIST_PUBLIC_KEY="$(sed -n 2p "$BUILD/key/list.pub")"
 }
 
 # The test programs need the posix thread model (the tests' helpers may use std::thread), so
@@ -143,7 +152,8 @@ run_unit_tests() {
 
 run_program_checks() {
     QXWEB_WIN_EXE="$BUILD/exe/qxwebhelper.exe" QXWEB_WIN_GAME="$BUILD/vazazu.exe" \
-        QXWEB_WINE_PORT="$PORT" QXWEB_WINE_OUT="$BUILD/e2e" PYTHONDONTWRITEBYTECODE=1 \
+        QXWEB_WINE_PORT="$PORT" QXWEB_WINE_OUT="$BUILD/e2e" QXWEB_WINE_LIST_KEY="$BUILD/key/list.key" \
+        PYTHONDONTWRITEBYTECODE=1 \
         python3 "$ROOT/tests/wine/wine_e2e.py"
 }
 
@@ -158,6 +168,7 @@ main() {
     mkdir -p "$BUILD/work"
     trap stop_all EXIT
     step "installing Wine, Xvfb, xdotool, ImageMagick and fonts" 900 install_packages
+    step "making the publisher's key for the checks" 60 make_key
     step "building qxwebhelper.exe (patch list at 127.0.0.1:$PORT)" 1500 build_program
     step "building the unit tests for Windows" 900 build_tests
     step "building the game stand-in" 120 build_game_stand_in
