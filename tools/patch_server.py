@@ -17,6 +17,8 @@ every request:
      "/c5.zip": {"empty_reply": true},                close without answering
      "/d.zip":  {"rate": 2048},                       send the body at N bytes per second
      "/e.zip":  {"ignore_ranges": true},              always answer 200 with the whole file
+     "/e2.zip": {"range_from": 0},                    answer a range request with a 206 for the
+                                                      bytes from N on, whatever was asked
      "/f.zip":  {"cut": 0.5, "replace_with": "g.bin"},  after this answer the file's content
                                                       becomes that of root/g.bin (new ETag)
      "/r1":     {"redirect": "/r2", "redirect_status": 307}}   answer with a redirect
@@ -185,6 +187,8 @@ class PatchHandler(http.server.BaseHTTPRequestHandler):
             if wanted == "unsatisfiable":
                 return self.send_unsatisfiable(info.st_size)
             first, last = wanted or (0, info.st_size - 1)
+            if wanted and "range_from" in rule:  # a server that sends another range than asked
+                first = min(int(rule["range_from"]), last)
             self.send_response(206 if wanted else 200)
             self.record["status"] = 206 if wanted else 200
             self.send_header("Content-Type", "application/octet-stream")

@@ -95,6 +95,8 @@ TEST_F(ResumableDownloadTest, ABodyThatCannotBeContinuedStartsAgainFromZero) {
          oldBody},
         {"file replaced", R"({"sequence": [{"cut": 0.5, "replace_with": "new.bin"}]})", newBody},
         {"range refused", R"({"sequence": [{"cut": 0.5}, {"status": 416}]})", oldBody},
+        // A 206 for another range than the one asked for is never spliced in.
+        {"another range sent", R"({"sequence": [{"cut": 0.5}, {"range_from": 0}]})", oldBody},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
