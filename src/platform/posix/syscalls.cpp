@@ -53,16 +53,16 @@ int DefaultRename(const char* from, const char* to, unsigned int flags) {
 }
 
 const SyscallTable kDefaultTable = {
-    DefaultOpen, ::close, ::read,      ::write,       ::lseek,   ::unlink,
-    ::rmdir,     ::mkdir, DefaultCopy, DefaultRename, ::fchmod,  ::stat,
-    ::lstat,     ::fstat, ::flock,     ::ftruncate,   ::opendir,
+    DefaultOpen, ::close,     ::read,        ::write,  ::lseek,  ::unlink, ::rmdir,
+    ::mkdir,     DefaultCopy, DefaultRename, ::fchmod, ::stat,   ::lstat,  ::fstat,
+    ::flock,     ::ftruncate, ::opendir,     ::fsync,  ::syncfs,
 };
 
 SyscallTable g_table = kDefaultTable;
 
-const char* const kNames[] = {"open",  "close", "read",  "write",     "lseek",  "unlink",
-                              "rmdir", "mkdir", "copy",  "rename",    "fchmod", "stat",
-                              "lstat", "fstat", "flock", "ftruncate", "opendir"};
+const char* const kNames[] = {"open",  "close",     "read",    "write",  "lseek", "unlink", "rmdir",
+                              "mkdir", "copy",      "rename",  "fchmod", "stat",  "lstat",  "fstat",
+                              "flock", "ftruncate", "opendir", "fsync",  "syncfs"};
 static_assert(sizeof(kNames) / sizeof(kNames[0]) == static_cast<size_t>(Sys::Count),
               "one name per system call");
 
@@ -410,6 +410,14 @@ int Ftruncate(int fd, off_t length) {
 
 DIR* Opendir(const char* path) {
     return ShouldFail(Sys::Opendir, path) ? nullptr : g_table.opendir(path);
+}
+
+int Fsync(int fd) {
+    return ShouldFailOnFd(Sys::Fsync, fd) ? -1 : g_table.fsync(fd);
+}
+
+int Syncfs(int fd) {
+    return ShouldFailOnFd(Sys::Syncfs, fd) ? -1 : g_table.syncfs(fd);
 }
 
 bool WriteAll(int fd, const void* buffer, size_t size) {

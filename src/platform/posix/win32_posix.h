@@ -180,6 +180,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLi
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
+// CreateFileW opens a folder only with this flag (a handle whose entries FlushFileBuffers can
+// flush); "\\.\C:" and "\\.\Z:" open the volume behind a drive (root only, for any access).
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
@@ -212,13 +215,17 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName);
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+// Needs a handle opened for GENERIC_WRITE: a file's data, a folder's entries, or every change on a
+// volume's file system reach the disk (fsync of the file or folder, syncfs of the volume's).
+BOOL FlushFileBuffers(HANDLE hFile);
 DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 
 // ---- Moving files and the system's error texts --------------------------------------------
 
-// MoveFileExW renames within one file system; MOVEFILE_WRITE_THROUGH changes nothing there.
+// MoveFileExW renames within one file system; with MOVEFILE_WRITE_THROUGH the rename is on the disk
+// when it returns (both parent folders flushed).
 // MOVEFILE_COPY_ALLOWED and MOVEFILE_DELAY_UNTIL_REBOOT fail with ERROR_INVALID_PARAMETER.
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
