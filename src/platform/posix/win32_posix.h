@@ -215,6 +215,23 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName);
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+typedef union _LARGE_INTEGER {
+    int64_t QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;  // never used: all I/O is synchronous
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+// Through a handle of a file (not a folder or a volume) opened for reading or writing; a write
+// takes all its bytes or fails. SetEndOfFile cuts or extends the file at the file pointer.
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod);
+BOOL SetEndOfFile(HANDLE hFile);
 // Needs a handle opened for GENERIC_WRITE: a file's data, a folder's entries, or every change on a
 // volume's file system reach the disk (fsync of the file or folder, syncfs of the volume's).
 BOOL FlushFileBuffers(HANDLE hFile);
