@@ -13,7 +13,7 @@
 //   op is one of open close read write lseek unlink rmdir mkdir copy rename fchmod stat lstat
 //   fstat flock ftruncate opendir fsync syncfs; errno-name is a name such as ENOSPC or a number, or
 //   SIGSTOP / SIGKILL to stop or end the process at that call instead (a test's stand-in for a
-//   crash there).
+//   crash there), or POWERCUT / POWERCUT_GARBAGE to cut the power there (power_cut.h).
 // A fault fires once, on the nth matching call counted from when it was set, and makes that
 // call fail with the errno without reaching the system. With a substring, only calls whose path
 // contains it count: the path given to open/unlink/..., for calls on a descriptor the path it was
