@@ -16,6 +16,7 @@
 #include "repair/install_stages.h"
 #include "repair/journal.h"
 #include "repair/restore.h"
+#include "repair/tmp_patch.h"
 #include "state/dialog_controls.h"
 #include "state/log.h"
 #include "state/progress_state.h"
@@ -115,7 +116,7 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
     // Whatever stays behind is emptied at the next start; the journal, if it stays, reads as
     // finished.
     FileFailure cleanUp;
-    if (!RemoveOwnItem(TmpPatchFolder(), &cleanUp)) {
+    if (!RemoveFinishedTmpPatch(&cleanUp)) {
         LogFailure(L"clean-up", cleanUp);
     }
 

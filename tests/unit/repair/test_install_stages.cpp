@@ -196,6 +196,8 @@ TEST_F(InstallStagesTest, BackupMovesThePatchFoldersThatExistOrCopiesWhereAMoveI
 // in TmpPatch; it never stands in the way of the next backup.
 TEST_F(InstallStagesTest, AStaleBackupThatCannotBeRemovedIsSetAsideForTheNewOne) {
     Write("TmpPatch/OrgPatch/pkres/stuck.pk", "stale");
+    Write("TmpPatch/repair.journal",
+          "backup begun\nbackup complete\nremoval begun\ninstall complete\n");
     MakeClientDocuments();
     qx::InjectFault(qx::Sys::Unlink, 1, EACCES, "OrgPatch/pkres/stuck.pk");
 
