@@ -91,16 +91,14 @@ bool MakeWayForNewBackup(FileFailure* failure) {
     if (!PathExists(backup)) {
         return true;
     }
-    if (BackupObsolete(ReadRepairJournal())) {
-        if (RemoveOwnItem(backup)) {
-            return true;
-        }
-    } else if (!BackupHoldsPatchFolders()) {
-        if (RemoveOwnItem(backup)) {
-            return true;  // nothing in it a journal would have to account for
-        }
-    } else if (!PutBackUnjournaledBackup(failure)) {
-        return false;  // what Documents lacks of it must be back before it is set aside
+    // An obsolete backup, or one without patch folders, holds nothing a journal would have to
+    // account for; any other must first give back what Documents lacks of it.
+    const bool accountedFor = BackupObsolete(ReadRepairJournal()) || !BackupHoldsPatchFolders();
+    if (accountedFor && RemoveOwnItem(backup)) {
+        return true;
+    }
+    if (!accountedFor && !PutBackUnjournaledBackup(failure)) {
+        return false;
     }
     // Set aside whole, never removed, so that it never blocks a later repair; it goes once a
     // journal says a later backup is obsolete.
