@@ -27,13 +27,16 @@ bool IsBackup(const std::wstring& path) {
     return path == backup || path.compare(0, backup.size() + 6, backup + L".stale") == 0;
 }
 
-std::vector<std::wstring> TmpPatchItems() {
+// The items directly in TmpPatch; with `filesOnly`, only those that are no folder.
+std::vector<std::wstring> TmpPatchItems(bool filesOnly = false) {
     const std::wstring folder = TmpPatchFolder();
     std::vector<WIN32_FIND_DATAW> entries;
     std::vector<std::wstring> items;
     if (ListFolderEntries(folder, entries)) {
         for (const WIN32_FIND_DATAW& entry : entries) {
-            items.push_back(JoinPath(folder, entry.cFileName));
+            if (!filesOnly || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                items.push_back(JoinPath(folder, entry.cFileName));
+            }
         }
     }
     return items;
@@ -73,6 +76,14 @@ bool EmptyTmpPatchFolder() {
         RemoveAllButBackups(nullptr);
     }
     return MakeDirTree(folder.c_str()) && IsAnyDirectory(folder);
+}
+
+void RemoveMergedArchives() {
+    for (const std::wstring& item : TmpPatchItems(true)) {
+        if (item != RepairJournalPath()) {
+            RemoveOwnItem(item);  // one that stays is emptied with TmpPatch later
+        }
+    }
 }
 
 bool RemoveObsoleteBackups(FileFailure* failure) {

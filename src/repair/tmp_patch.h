@@ -14,6 +14,11 @@ bool EmptyTmpPatchFolder();
 // false, with the journal kept, when a backup could not be removed.
 bool RemoveObsoleteBackups(FileFailure* failure);
 
+// Removes the downloaded archives (every file directly in TmpPatch but the journal) once they are
+// unpacked and merged: nothing needs them any more, and the flush of the volume before the backup
+// is recorded would otherwise write them to the disk only for them to be removed.
+void RemoveMergedArchives();
+
 // Removes TmpPatch after a finished repair, in the same order; true when nothing is left of it.
 bool RemoveFinishedTmpPatch(FileFailure* failure);
 

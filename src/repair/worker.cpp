@@ -86,6 +86,7 @@ bool InstallPatches(const std::vector<PatchEntry>& downloads) {
         return false;
     }
     AdvanceProgress(progress, 3);
+    RemoveMergedArchives();
 
     SetStatus(status, L"正在备份原补丁");
     // The journal records every move and the whole backup before anything is removed, so that a
