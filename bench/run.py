@@ -5,7 +5,9 @@ Prints, per target, the median wall time of RUNS runs of ours and of the peer, a
   download   DownloadToFile of a 256 MiB archive vs `curl -s -o` (throughput ratio, want >= 0.95)
   extract    ExtractArchive of 2,000 files / 200 MiB vs `unzip -q -o` (time ratio, want <= 1.0)
   copytree   CopyTree of 5,000 files / 200 MiB vs `cp -r` (time ratio, want <= 1.1)
-  repair     a whole scripted repair of five archives / 200 MiB vs curl + unzip alone (<= 0.9)
+  repair     a whole scripted repair of five archives / 200 MiB vs curl + unzip alone (<= 0.9),
+             and the same repair with its flushes made no-ops (eatmydata) in the same run: what
+             the flushes cost; and how many flushes one repair makes (counted with strace)
   memory     peak resident memory of that repair vs the largest entry + 64 MiB
   entry      peak resident memory of ExtractArchive on one entry of 2 GiB beside one of 1 MiB:
              entries are streamed, so both stay under 64 MiB plus a small constant
@@ -90,15 +92,15 @@ def timed(cmd, **kwargs):
     return time.perf_counter() - start
 
 
-def compare(runs, prepare, ours, peer):
-    """Medians of ours and the peer, run alternately so that both see the same machine load."""
-    ours_times, peer_times = [], []
+def compare(runs, prepare, ours, peer, *others):
+    """Medians of ours, the peer and any others, run in turn so that all see the same machine
+    load."""
+    times = [[] for _ in (ours, peer) + others]
     for _ in range(runs):
-        prepare()
-        ours_times.append(ours())
-        prepare()
-        peer_times.append(peer())
-    return statistics.median(ours_times), statistics.median(peer_times)
+        for measure, kept in zip((ours, peer) + others, times):
+            prepare()
+            kept.append(measure())
+    return tuple(statistics.median(kept) for kept in times)
 
 
 def fresh(path):
@@ -330,14 +332,15 @@ def high_water_mark(pid):
     return 0
 
 
-def run_repair(root, prefix):
+def run_repair(root, prefix, wrapper=()):
     """One scripted repair: its wall time, peak memory and the bytes it wrote. The program is
     reaped with wait4, whose block outputs are the kernel's count of what it wrote (charged when a
-    page is dirtied, so a rename counts nothing and a copy counts every byte)."""
+    page is dirtied, so a rename counts nothing and a copy counts every byte). `wrapper` is a
+    command the program runs under (eatmydata, strace)."""
     env = dict(os.environ, QXWEB_PREFIX=prefix, QXWEB_DIALOG="press", QXWEB_ANSWERS="",
                XDG_RUNTIME_DIR=prefix, QXWEB_TRANSCRIPT=os.path.join(prefix, "t.jsonl"))
     start = time.perf_counter()
-    proc = subprocess.Popen([os.path.join(root, "qxwebhelper")], cwd=root, env=env,
+    proc = subprocess.Popen(list(wrapper) + [os.path.join(root, "qxwebhelper")], cwd=root, env=env,
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     peak = 0
@@ -354,6 +357,19 @@ def run_repair(root, prefix):
             raise RuntimeError("the benchmark repair did not succeed")
     os.remove(env["QXWEB_TRANSCRIPT"])
     return elapsed, peak, usage.ru_oublock * 512
+
+
+def count_flushes(client, prefix, trace):
+    """The flushes of one repair, from strace's count of the program's fsync and syncfs calls."""
+    run_repair(client, prefix, ["strace", "-f", "-c", "-o", trace, "-e", "trace=fsync,syncfs"])
+    counts = {}
+    with open(trace) as f:
+        for line in f:
+            fields = line.split()
+            if fields and fields[-1] in ("fsync", "syncfs"):
+                # "% time seconds usecs/call calls [errors] syscall": calls is the 4th field.
+                counts[fields[-1]] = int(fields[3])
+    return "%d fsync, %d syncfs" % (counts.get("fsync", 0), counts.get("syncfs", 0))
 
 
 def bench_repair(args, work, port, rng):
@@ -383,13 +399,25 @@ def bench_repair(args, work, port, rng):
                            check=True)
         return time.perf_counter() - start
 
+    # The flushes made no-ops by eatmydata (LD_PRELOAD over fsync and syncfs, which the program
+    # reaches through libc): the same repair without what makes it durable.
+    def unflushed_once():
+        return run_repair(client, prefix, ["eatmydata"])[0]
+
+    def prepare():
+        make_client(client, args.binary)
+        fresh(prefix)
+
     server = Server(server_root, port)
     try:
-        ours, peer = compare(args.runs, lambda: (make_client(client, args.binary), fresh(prefix)),
-                             ours_once, peer_once)
+        ours, peer, unflushed = compare(args.runs, prepare, ours_once, peer_once, unflushed_once)
+        prepare()
+        flushes = count_flushes(client, prefix, os.path.join(work, "r_strace"))
     finally:
         server.stop()
     report("repair", ours, peer, ours / peer, 0.9, "lower")
+    print("flushes   with %.3f s   without (eatmydata) %.3f s   cost %+.1f %%   per repair: %s"
+          % (ours, unflushed, 100 * (ours - unflushed) / unflushed, flushes))
     peak = statistics.median(peaks)
     limit = largest + 64 * MIB
     print("memory    peak %.1f MiB   limit (largest entry %.2f MiB + 64 MiB) %.1f MiB   %s" %

@@ -12,11 +12,9 @@
 #include "layout/folders.h"
 #include "repair/copy_tree.h"
 #include "repair/journal.h"
+#include "repair/tmp_patch.h"
 
 namespace {
-
-// How many stale backups that could not be removed may wait beside the backup folder.
-const int kMaxStaleBackups = 100;
 
 // Moves one extraction folder into All. A name from the patch list that is not one plain name
 // would reach outside TmpPatch.
@@ -49,26 +47,10 @@ bool BackUpFolder(const std::wstring& sub, bool mayCopy, FileFailure* failure) {
     return CopyTree(original, saved, failure);
 }
 
-// A backup no restore waits for is stale. When part of it cannot be removed (a file the user may
-// not delete, carried in with the client's folder), it is set aside within TmpPatch instead, so
-// that it never blocks every later repair; the next start removes what it can of it.
-bool ClearStaleBackup(const std::wstring& backup, FileFailure* failure) {
-    if (RemoveOwnItem(backup)) {
-        return true;
-    }
-    for (int n = 1; n <= kMaxStaleBackups; ++n) {
-        const std::wstring aside = backup + L".stale" + std::to_wstring(n);
-        if (!PathExists(aside) && MoveFileExW(backup.c_str(), aside.c_str(), 0) != FALSE) {
-            return true;
-        }
-    }
-    return RemoveOwnItem(backup, failure);  // records why it could not go
-}
-
 // A new journal over an empty backup folder.
 bool BeginBackup(FileFailure* failure) {
     const std::wstring backup = OrgPatchFolder();
-    if (!ClearStaleBackup(backup, failure)) {
+    if (!MakeWayForNewBackup(failure)) {
         return false;
     }
     return MakeDirTree(backup.c_str(), failure) && MarkBackupBegun(failure);
@@ -88,7 +70,7 @@ bool MergeTempPatches(const RepairPlan& plan, FileFailure* failure) {
 }
 
 bool BackupOriginalPatches(FileFailure* failure) {
-    RepairJournal journal = ReadRepairJournalWithMarks();
+    RepairJournal journal = ReadRepairJournalWithMarks(failure);
     if (journal.state == RepairJournalState::Unreadable) {
         NoteRefusal(failure, L"a readable repair journal", RepairJournalPath(), ERROR_READ_FAULT);
         return false;

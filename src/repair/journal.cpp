@@ -1,17 +1,22 @@
-// The repair journal in TmpPatch. It is written line by line and flushed before the step it
-// announces; a reader trusts only whole lines in their order, so a write cut short by a crash
-// reads as the state before it.
+// The repair journal in TmpPatch. Each record is one line, written through Win32 and flushed to
+// the disk before the step it announces; a reader trusts only whole lines in their order, so a
+// record cut short by a crash reads as the state before it, and the next record is written over
+// it. A record that says where folders are (the backup complete, the removal begun, the install
+// or the restore complete) is written only once they are on the disk.
 #include "repair/journal.h"
 
-#include <cerrno>
+#include <cstdint>
 #include <string>
 
 #include "fsutil/file_failure.h"
+#include "fsutil/flush.h"
 #include "fsutil/paths.h"
 #include "fsutil/text.h"
 #include "layout/folders.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
+#include "repair/durability.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -19,16 +24,18 @@ const char kBackupBegunLine[] = "backup begun";
 const char kBackupCompleteLine[] = "backup complete";
 const char kRemovalBegunLine[] = "removal begun";
 const char kInstallCompleteLine[] = "install complete";
+const char kRestoreCompleteLine[] = "restore complete";
 const char kMovingPrefix[] = "moving ";
 const char kRestoringPrefix[] = "restoring ";
 
 // The journal holds a few short lines; anything longer is not ours and reads as untrusted text.
 const size_t kMaxJournalBytes = 4096;
 
-// What the trusted part of a journal says, and how many lines it took.
+// What the trusted part of a journal says, and how many lines and bytes it took.
 struct Parsed {
     RepairJournal journal;
     size_t lines = 0;
+    size_t bytes = 0;
 };
 
 // The patch folder a "moving " or "restoring " line names; empty when it names none of the four.
@@ -60,6 +67,10 @@ const Transition kTransitions[] = {
     {RepairJournalState::BackupBegun, kBackupCompleteLine, RepairJournalState::BackupComplete},
     {RepairJournalState::BackupComplete, kRemovalBegunLine, RepairJournalState::RemovalBegun},
     {RepairJournalState::RemovalBegun, kInstallCompleteLine, RepairJournalState::InstallComplete},
+    // The backup went back whole, wherever the repair stopped.
+    {RepairJournalState::BackupBegun, kRestoreCompleteLine, RepairJournalState::RestoreComplete},
+    {RepairJournalState::BackupComplete, kRestoreCompleteLine, RepairJournalState::RestoreComplete},
+    {RepairJournalState::RemovalBegun, kRestoreCompleteLine, RepairJournalState::RestoreComplete},
 };
 
 // Applies one whole line; false when it does not follow from the journal so far.
@@ -98,45 +109,91 @@ Parsed Parse(const std::string& text) {
         }
         ++parsed.lines;
         start = end + 1;
+        parsed.bytes = start;
     }
     return parsed;
 }
 
-Parsed ReadParsed() {
+// The whole journal, or its first kMaxJournalBytes; false when a read fails, so that a journal
+// is never taken for a shorter one.
+bool ReadAll(HANDLE file, std::string* text) {
+    char buffer[1024];
+    DWORD got = 0;
+    while (text->size() < kMaxJournalBytes) {
+        if (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) == FALSE) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        text->append(buffer, got);
+    }
+    return true;
+}
+
+UniqueHandle OpenJournal(DWORD access, DWORD disposition) {
+    return UniqueHandle(CreateFileW(RepairJournalPath().c_str(), access, FILE_SHARE_READ, nullptr,
+                                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The journal as it reads; Unreadable, with the failing call in `failure`, when it is there but
+// cannot be opened or read to the end.
+Parsed ReadParsed(FileFailure* failure = nullptr) {
     Parsed parsed;
-    const UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"rb"));
-    if (!file) {
-        if (PathExists(RepairJournalPath())) {
+    const UniqueHandle file = OpenJournal(GENERIC_READ, OPEN_EXISTING);
+    std::string text;
+    if (!file.valid() || !ReadAll(file.get(), &text)) {
+        const wchar_t* call = file.valid() ? L"ReadFile" : L"CreateFileW";
+        const DWORD error = GetLastError();
+        if (file.valid() || PathExists(RepairJournalPath())) {
+            SetLastError(error);
+            NoteFailure(failure, call, RepairJournalPath());
             parsed.journal.state = RepairJournalState::Unreadable;
         }
         return parsed;
     }
-    std::string text(kMaxJournalBytes, '\0');
-    const size_t got = fread(&text[0], 1, text.size(), file.get());
-    if (ferror(file.get())) {
-        parsed.journal.state = RepairJournalState::Unreadable;
-        return parsed;
-    }
-    text.resize(got);
     return Parse(text);
 }
 
-// Writes one line with the given _wfopen mode, through to the system; false when any of it
-// failed (a full disk shows up at the flush or the close).
-bool WriteJournalLine(const wchar_t* mode, const std::string& line, FileFailure* failure) {
+// A journal that does not read as the records written say.
+bool NoteUnexpected(FileFailure* failure) {
+    SetLastError(ERROR_INVALID_DATA);
+    NoteFailure(failure, L"ReadFile", RepairJournalPath());
+    return false;
+}
+
+// Writes a record at `offset` of the open journal over whatever stood there (a record cut short),
+// cuts off the rest and puts it on the disk.
+bool WriteRecord(HANDLE file, size_t offset, const std::string& line, FileFailure* failure) {
     const std::wstring path = RepairJournalPath();
-    UniqueFile file(_wfopen(path.c_str(), mode));
-    if (!file) {
-        NoteCrtFailure(failure, L"_wfopen", path, errno);
+    const std::string text = line + "\n";
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<int64_t>(offset);
+    DWORD written = 0;
+    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) == FALSE) {
+        NoteFailure(failure, L"SetFilePointerEx", path);
         return false;
     }
-    const std::string text = line + "\n";
-    const bool written =
-        fwrite(text.data(), 1, text.size(), file.get()) == text.size() && fflush(file.get()) == 0;
-    const int writeError = errno;
-    const bool closed = file.close();
-    if (!written || !closed) {
-        NoteCrtFailure(failure, L"fwrite", path, written ? errno : writeError);
+    if (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) == FALSE ||
+        SetEndOfFile(file) == FALSE) {
+        NoteFailure(failure, L"WriteFile", path);
+        return false;
+    }
+    return FlushHandleToDisk(file, path, failure);
+}
+
+// Cuts the journal back to `offset`, as far as the system lets it.
+void CutBack(HANDLE file, size_t offset) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<int64_t>(offset);
+    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE) {
+        SetEndOfFile(file);
+    }
+}
+
+bool CloseJournal(UniqueHandle& file, FileFailure* failure) {
+    if (!file.close()) {
+        NoteFailure(failure, L"CloseHandle", RepairJournalPath());
         return false;
     }
     return true;
@@ -145,35 +202,62 @@ bool WriteJournalLine(const wchar_t* mode, const std::string& line, FileFailure*
 // Reads the journal back after a write: true when it trusts exactly `lines` lines and reads as
 // `state`.
 bool ReadsBackAs(size_t lines, RepairJournalState state, FileFailure* failure) {
-    const Parsed after = ReadParsed();
-    if (after.lines == lines && after.journal.state == state) {
-        return true;
-    }
-    NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
-    return false;
+    const Parsed after = ReadParsed(failure);
+    return (after.lines == lines && after.journal.state == state) || NoteUnexpected(failure);
 }
 
-// Appends a line that must follow the journal as it stands, and reads it back: true only when the
-// journal now trusts exactly one line more.
-bool Append(const std::string& line, FileFailure* failure) {
-    const Parsed before = ReadParsed();
-    RepairJournal expected = before.journal;
-    if (before.journal.state == RepairJournalState::Unreadable || !Follow(expected, line)) {
-        NoteCrtFailure(failure, L"fread", RepairJournalPath(), EIO);
+// The client folder, without its trailing separator, where TmpPatch's own name is.
+std::wstring ClientFolder() {
+    std::wstring folder = g_exeDir;
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+// A new journal holding one record. Its name in TmpPatch, and TmpPatch's in the client folder,
+// go to the disk too: the record is no use in a file the disk does not know.
+bool StartJournal(const std::string& line, FileFailure* failure) {
+    UniqueHandle file = OpenJournal(GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+    if (!file.valid()) {
+        NoteFailure(failure, L"CreateFileW", RepairJournalPath());
         return false;
     }
-    return WriteJournalLine(L"ab", line, failure) &&
-           ReadsBackAs(before.lines + 1, expected.state, failure);
+    return WriteRecord(file.get(), 0, line, failure) && CloseJournal(file, failure) &&
+           FlushFolderEntries(TmpPatchFolder(), failure) &&
+           FlushFolderEntries(ClientFolder(), failure) &&
+           ReadsBackAs(1, RepairJournalState::BackupBegun, failure);
+}
+
+// Appends a record that must follow the journal as it stands, over a record cut short, and reads
+// it back: true only when the journal now trusts exactly one line more.
+bool Append(const std::string& line, FileFailure* failure) {
+    UniqueHandle file = OpenJournal(GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+    if (!file.valid()) {
+        NoteFailure(failure, L"CreateFileW", RepairJournalPath());
+        return false;
+    }
+    std::string text;
+    if (!ReadAll(file.get(), &text)) {
+        NoteFailure(failure, L"ReadFile", RepairJournalPath());
+        return false;
+    }
+    const Parsed before = Parse(text);
+    RepairJournal expected = before.journal;
+    if (!Follow(expected, line)) {
+        return NoteUnexpected(failure);
+    }
+    if (!WriteRecord(file.get(), before.bytes, line, failure)) {
+        // A record that may not be on the disk must not be read as made either.
+        CutBack(file.get(), before.bytes);
+        return false;
+    }
+    return CloseJournal(file, failure) && ReadsBackAs(before.lines + 1, expected.state, failure);
 }
 
 std::string FolderLine(const char* prefix, const std::wstring& sub) {
     std::string name;
     return prefix + WideToAnsi(sub, name);
-}
-
-bool CreateEmptyJournal() {
-    UniqueFile file(_wfopen(RepairJournalPath().c_str(), L"wb"));
-    return file && file.close();
 }
 
 }  // namespace
@@ -210,8 +294,7 @@ OriginalPlace PlaceOfOriginal(const RepairJournal& journal, const std::wstring& 
 }
 
 bool MarkBackupBegun(FileFailure* failure) {
-    return WriteJournalLine(L"wb", kBackupBegunLine, failure) &&
-           ReadsBackAs(1, RepairJournalState::BackupBegun, failure);
+    return StartJournal(kBackupBegunLine, failure);
 }
 
 bool MarkFolderMoving(const std::wstring& sub, FileFailure* failure) {
@@ -224,8 +307,10 @@ bool MarkFolderRestoring(const std::wstring& sub, FileFailure* failure) {
 
 bool MarkBackupComplete(FileFailure* failure) {
     // Only on top of a journal whose backup began: a new journal must not pass for a backup.
-    return ReadRepairJournal() == RepairJournalState::BackupBegun &&
-           Append(kBackupCompleteLine, failure);
+    if (ReadRepairJournal() != RepairJournalState::BackupBegun) {
+        return NoteUnexpected(failure);
+    }
+    return FlushPatchFolders(failure) && Append(kBackupCompleteLine, failure);
 }
 
 bool MarkRemovalBegun(FileFailure* failure) {
@@ -233,18 +318,15 @@ bool MarkRemovalBegun(FileFailure* failure) {
     if (ReadRepairJournal() == RepairJournalState::RemovalBegun) {
         return true;
     }
-    return Append(kRemovalBegunLine, failure);
+    return FlushPatchFolders(failure) && Append(kRemovalBegunLine, failure);
 }
 
 bool MarkInstallComplete(FileFailure* failure) {
-    if (Append(kInstallCompleteLine, failure)) {
-        return true;
-    }
-    // A journal without the line must not survive to ask for a restore: removed, or else emptied.
-    if (ClearRepairJournal() || CreateEmptyJournal()) {
-        return !RestorePending();
-    }
-    return false;
+    return FlushPatchFolders(failure) && Append(kInstallCompleteLine, failure);
+}
+
+bool MarkRestoreComplete(FileFailure* failure) {
+    return FlushPatchFolders(failure) && Append(kRestoreCompleteLine, failure);
 }
 
 bool ClearRepairJournal() {
@@ -252,8 +334,8 @@ bool ClearRepairJournal() {
     return DeleteFileW(path.c_str()) || !PathExists(path);
 }
 
-RepairJournal ReadRepairJournalWithMarks() {
-    return ReadParsed().journal;
+RepairJournal ReadRepairJournalWithMarks(FileFailure* failure) {
+    return ReadParsed(failure).journal;
 }
 
 RepairJournalState ReadRepairJournal() {
@@ -262,6 +344,11 @@ RepairJournalState ReadRepairJournal() {
 
 bool RestorePending() {
     return AsksForRestore(ReadRepairJournal());
+}
+
+bool BackupObsolete(RepairJournalState state) {
+    return state == RepairJournalState::InstallComplete ||
+           state == RepairJournalState::RestoreComplete;
 }
 
 bool AsksForRestore(RepairJournalState state) {

@@ -14,7 +14,8 @@ enum class RepairJournalState {
     BackupComplete,   // TmpPatch\OrgPatch holds the whole backup
     RemovalBegun,     // Documents may have lost its patch folders and been partly installed
     InstallComplete,  // the repair finished: nothing to restore, the backup is obsolete
-    Unreadable        // a journal is there but cannot be read: its backup is kept, not restored
+    RestoreComplete,  // the backup went back whole: nothing to restore, the backup is obsolete
+    Unreadable        // a journal is there but cannot be read: its backup is kept
 };
 
 // The last line a journal holds about one patch folder: a move of it into the backup, or out of
@@ -33,8 +34,9 @@ struct RepairJournal {
 enum class OriginalPlace { Backup, Documents, Nowhere };
 OriginalPlace PlaceOfOriginal(const RepairJournal& journal, const std::wstring& sub);
 
-// Each mark is flushed and read back; false, with the failing call in `failure`, when the journal
-// does not read as the new state.
+// Each mark is on the disk before it returns and is read back; false, with the failing call in
+// `failure`, when it could not be written or the journal does not read as the new state. The
+// marks that say where folders are put the patch folders on the disk first.
 // Starts a new journal: the backup begins.
 bool MarkBackupBegun(FileFailure* failure = nullptr);
 // Announces the move of a patch folder into the backup (while the backup is taken, or while a
@@ -45,17 +47,24 @@ bool MarkBackupComplete(FileFailure* failure = nullptr);
 // Adds that the removal of the patch folders begins. Nothing may be removed unless this returned
 // true.
 bool MarkRemovalBegun(FileFailure* failure = nullptr);
-// Records that the new patch folders are installed, before the success is shown. When the line
-// cannot be added the journal is removed or emptied instead; false only when it still asks for a
-// restore, which would undo the repair at the next start.
+// Records that the new patch folders are installed, before the success is shown and before
+// anything of the backup is removed. False when it could not be recorded: the journal then still
+// asks for the restore, which the caller makes.
 bool MarkInstallComplete(FileFailure* failure = nullptr);
+// Records that the backup went back whole, so that it may go.
+bool MarkRestoreComplete(FileFailure* failure = nullptr);
 // Removes the journal; true when none is left.
 bool ClearRepairJournal();
 
-RepairJournal ReadRepairJournalWithMarks();
+// The journal as it reads; when it is there but cannot be read (Unreadable), the failing call is
+// in `failure`.
+RepairJournal ReadRepairJournalWithMarks(FileFailure* failure = nullptr);
 RepairJournalState ReadRepairJournal();
 // True when TmpPatch holds a backup that belongs to the client and must be kept: the journal says
-// the backup began and the install did not finish, or it cannot be read.
+// the backup began and neither the install nor the restore finished, or it cannot be read.
 bool RestorePending();
 // The same for a journal state already read.
 bool AsksForRestore(RepairJournalState state);
+// True when the journal says the backup may go: the install or the restore completed. Nothing
+// else lets a backup be removed.
+bool BackupObsolete(RepairJournalState state);

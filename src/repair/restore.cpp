@@ -17,6 +17,8 @@
 #include "platform/owners.h"
 #include "platform/win32.h"
 #include "repair/journal.h"
+#include "repair/restore_unjournaled.h"
+#include "repair/tmp_patch.h"
 #include "state/log.h"
 
 namespace {
@@ -176,24 +178,21 @@ bool PutFolderBack(const std::wstring& sub, FileFailure* failure) {
     return MirrorFolder(saved, target, failure);
 }
 
-// Why the journal cannot be read, for the log and the box: its open is tried once more.
-void NoteUnreadableJournal(FileFailure* failure) {
-    const std::wstring path = RepairJournalPath();
-    errno = 0;
-    const UniqueFile file(_wfopen(path.c_str(), L"rb"));
-    NoteCrtFailure(failure, L"_wfopen", path, file ? EIO : errno);
-}
-
 }  // namespace
 
 bool RestoreOriginalPatches(FileFailure* failure) {
-    const RepairJournal journal = ReadRepairJournalWithMarks();
+    const RepairJournal journal = ReadRepairJournalWithMarks(failure);
     if (journal.state == RepairJournalState::Unreadable) {
-        NoteUnreadableJournal(failure);
+        // Whatever it said, the backup is kept and what Documents lacks of it goes back; the
+        // journal stays for a start that can read it.
+        PutBackUnjournaledBackup(failure);
         return false;
     }
+    if (journal.state == RepairJournalState::None) {
+        return !BackupHoldsPatchFolders() || PutBackUnjournaledBackup(failure);
+    }
     if (!AsksForRestore(journal.state)) {
-        return true;  // no backup was begun, or the repair finished
+        return true;  // the repair or an earlier restore finished
     }
     bool whole = true;
     for (const std::wstring& sub : PatchSubFolderNames()) {
@@ -223,27 +222,26 @@ bool PutBackupBack(FileFailure* failure) {
         LogFailure(L"restoring the patch folders", *failure);
         return false;
     }
-    // A journal that stays only repeats a restore that now finds nothing to do.
-    if (!ClearRepairJournal()) {
-        FileFailure cleared;
-        NoteFailure(&cleared, L"DeleteFileW", RepairJournalPath());
-        LogFailure(L"removing the repair journal", cleared);
+    // Recorded once the folders are on the disk; until then a start repeats the restore, which
+    // finds nothing left to do. Then the backup may go, and the journal after it.
+    FileFailure cleared;
+    if (AsksForRestore(ReadRepairJournal()) && !MarkRestoreComplete(&cleared)) {
+        LogFailure(L"recording the restore", cleared);
+    } else if (!RemoveObsoleteBackups(&cleared)) {
+        LogFailure(L"removing the restored backup", cleared);
     }
     return true;
 }
 
 bool RecoverInterruptedRepair(FileFailure* failure) {
     const RepairJournalState state = ReadRepairJournal();
-    if (state == RepairJournalState::Unreadable) {
-        NoteUnreadableJournal(failure);
-        LogFailure(L"reading the repair journal", *failure);
-        return false;
+    if (BackupObsolete(state)) {
+        return true;  // Documents is as the last repair or restore left it
     }
-    if (!AsksForRestore(state)) {
-        return true;  // Documents was never touched, or the repair finished
+    if (AsksForRestore(state) && state != RepairJournalState::Unreadable) {
+        LogWrite(g_log,
+                 L"an earlier repair stopped after it began moving the patch folders: "
+                 L"restoring them");
     }
-    LogWrite(g_log,
-             L"an earlier repair stopped after it began moving the patch folders: "
-             L"restoring them");
     return PutBackupBack(failure);
 }

@@ -9,15 +9,18 @@ struct FileFailure;
 // the backup lacks (the client never had it) goes whole. A file equal to its backup counts as
 // restored even where it could not be written. Nothing is deleted that cannot be put back. Goes
 // on past a failure; true when every folder came back whole, else the first failing call is in
-// `failure`.
+// `failure`. A backup no journal accounts for (none, or one that cannot be read) is only added
+// to what Documents holds (restore_unjournaled.h); an unreadable journal then still fails.
 bool RestoreOriginalPatches(FileFailure* failure = nullptr);
 
-// RestoreOriginalPatches, then the journal goes, each failure written to the log. False, with the
-// first failing call in `failure`, when the restore could not finish; the journal and the backup
-// then stay for the next start.
+// RestoreOriginalPatches, then, with the folders on the disk, the journal records that the
+// restore is complete, and the backup goes, then the journal; each failure is written to the
+// log. False, with the first failing call in `failure`, when the restore could not finish; the
+// journal and the backup then stay for the next start.
 bool PutBackupBack(FileFailure* failure);
 
-// Start-up, before anything needs the network: when the journal asks for it the backup goes
-// back and the journal is cleared. False, with the first failing call in `failure`, when the
-// restore could not finish; the journal and the backup then stay for the next start.
+// Start-up, before anything needs the network: unless the journal says the last repair or
+// restore finished, the backup goes back (PutBackupBack). False, with the first failing call in
+// `failure`, when the restore could not finish; the journal and the backup then stay for the
+// next start.
 bool RecoverInterruptedRepair(FileFailure* failure);

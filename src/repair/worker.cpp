@@ -14,6 +14,7 @@
 #include "repair/install_stages.h"
 #include "repair/journal.h"
 #include "repair/restore.h"
+#include "repair/tmp_patch.h"
 #include "state/log.h"
 
 namespace {
@@ -45,6 +46,8 @@ bool InstallPatches(const RepairPlan& plan, RepairObserver& observer) {
         return false;
     }
     observer.StepReached(RepairStep::MergeDone);
+    // The archives are merged: removed now, the volume's first flush does not write them.
+    RemoveMergedArchives();
 
     observer.StepReached(RepairStep::BackupBegun);
     // The journal records every move and the whole backup before anything is removed, so that a
@@ -75,7 +78,7 @@ bool InstallPatches(const RepairPlan& plan, RepairObserver& observer) {
     // Whatever stays behind is emptied at the next start; the journal, if it stays, reads as
     // finished.
     FileFailure cleanUp;
-    if (!RemoveOwnItem(TmpPatchFolder(), &cleanUp)) {
+    if (!RemoveFinishedTmpPatch(&cleanUp)) {
         LogFailure(L"clean-up", cleanUp);
     }
     observer.StepReached(RepairStep::Repaired);

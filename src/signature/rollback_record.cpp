@@ -8,7 +8,7 @@
 #include "fsutil/paths.h"
 #include "platform/owners.h"
 #include "platform/win32.h"
-#include "signature/record_flush.h"
+#include "fsutil/flush.h"
 
 namespace {
 
@@ -78,5 +78,5 @@ bool WriteRollbackRecord(const std::wstring& clientFolder, const std::string& si
         DeleteFileW(newPath.c_str());
         return false;
     }
-    return FlushFolderToDisk(clientFolder, failure);
+    return FlushFolderEntries(clientFolder, failure);
 }

@@ -1,8 +1,12 @@
-"""A fault sweep of the real program, in the manner of a database engine's I/O-error tests: a real
-repair of a small client runs once for every N from 1 up to the number of calls of one kind the
-repair makes (unlink, rmdir, open, write, copy, rename), with QXWEB_FAULTS failing the Nth call (and, in a second pass, killing the program
-there). Each run is followed by a plain start and then a repair without faults, and after every
-pair the client must be whole:
+"""A fault sweep of the real program, in the manner of a database engine's I/O-error and crash
+tests: a real repair of a small client runs once for every N from 1 up to the number of calls of
+one kind the repair makes (unlink, rmdir, open, read, write, copy, rename, fsync, syncfs), with
+QXWEB_FAULTS failing the Nth call (and, in a second pass, killing the program there). The power-cut
+sweep cuts the power at the Nth flush, rename or unlink instead: the program dies and every file loses
+what it wrote since its last flush (cut off, or turned to garbage), once in a repair, once in a
+repair whose backup of pkres is copied, and once in the start-up restore after a repair killed
+before it recorded its install. Each run is followed by a plain start and then a repair without
+faults, and after every pair the client must be whole:
 
 - the plain start opened the dialog;
 - each of the four patch folders holds wholly the old or wholly the new content, the client's
@@ -13,10 +17,12 @@ pair the client must be whole:
 The number of calls is found by the kill pass itself: the first N at which the program is not
 killed is one past the last call. As a module the sweep serves the test run (a slice restricted to
 the calls on some paths); as a program it runs the full sweep, once with the client as it is and
-once with its Documents on another volume (every move then copied):
+once with its Documents on another volume (every move then copied), or with --power-cut the full
+power-cut sweep (on one volume only: a cut on a tmpfs such as /dev/shm loses everything anyway):
 
     QXWEB_BIN=build/release/qxwebhelper QXWEB_TEST_HOST=127.0.0.1:<port> \\
         python3 tests/e2e/fault_sweep.py [--calls unlink,copy] [--paths /Documents] [--stride 1]
+        python3 tests/e2e/fault_sweep.py --power-cut [--stride 1]
 """
 
 import argparse
@@ -35,8 +41,29 @@ REPAIRED_HINT = "修复成功！可启动游戏。"
 PATCH_FOLDERS = ("pkres", "subver", "patch_cache", "qatools")
 
 # The calls a repair makes on files, and the error each fails with.
-CALLS = {"unlink": "EACCES", "rmdir": "EACCES", "open": "EACCES", "write": "ENOSPC",
-         "copy": "ENOSPC", "rename": "EXDEV"}
+CALLS = {"unlink": "EACCES", "rmdir": "EACCES", "open": "EACCES", "read": "EIO", "write": "ENOSPC",
+         "copy": "ENOSPC", "rename": "EXDEV", "fsync": "EIO", "syncfs": "EIO"}
+
+# The calls the power is cut at: every flush, and every rename and unlink (a cut between two
+# flushes keeps the name changes made up to some point), and the two ways the unflushed bytes are
+# lost.
+CUT_CALLS = ("fsync", "syncfs", "rename", "unlink")
+LOSSES = ("POWERCUT", "POWERCUT_GARBAGE")
+
+# Killed with the patch moved in but its install not recorded (the third flush of the volume is
+# the one before that record), a repair leaves a restore for the next start.
+BEFORE_RECORDING_THE_INSTALL = "syncfs:3:SIGKILL"
+
+# The passes of the power-cut sweep: a name, the faults of a repair killed before the run the power
+# is cut in (that run then is a plain start, which restores), faults added to that run, and the
+# calls the power is cut at.
+CUT_PASSES = (
+    ("repair", None, None, CUT_CALLS),
+    # pkres's move into the backup is refused, so it is copied: those copies must be on the disk
+    # before the journal says the backup is complete.
+    ("repair, backup copied", None, "rename:1:EXDEV:/TmpPatch/OrgPatch/pkres", ("fsync", "syncfs")),
+    ("start-up restore", BEFORE_RECORDING_THE_INSTALL, None, CUT_CALLS),
+)
 
 # A file big enough that the kernel's copy of it is more than one call.
 CACHE = bytes(range(256)) * 512
@@ -126,14 +153,25 @@ class Sweeper:
         self.server = server
         self.other_volume = other_volume
 
-    def case(self, fault):
+    def case(self, fault, killed_repair=None):
+        """One faulty run and its two followers. With killed_repair, a repair killed by those faults
+        comes first and the faulty run is a plain start, which restores what it left."""
         figures = Figures()
         figures.runs = 1
         client = ClientFolder(version="1.0.0", documents=OLD)
         moved = move_documents(client, self.other_volume) if self.other_volume else None
         try:
-            faulty = qxweb.run(client, answers=[], dialog=["press"],
-                               env={"QXWEB_FAULTS": fault})
+            if killed_repair:
+                first = qxweb.run(client, answers=[], dialog=["press"],
+                                  env={"QXWEB_FAULTS": killed_repair})
+                if first.returncode != -9 or "removal begun" not in journal_text(client):
+                    figures.problems.append("%s: the repair killed first left no restore to do"
+                                            % killed_repair)
+                faulty = qxweb.run(client, answers=[], dialog=["close"],
+                                   env={"QXWEB_FAULTS": fault})
+            else:
+                faulty = qxweb.run(client, answers=[], dialog=["press"],
+                                   env={"QXWEB_FAULTS": fault})
             killed = faulty.returncode == -9
             succeeded = REPAIRED_HINT in faulty.texts(IDC_HINT)
 
@@ -194,6 +232,53 @@ class Sweeper:
         return figures, count
 
 
+    def sweep_cuts(self, call, loss, stride=1, killed_repair=None, extra=None, workers=2):
+        """The power cut at every Nth call of one kind, until a run the cut never reaches."""
+        figures = Figures()
+        count = 0
+        with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
+            n = 1
+            while True:
+                batch = list(range(n, n + workers * stride, stride))
+                faults = [",".join(filter(None, [extra, "%s:%d:%s" % (call, k, loss)]))
+                          for k in batch]
+                results = list(pool.map(lambda f: self.case(f, killed_repair), faults))
+                alive = [k for k, (_, killed) in zip(batch, results) if not killed]
+                for k, (case_figures, _) in zip(batch, results):
+                    if not alive or k <= alive[0]:
+                        figures.add(case_figures)
+                if alive:
+                    count = alive[0] - 1
+                    break
+                n += workers * stride
+        return figures, count
+
+
+def journal_text(client):
+    try:
+        with open(client.file("TmpPatch", "repair.journal"), "rb") as journal:
+            return journal.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
+def run_power_cut_sweep(stride=1, losses=LOSSES, passes=CUT_PASSES, report=print):
+    """The power cut at every flush and rename of each pass, with each kind of loss."""
+    total = Figures()
+    with PatchServer() as server:
+        serve(server)
+        sweeper = Sweeper(server)
+        for name, killed_repair, extra, calls in passes:
+            for call in calls:
+                for loss in losses:
+                    began = time.monotonic()
+                    figures, count = sweeper.sweep_cuts(call, loss, stride, killed_repair, extra)
+                    report("%-22s %-6s %-16s %3d calls, %3d runs, %5.1f s"
+                           % (name, call, loss, count, figures.runs, time.monotonic() - began))
+                    total.add(figures)
+    return total
+
+
 def run_sweep(calls, paths, stride=1, kill=True, fail=True, other_volume=None, report=print):
     """Sweeps every call kind on every path; the total figures."""
     total = Figures()
@@ -218,13 +303,18 @@ def main():
     parser.add_argument("--paths", default="",
                         help="comma-separated path parts a call must hold (default: any path)")
     parser.add_argument("--stride", type=int, default=1, help="sweep every Nth call only")
+    parser.add_argument("--power-cut", action="store_true",
+                        help="the power-cut sweep instead of the fault sweep")
     parser.add_argument("--other-volume", default="/dev/shm",
                         help="a folder on another file system for the second pass, where every "
                              "move is copied; empty for none (default: %(default)s)")
     args = parser.parse_args()
     began = time.monotonic()
     figures = Figures()
-    for volume in [None] + ([args.other_volume] if args.other_volume else []):
+    if args.power_cut:
+        figures = run_power_cut_sweep(args.stride, report=lambda line: print(line, flush=True))
+    for volume in [] if args.power_cut else [None] + ([args.other_volume] if args.other_volume
+                                                      else []):
         figures.add(run_sweep(args.calls.split(","), args.paths.split(","), args.stride,
                               other_volume=volume, report=lambda line: print(line, flush=True)))
     print(figures)

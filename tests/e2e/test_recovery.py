@@ -83,16 +83,18 @@ class FinishedRepair(RecoveryCase):
                 self.assertEqual(NEW_DOCUMENTS, documents(client))
                 self.assertEqual({"All": None}, tmp_patch(client))
 
-    # The line that records the completion is refused (a full disk) and the journal cannot be
-    # removed: emptied, it no longer asks for a restore, and the success stands.
-    def test_a_completion_that_cannot_be_written_still_never_reverts(self):
+    # The line that records the completion is refused (a full disk): without it the repair is not
+    # finished, so the old folders go back and the failure is shown; nothing is left half done.
+    def test_a_completion_that_cannot_be_written_is_undone_and_shown(self):
         client = make_client(self)
+        old = documents(client)
         # The journal's 7th line would record the completion.
         result = repair(client, ["write:7:ENOSPC:repair.journal", "unlink:1:EACCES:repair.journal"])
-        self.assertEqual([], result.boxes())
-        self.assertIn(REPAIRED_HINT, result.texts(IDC_HINT))
+        self.assertEqual([COPY_FAILED], result.boxes())
+        self.assertNotIn(REPAIRED_HINT, result.texts(IDC_HINT))
+        self.assertEqual(old, documents(client))
         self.assertOpensCleanly(plain_start(client))
-        self.assertEqual(NEW_DOCUMENTS, documents(client))
+        self.assertEqual(old, documents(client))
 
 
 class HeldOriginals(RecoveryCase):

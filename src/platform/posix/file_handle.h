@@ -1,5 +1,6 @@
-// The kernel object behind a file handle of CreateFileW: its open descriptor, shared by the
-// layer's calls that open files and those that read, write or move through them.
+// The kernel object behind a HANDLE from CreateFileW: a descriptor of a file, of a folder (opened
+// with FILE_FLAG_BACKUP_SEMANTICS) or of a volume ("\\.\C:"), with the access it was opened for,
+// which decides what ReadFile, WriteFile and FlushFileBuffers may do with it.
 #pragma once
 
 #include "handles.h"
@@ -7,16 +8,22 @@
 
 namespace qx {
 
-// An open file; a share mode narrower than "everything" holds a flock for the handle's life.
 class FileHandle : public HandleObject {
   public:
-    explicit FileHandle(int fd) : fd_(fd) {}
+    enum class Kind { File, Folder, Volume };
+
+    FileHandle(int fd, Kind kind, DWORD access) : fd_(fd), kind_(kind), access_(access) {}
     ~FileHandle() override { sys::Close(fd_); }
 
-    int Descriptor() const { return fd_; }
+    int fd() const { return fd_; }
+    Kind kind() const { return kind_; }
+    bool MayRead() const { return (access_ & GENERIC_READ) != 0; }
+    bool MayWrite() const { return (access_ & GENERIC_WRITE) != 0; }
 
   private:
     int fd_;
+    Kind kind_;
+    DWORD access_;
 };
 
 }  // namespace qx

@@ -1,105 +1,112 @@
-// ReadFile, WriteFile and SetFilePointerEx on the file handles of CreateFileW: the descriptor's
-// read, write and lseek through the system-call table, so faults reach them as any other call.
+// Reading and writing through a file handle: ReadFile, WriteFile, SetFilePointerEx and
+// SetEndOfFile over the descriptor CreateFileW opened, through the system-call table, so faults
+// reach them like every other file call.
 #include <unistd.h>
-
-#include <climits>
 
 #include "errors.h"
 #include "file_handle.h"
+#include "syscalls.h"
 
 namespace qx {
 namespace {
 
-// The open file behind a handle for a synchronous call; null with the last error set otherwise.
-std::shared_ptr<FileHandle> SynchronousFile(HANDLE handle, LPOVERLAPPED overlapped) {
-    if (overlapped != nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+// The file behind a handle, when it is one (not a folder or a volume) opened for `mayDo`; else
+// null with the last error set.
+std::shared_ptr<FileHandle> OpenFile(HANDLE handle, bool (FileHandle::*mayDo)() const) {
+    std::shared_ptr<FileHandle> file = LookUpHandleAs<FileHandle>(handle);
+    if (!file || file->kind() != FileHandle::Kind::File) {
+        SetLastError(file ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    auto file = LookUpHandleAs<FileHandle>(handle);
-    if (file == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!((*file).*mayDo)()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
     }
     return file;
-}
-
-// A read or write the handle was not opened for is refused by Windows as access denied; the
-// descriptor's EBADF says the same here.
-void SetLastErrorOfTransfer(int err) {
-    SetLastErrorFromErrno(err == EBADF ? EACCES : err);
 }
 
 }  // namespace
 }  // namespace qx
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesRead == nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead > 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED) {
+    if (lpNumberOfBytesRead != nullptr) {
+        *lpNumberOfBytesRead = 0;
+    }
+    std::shared_ptr<qx::FileHandle> file = qx::OpenFile(hFile, &qx::FileHandle::MayRead);
+    if (!file) {
         return FALSE;
     }
-    *lpNumberOfBytesRead = 0;
-    const auto file = qx::SynchronousFile(hFile, lpOverlapped);
-    if (file == nullptr) {
-        return FALSE;
-    }
-    const ssize_t got = qx::sys::Read(file->Descriptor(), lpBuffer, nNumberOfBytesToRead);
+    const ssize_t got = qx::sys::Read(file->fd(), lpBuffer, nNumberOfBytesToRead);
     if (got < 0) {
-        qx::SetLastErrorOfTransfer(errno);
+        qx::SetLastErrorFromErrno(errno);
         return FALSE;
     }
-    *lpNumberOfBytesRead = static_cast<DWORD>(got);
+    if (lpNumberOfBytesRead != nullptr) {
+        *lpNumberOfBytesRead = static_cast<DWORD>(got);
+    }
     return TRUE;
 }
 
+// A disk file takes all the bytes or fails, as on Windows; the count says how many arrived.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    if (lpBuffer == nullptr && nNumberOfBytesToWrite > 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
+    if (lpNumberOfBytesWritten != nullptr) {
+        *lpNumberOfBytesWritten = 0;
+    }
+    std::shared_ptr<qx::FileHandle> file = qx::OpenFile(hFile, &qx::FileHandle::MayWrite);
+    if (!file) {
         return FALSE;
     }
-    DWORD ignored = 0;
-    DWORD& written = lpNumberOfBytesWritten != nullptr ? *lpNumberOfBytesWritten : ignored;
-    written = 0;
-    const auto file = qx::SynchronousFile(hFile, lpOverlapped);
-    if (file == nullptr) {
-        return FALSE;
-    }
-    const auto* bytes = static_cast<const char*>(lpBuffer);
-    while (written < nNumberOfBytesToWrite) {
-        const ssize_t put =
-            qx::sys::Write(file->Descriptor(), bytes + written, nNumberOfBytesToWrite - written);
-        if (put <= 0) {
-            qx::SetLastErrorOfTransfer(put == 0 ? ENOSPC : errno);
+    const char* bytes = static_cast<const char*>(lpBuffer);
+    DWORD done = 0;
+    while (done < nNumberOfBytesToWrite) {
+        const ssize_t written =
+            qx::sys::Write(file->fd(), bytes + done, nNumberOfBytesToWrite - done);
+        if (written <= 0) {
+            qx::SetLastErrorFromErrno(written == 0 ? ENOSPC : errno);
             return FALSE;
         }
-        written += static_cast<DWORD>(put);
+        done += static_cast<DWORD>(written);
+        if (lpNumberOfBytesWritten != nullptr) {
+            *lpNumberOfBytesWritten = done;
+        }
     }
     return TRUE;
 }
 
 BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
                       DWORD dwMoveMethod) {
+    std::shared_ptr<qx::FileHandle> file = qx::LookUpHandleAs<qx::FileHandle>(hFile);
     const int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
                        : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
                        : dwMoveMethod == FILE_END     ? SEEK_END
                                                       : -1;
-    if (whence < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (!file || whence < 0) {
+        SetLastError(file ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const auto file = qx::SynchronousFile(hFile, nullptr);
-    if (file == nullptr) {
-        return FALSE;
-    }
-    const off_t position = qx::sys::Lseek(file->Descriptor(), liDistanceToMove.QuadPart, whence);
-    if (position < 0) {
-        // lseek's EINVAL is a position before the start of the file.
+    const off_t at =
+        qx::sys::Lseek(file->fd(), static_cast<off_t>(liDistanceToMove.QuadPart), whence);
+    if (at < 0) {
         SetLastError(errno == EINVAL ? ERROR_NEGATIVE_SEEK : qx::Win32ErrorFromErrno(errno));
         return FALSE;
     }
     if (lpNewFilePointer != nullptr) {
-        lpNewFilePointer->QuadPart = position;
+        lpNewFilePointer->QuadPart = at;
+    }
+    return TRUE;
+}
+
+BOOL SetEndOfFile(HANDLE hFile) {
+    std::shared_ptr<qx::FileHandle> file = qx::OpenFile(hFile, &qx::FileHandle::MayWrite);
+    if (!file) {
+        return FALSE;
+    }
+    const off_t at = qx::sys::Lseek(file->fd(), 0, SEEK_CUR);
+    if (at < 0 || qx::sys::Ftruncate(file->fd(), at) != 0) {
+        qx::SetLastErrorFromErrno(errno);
+        return FALSE;
     }
     return TRUE;
 }

@@ -1,5 +1,6 @@
 // File functions of Win32 over the host file system: GetFileAttributesW, CopyFileW, DeleteFileW,
-// RemoveDirectoryW and CreateFileW, with Windows' rules for read-only and in-use files.
+// RemoveDirectoryW and CreateFileW (of files, folders and volumes), with Windows' rules for
+// read-only and in-use files.
 #include "files.h"
 
 #include <fcntl.h>
@@ -162,6 +163,49 @@ int LockForShareMode(DWORD shareMode) {
         return 0;
     }
     return shareMode == 0 ? LOCK_EX : LOCK_SH;
+}
+
+// A folder opened with FILE_FLAG_BACKUP_SEMANTICS, as Windows allows, so that its entries can be
+// flushed. Its read-only attribute does not refuse writing (Windows ignores it on folders), and no
+// share mode is kept: the program never relies on one for a folder.
+HANDLE OpenFolder(const std::string& host, DWORD access, DWORD disposition) {
+    if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    UniqueFd fd(sys::Open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        SetLastErrorFromErrno(errno, host, FailedCall::CreateFile);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return AddHandle(std::make_shared<FileHandle>(fd.Release(), FileHandle::Kind::Folder, access));
+}
+
+// A volume, "\\.\C:": the file system behind the drive's root folder. Windows lets only an
+// administrator (here: root) open it for access, and only shared for reading and writing, since
+// the mounted file system has files open.
+HANDLE OpenVolume(const std::string& root, DWORD access, DWORD share, DWORD disposition) {
+    const DWORD readWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (disposition != OPEN_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (access != 0 && ::geteuid() != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((share & readWrite) != readWrite) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    UniqueFd fd(sys::Open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        SetLastErrorFromErrno(errno, root);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return AddHandle(std::make_shared<FileHandle>(fd.Release(), FileHandle::Kind::Volume, access));
 }
 
 }  // namespace
@@ -359,6 +403,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (qx::VolumeRoot(lpFileName, &host)) {
+        return qx::OpenVolume(host, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+    }
     if (!qx::ToHostPath(std::wstring(lpFileName), &host)) {
         return INVALID_HANDLE_VALUE;
     }
@@ -366,6 +413,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     struct stat info {};
     bool existed = qx::sys::Stat(host.c_str(), &info) == 0;
     if (existed) {
+        if (S_ISDIR(info.st_mode) && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0) {
+            return qx::OpenFolder(host, dwDesiredAccess, dwCreationDisposition);
+        }
         bool modifies = (dwDesiredAccess & GENERIC_WRITE) != 0 || (flags & O_TRUNC) != 0;
         if (S_ISDIR(info.st_mode) || (modifies && qx::IsReadOnly(info))) {
             SetLastError(ERROR_ACCESS_DENIED);
@@ -396,5 +446,6 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     // As in Windows, success says whether an existing file was opened where one could be made.
     bool mayCreate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
     SetLastError(mayCreate && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return qx::AddHandle(std::make_shared<qx::FileHandle>(fd.Release()));
+    return qx::AddHandle(std::make_shared<qx::FileHandle>(fd.Release(), qx::FileHandle::Kind::File,
+                                                          dwDesiredAccess));
 }

@@ -106,6 +106,17 @@ bool ToHostPath(const std::wstring& windowsPath, std::string* hostPath) {
     return true;
 }
 
+bool VolumeRoot(const std::wstring& windowsPath, std::string* root) {
+    if (windowsPath.size() != 6 || windowsPath.compare(0, 4, L"\\\\.\\") != 0 ||
+        !HasDrive(windowsPath.substr(4)) || !DriveRoot(windowsPath[4], root)) {
+        return false;
+    }
+    if (root->empty()) {
+        *root = "/";
+    }
+    return true;
+}
+
 bool ToHostPath(const char* windowsPath, std::string* hostPath) {
     if (windowsPath == nullptr) {
         SetLastError(ERROR_PATH_NOT_FOUND);

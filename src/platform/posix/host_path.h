@@ -20,6 +20,11 @@ bool ToHostPath(const std::wstring& windowsPath, std::string* hostPath);
 // and names another file, as on Windows.
 bool ToHostPath(const char* windowsPath, std::string* hostPath);
 
+// True when the path names a volume, "\\.\X:" (no trailing separator, which would be the drive's
+// root folder), of a drive that exists; root is then the host folder of that drive's root, whose
+// file system stands for the volume ("/" for Z:).
+bool VolumeRoot(const std::wstring& windowsPath, std::string* root);
+
 // Host path -> Windows form: an absolute path becomes "Z:\...", a relative one only changes its
 // separators.
 std::wstring ToWindowsPath(const std::string& hostPath);

@@ -1,7 +1,9 @@
 // MoveFileExW over one rename(2) with Windows' rules: an existing target stays unless replacing
 // was asked for, a folder is never replaced, read-only and in-use files are refused, and a folder
 // with a file in use below it does not move, as Windows keeps open files' folders in place.
+// MOVEFILE_WRITE_THROUGH flushes both parent folders after the rename.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -132,6 +134,23 @@ bool SameName(const std::string& a, const std::string& b) {
            ::stat(ParentFolder(b).c_str(), &folderB) == 0 && SameFile(folderA, folderB);
 }
 
+// Puts the entries of the folders that lost and gained the name on the disk; false with the last
+// error set.
+bool FlushParentFolders(const std::string& source, const std::string& target) {
+    std::vector<std::string> folders{ParentFolder(source)};
+    if (ParentFolder(target) != folders.front()) {
+        folders.push_back(ParentFolder(target));
+    }
+    for (const std::string& folder : folders) {
+        UniqueFd fd(sys::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd.Valid() || sys::Fsync(fd.Get()) != 0) {
+            SetLastErrorFromErrno(errno, folder);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 }  // namespace qx
 
@@ -174,13 +193,13 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
             qx::SetLastErrorFromErrno(errno, source);
             return FALSE;
         }
-        return TRUE;
-    }
-    // Without replacing, the kernel refuses an existing target itself: a target made between a
-    // check and the rename is never overwritten.
-    if (qx::sys::Rename(source.c_str(), target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0) {
+    } else if (qx::sys::Rename(source.c_str(), target.c_str(), replace ? 0 : RENAME_NOREPLACE) !=
+               0) {
+        // Without replacing, the kernel refuses an existing target itself: a target made between
+        // a check and the rename is never overwritten.
         qx::SetLastErrorFromErrno(errno, target);
         return FALSE;
     }
-    return TRUE;
+    const bool writeThrough = (dwFlags & MOVEFILE_WRITE_THROUGH) != 0;
+    return !writeThrough || qx::FlushParentFolders(source, target) ? TRUE : FALSE;
 }

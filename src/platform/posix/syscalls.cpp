@@ -2,6 +2,8 @@
 // the layer calls.
 #include "syscalls.h"
 
+#include "power_cut.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
@@ -53,16 +55,16 @@ int DefaultRename(const char* from, const char* to, unsigned int flags) {
 }
 
 const SyscallTable kDefaultTable = {
-    DefaultOpen, ::close, ::read,      ::write,       ::lseek,   ::unlink,
-    ::rmdir,     ::mkdir, DefaultCopy, DefaultRename, ::fchmod,  ::stat,
-    ::lstat,     ::fstat, ::flock,     ::ftruncate,   ::opendir,
+    DefaultOpen, ::close,     ::read,        ::write,  ::lseek,  ::unlink, ::rmdir,
+    ::mkdir,     DefaultCopy, DefaultRename, ::fchmod, ::stat,   ::lstat,  ::fstat,
+    ::flock,     ::ftruncate, ::opendir,     ::fsync,  ::syncfs,
 };
 
 SyscallTable g_table = kDefaultTable;
 
-const char* const kNames[] = {"open",  "close", "read",  "write",     "lseek",  "unlink",
-                              "rmdir", "mkdir", "copy",  "rename",    "fchmod", "stat",
-                              "lstat", "fstat", "flock", "ftruncate", "opendir"};
+const char* const kNames[] = {"open",  "close",     "read",    "write",  "lseek", "unlink", "rmdir",
+                              "mkdir", "copy",      "rename",  "fchmod", "stat",  "lstat",  "fstat",
+                              "flock", "ftruncate", "opendir", "fsync",  "syncfs"};
 static_assert(sizeof(kNames) / sizeof(kNames[0]) == static_cast<size_t>(Sys::Count),
               "one name per system call");
 
@@ -71,7 +73,9 @@ struct Fault {
     unsigned remaining;  // matching calls still to pass before this one fails
     int err;
     std::string pathContains;
-    int signal = 0;  // instead of failing, the process raises this signal on itself
+    int signal = 0;         // instead of failing, the process raises this signal on itself
+    bool powerCut = false;  // instead of failing, the power is cut: unflushed data is lost
+    power_cut::Loss loss = power_cut::Loss::Truncate;
 };
 
 struct Faults {
@@ -114,6 +118,19 @@ bool SignalFromName(const std::string& name, int* signal) {
     }
     if (name == "SIGKILL") {
         *signal = SIGKILL;
+        return true;
+    }
+    return false;
+}
+
+// The simulated power cut (power_cut.h): the unflushed bytes are cut off, or turned to garbage.
+bool PowerCutFromName(const std::string& name, power_cut::Loss* loss) {
+    if (name == "POWERCUT") {
+        *loss = power_cut::Loss::Truncate;
+        return true;
+    }
+    if (name == "POWERCUT_GARBAGE") {
+        *loss = power_cut::Loss::Garbage;
         return true;
     }
     return false;
@@ -162,16 +179,22 @@ bool AddFaultsLocked(Faults& state, const std::string& list) {
         Sys op{};
         int err = 0;
         int signal = 0;
+        power_cut::Loss loss{};
         char* end = nullptr;
         unsigned long nth = parts.size() >= 3 ? std::strtoul(parts[1].c_str(), &end, 10) : 0;
+        const bool powerCut = parts.size() >= 3 && PowerCutFromName(parts[2], &loss);
         if (parts.size() < 3 || !SysFromName(parts[0], &op) || nth == 0 || *end != '\0' ||
-            !(SignalFromName(parts[2], &signal) || ErrnoFromName(parts[2], &err))) {
+            !(powerCut || SignalFromName(parts[2], &signal) || ErrnoFromName(parts[2], &err))) {
             std::fprintf(stderr, "QXWEB_FAULTS: ignoring \"%s\"\n", item.c_str());
             allGood = false;
             continue;
         }
         state.pending.push_back({op, static_cast<unsigned>(nth), err,
-                                 parts.size() == 4 ? parts[3] : std::string(), signal});
+                                 parts.size() == 4 ? parts[3] : std::string(), signal, powerCut,
+                                 loss});
+        if (powerCut) {
+            power_cut::Arm();
+        }
     }
     return allGood;
 }
@@ -194,9 +217,11 @@ bool Contains(const char* path, const std::string& part) {
 
 // Counts this call against the pending faults of its kind; true (errno set) when it must fail.
 // A call with two paths (rename) matches a fault's substring through either. A signal fault is
-// raised outside the lock and lets the call go ahead.
+// raised outside the lock and lets the call go ahead; a power cut ends the process there.
 bool ShouldFail(Sys op, const char* path, const char* otherPath = nullptr) {
     int signal = 0;
+    bool powerCut = false;
+    power_cut::Loss loss{};
     {
         Faults& state = State();
         std::lock_guard<std::mutex> guard(state.lock);
@@ -212,14 +237,19 @@ bool ShouldFail(Sys op, const char* path, const char* otherPath = nullptr) {
             if (--it->remaining == 0) {
                 const int err = it->err;
                 signal = it->signal;
+                powerCut = it->powerCut;
+                loss = it->loss;
                 state.pending.erase(it);
-                if (signal == 0) {
+                if (signal == 0 && !powerCut) {
                     errno = err;
                     return true;
                 }
                 break;
             }
         }
+    }
+    if (powerCut) {
+        power_cut::Cut(loss);
     }
     if (signal != 0) {
         std::raise(signal);
@@ -323,6 +353,9 @@ int Open(const char* path, int flags, mode_t mode) {
         return -1;
     }
     int fd = g_table.open(path, flags, mode);
+    if (fd >= 0 && (flags & O_TRUNC) != 0) {
+        power_cut::ChangeScope truncated(fd, 0);
+    }
     if (fd >= 0) {
         Faults& state = State();
         std::lock_guard<std::mutex> guard(state.lock);
@@ -355,8 +388,13 @@ ssize_t Read(int fd, void* buffer, size_t size) {
 }
 
 ssize_t Write(int fd, const void* buffer, size_t size) {
-    return RetryInterrupted(
-        [&] { return ShouldFailOnFd(Sys::Write, fd) ? -1 : g_table.write(fd, buffer, size); });
+    return RetryInterrupted([&]() -> ssize_t {
+        if (ShouldFailOnFd(Sys::Write, fd)) {
+            return -1;
+        }
+        power_cut::ChangeScope change(fd);
+        return g_table.write(fd, buffer, size);
+    });
 }
 
 off_t Lseek(int fd, off_t offset, int whence) {
@@ -376,8 +414,13 @@ int Mkdir(const char* path, mode_t mode) {
 }
 
 ssize_t Copy(int in, int out, size_t size) {
-    return RetryInterrupted(
-        [&] { return ShouldFailOnFd(Sys::Copy, out) ? -1 : g_table.copy(in, out, size); });
+    return RetryInterrupted([&]() -> ssize_t {
+        if (ShouldFailOnFd(Sys::Copy, out)) {
+            return -1;
+        }
+        power_cut::ChangeScope change(out);
+        return g_table.copy(in, out, size);
+    });
 }
 
 int Rename(const char* from, const char* to, unsigned int flags) {
@@ -405,11 +448,31 @@ int Flock(int fd, int operation) {
 }
 
 int Ftruncate(int fd, off_t length) {
-    return ShouldFailOnFd(Sys::Ftruncate, fd) ? -1 : g_table.ftruncate(fd, length);
+    if (ShouldFailOnFd(Sys::Ftruncate, fd)) {
+        return -1;
+    }
+    power_cut::ChangeScope change(fd, length);
+    return g_table.ftruncate(fd, length);
 }
 
 DIR* Opendir(const char* path) {
     return ShouldFail(Sys::Opendir, path) ? nullptr : g_table.opendir(path);
+}
+
+int Fsync(int fd) {
+    if (ShouldFailOnFd(Sys::Fsync, fd) || g_table.fsync(fd) != 0) {
+        return -1;
+    }
+    power_cut::NoteFileFlushed(fd);
+    return 0;
+}
+
+int Syncfs(int fd) {
+    if (ShouldFailOnFd(Sys::Syncfs, fd) || g_table.syncfs(fd) != 0) {
+        return -1;
+    }
+    power_cut::NoteFileSystemFlushed(fd);
+    return 0;
 }
 
 bool WriteAll(int fd, const void* buffer, size_t size) {

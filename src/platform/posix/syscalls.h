@@ -11,13 +11,14 @@
 //   comma-separated list of  op:nth:errno-name[:substring], e.g.
 //               QXWEB_FAULTS=write:5:ENOSPC,unlink:1:EACCES,copy:2:ENOSPC:Documents
 //   op is one of open close read write lseek unlink rmdir mkdir copy rename fchmod stat lstat
-//   fstat flock ftruncate opendir; errno-name is a name such as ENOSPC or a number, or SIGSTOP /
-//   SIGKILL to stop or end the process at that call instead (a test's stand-in for a crash there).
+//   fstat flock ftruncate opendir fsync syncfs; errno-name is a name such as ENOSPC or a number, or
+//   SIGSTOP / SIGKILL to stop or end the process at that call instead (a test's stand-in for a
+//   crash there), or POWERCUT / POWERCUT_GARBAGE to cut the power there (power_cut.h).
 // A fault fires once, on the nth matching call counted from when it was set, and makes that
 // call fail with the errno without reaching the system. With a substring, only calls whose path
 // contains it count: the path given to open/unlink/..., for calls on a descriptor the path it was
-// opened with through this table, for copy the path of the target, and for rename either of its
-// two paths.
+// opened with through this table (for syncfs the folder it was given), for copy the path of the
+// target, and for rename either of its two paths.
 #pragma once
 
 #include <dirent.h>
@@ -48,6 +49,8 @@ enum class Sys {
     Flock,
     Ftruncate,
     Opendir,
+    Fsync,
+    Syncfs,
     Count
 };
 
@@ -73,6 +76,10 @@ struct SyscallTable {
     int (*flock)(int fd, int operation);
     int (*ftruncate)(int fd, off_t length);
     DIR* (*opendir)(const char* path);
+    // The flushes: a file's or a folder's data and entry (fsync), or every change on the file
+    // system that holds fd (syncfs). The layer calls them only where the program asks to flush.
+    int (*fsync)(int fd);
+    int (*syncfs)(int fd);
 };
 
 // The live table; tests may replace entries and must call ResetSyscalls() afterwards.
@@ -112,6 +119,8 @@ int Fstat(int fd, struct stat* info);
 int Flock(int fd, int operation);
 int Ftruncate(int fd, off_t length);
 DIR* Opendir(const char* path);
+int Fsync(int fd);
+int Syncfs(int fd);
 
 // Writes all of size bytes (retrying short writes); false with errno on failure.
 bool WriteAll(int fd, const void* buffer, size_t size);

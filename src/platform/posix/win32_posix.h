@@ -194,6 +194,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLi
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
+// CreateFileW opens a folder only with this flag (a handle whose entries FlushFileBuffers can
+// flush); "\\.\C:" and "\\.\Z:" open the volume behind a drive (root only, for any access).
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
@@ -227,24 +230,24 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
-
-// ---- Reading and writing an open file -------------------------------------------------------
-
-// Synchronous handles only: lpOverlapped must be null. ReadFile reports the end of the file as
-// success with no byte read; WriteFile writes every byte or fails (ERROR_DISK_FULL...).
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;  // never used: all I/O is synchronous
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
 
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
-
+// Through a handle of a file (not a folder or a volume) opened for reading or writing; a write
+// takes all its bytes or fails. SetEndOfFile cuts or extends the file at the file pointer.
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
                       DWORD dwMoveMethod);
+BOOL SetEndOfFile(HANDLE hFile);
+// Needs a handle opened for GENERIC_WRITE: a file's data, a folder's entries, or every change on a
+// volume's file system reach the disk (fsync of the file or folder, syncfs of the volume's).
+BOOL FlushFileBuffers(HANDLE hFile);
+DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 
 // The room on the volume that holds a folder (statvfs of it); any out pointer may be null.
 BOOL GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
@@ -255,7 +258,8 @@ UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 
 // ---- Moving files and the system's error texts --------------------------------------------
 
-// MoveFileExW renames within one file system; MOVEFILE_WRITE_THROUGH changes nothing there.
+// MoveFileExW renames within one file system; with MOVEFILE_WRITE_THROUGH the rename is on the disk
+// when it returns (both parent folders flushed).
 // MOVEFILE_COPY_ALLOWED and MOVEFILE_DELAY_UNTIL_REBOOT fail with ERROR_INVALID_PARAMETER.
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002

@@ -200,6 +200,8 @@ TEST_F(InstallStagesTest, BackupMovesThePatchFoldersThatExistOrCopiesWhereAMoveI
 // in TmpPatch; it never stands in the way of the next backup.
 TEST_F(InstallStagesTest, AStaleBackupThatCannotBeRemovedIsSetAsideForTheNewOne) {
     Write("TmpPatch/OrgPatch/pkres/stuck.pk", "stale");
+    Write("TmpPatch/repair.journal",
+          "backup begun\nbackup complete\nremoval begun\ninstall complete\n");
     MakeClientDocuments();
     qx::InjectFault(qx::Sys::Unlink, 1, EACCES, "OrgPatch/pkres/stuck.pk");
 
@@ -215,6 +217,8 @@ TEST_F(InstallStagesTest, AStaleBackupThatCannotBeRemovedIsSetAsideForTheNewOne)
 // it would mix the two, and the client's folders stay where they are.
 TEST_F(InstallStagesTest, AStaleBackupThatCannotGoStopsTheBackup) {
     Write("TmpPatch/OrgPatch/pkres/stuck.pk", "stale");
+    Write("TmpPatch/repair.journal",
+          "backup begun\nbackup complete\nremoval begun\ninstall complete\n");
     MakeClientDocuments();
     const Tree documents = Snapshot("Documents");
     qx::Syscalls().unlink = [](const char* path) {
@@ -232,10 +236,11 @@ TEST_F(InstallStagesTest, AStaleBackupThatCannotGoStopsTheBackup) {
     const bool backedUp = BackupOriginalPatches(&failure);
     qx::ResetSyscalls();
     EXPECT_FALSE(backedUp);
-    EXPECT_EQ(failure.path, client_.win("TmpPatch/OrgPatch/pkres/stuck.pk"));
+    EXPECT_EQ(failure.call, L"MoveFileExW");
+    EXPECT_EQ(failure.path, client_.win("TmpPatch/OrgPatch"));
     EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), (Tree{{"pkres/", ""}, {"pkres/stuck.pk", "stale"}}));
     EXPECT_EQ(Snapshot("Documents"), documents);
-    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
+    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::InstallComplete);
 }
 
 // MoveTree places files as CopyTree does: later ones replace, the target's own stay, a read-only

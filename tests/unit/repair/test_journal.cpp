@@ -1,8 +1,10 @@
 // The repair journal: its marks in order, which of them a reader trusts after a write cut short,
-// where each patch folder's original is by the journal and what exists, and the mark of a
-// finished install, which must hold even when the journal cannot be written or removed any more.
+// that each is on the disk before the step it announces (after the folders it speaks of), where
+// each patch folder's original is by the journal and what exists, and a journal that cannot be
+// read.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -19,13 +21,31 @@ namespace {
 
 const char kRemovalBegun[] = "backup begun\nmoving pkres\nbackup complete\nremoval begun\n";
 
+// What a descriptor is, for the calls it sees: the journal, a folder of the client, or a file.
+std::string Named(int fd) {
+    char path[4096] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), path, sizeof(path) - 1);
+    const std::string name = length > 0 ? std::string(path, static_cast<size_t>(length)) : "";
+    if (name.size() >= 15 && name.compare(name.size() - 15, 15, "/repair.journal") == 0) {
+        return "journal";
+    }
+    if (name.size() >= 9 && name.compare(name.size() - 9, 9, "/TmpPatch") == 0) {
+        return "TmpPatch";
+    }
+    return name.find("/TmpPatch") == std::string::npos ? "client" : name;
+}
+
 class JournalTest : public RepairFolderTest {
   protected:
     void SetUp() override {
         RepairFolderTest::SetUp();
         MakeFolder("TmpPatch");
     }
-    void TearDown() override { qx::ClearFaults(); }
+    void TearDown() override {
+        qx::ClearFaults();
+        qx::ResetSyscalls();
+    }
 
     void WriteJournal(const std::string& text) const { Write("TmpPatch/repair.journal", text); }
     std::string JournalText() const { return Read("TmpPatch/repair.journal"); }
@@ -110,70 +130,125 @@ TEST_F(JournalTest, OnlyWholeLinesInTheirOrderAreTrusted) {
     }
 }
 
-TEST_F(JournalTest, AFullDiskLeavesNoMarkBeyondTheLastWholeOne) {
+TEST_F(JournalTest, AMarkThatCannotBeWrittenLeavesTheLastWholeOneAndATornOneIsWrittenOver) {
     qx::InjectFault(qx::Sys::Write, 1, ENOSPC, "repair.journal");
     FileFailure failure;
     EXPECT_FALSE(MarkBackupBegun(&failure));
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::None);
-    EXPECT_EQ(failure.call, L"fwrite");
+    EXPECT_EQ(failure.call, L"WriteFile");
     EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_DISK_FULL));
 
     ASSERT_TRUE(MarkBackupBegun());
     qx::InjectFault(qx::Sys::Write, 1, ENOSPC, "repair.journal");
     EXPECT_FALSE(MarkFolderMoving(L"pkres"));
     EXPECT_EQ(ReadRepairJournalWithMarks().MarkOf(L"pkres"), FolderMark::None);
+    qx::InjectFault(qx::Sys::Fsync, 1, EIO, "repair.journal");
+    EXPECT_FALSE(MarkFolderMoving(L"pkres"));  // not on the disk: the move must not be made
 
-    // A torn line stays in the file: a mark appended after it must not count either.
+    // A record cut short by a crash is written over, so the next one counts.
     WriteJournal("backup begun\nmoving pk");
-    EXPECT_FALSE(MarkFolderMoving(L"pkres"));
-    EXPECT_EQ(ReadRepairJournalWithMarks().MarkOf(L"pkres"), FolderMark::None);
+    EXPECT_TRUE(MarkFolderMoving(L"pkres"));
+    EXPECT_EQ(JournalText(), "backup begun\nmoving pkres\n");
 }
 
-// The install is finished; whatever happens to the journal now, it must never ask for a restore
-// that would undo the repair.
-TEST_F(JournalTest, AFinishedInstallNeverReadsAsARestoreToDo) {
+// Write-ahead: every record is on the disk before the step it announces, and one that says where
+// folders are only after they are on the disk themselves (one flush of the volume).
+TEST_F(JournalTest, EachMarkIsFlushedAndFollowsTheFlushOfTheFoldersItSpeaksOf) {
+    static std::vector<std::string> calls;
+    struct Case {
+        const char* journal;
+        bool (*mark)(FileFailure*);
+        std::vector<std::string> calls;
+    };
+    const std::vector<std::string> record = {"write journal", "fsync journal"};
+    const std::vector<std::string> afterFlush = {"syncfs", "write journal", "fsync journal"};
+    const std::vector<Case> cases = {
+        {"",
+         [](FileFailure* f) { return MarkBackupBegun(f); },
+         {"write journal", "fsync journal", "fsync TmpPatch", "fsync client"}},
+        {"backup begun\n", [](FileFailure* f) { return MarkFolderMoving(L"pkres", f); }, record},
+        {"backup begun\n", [](FileFailure* f) { return MarkBackupComplete(f); }, afterFlush},
+        {"backup begun\nbackup complete\n", [](FileFailure* f) { return MarkRemovalBegun(f); },
+         afterFlush},
+        {kRemovalBegun, [](FileFailure* f) { return MarkFolderRestoring(L"pkres", f); }, record},
+        {kRemovalBegun, [](FileFailure* f) { return MarkInstallComplete(f); }, afterFlush},
+        {kRemovalBegun, [](FileFailure* f) { return MarkRestoreComplete(f); }, afterFlush},
+    };
+    const std::string client = client_.host();
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.journal);
+        WriteJournal(item.journal);
+        calls.clear();
+        qx::Syscalls().write = [](int fd, const void* data, size_t size) {
+            calls.push_back("write " + Named(fd));
+            return ::write(fd, data, size);
+        };
+        qx::Syscalls().fsync = [](int fd) {
+            calls.push_back("fsync " + Named(fd));
+            return 0;
+        };
+        qx::Syscalls().syncfs = [](int) {
+            calls.push_back("syncfs");
+            return 0;
+        };
+        FileFailure failure;
+        const bool marked = item.mark(&failure);
+        qx::ResetSyscalls();
+        EXPECT_TRUE(marked) << failure.call;
+        EXPECT_EQ(calls, item.calls);
+    }
+}
+
+// The mark of a finished install is written only once the patch folders are on the disk; when it
+// cannot be, the repair is not finished and the journal still asks for the restore.
+TEST_F(JournalTest, AnInstallThatCannotBeRecordedStillAsksForTheRestore) {
     struct Case {
         const char* name;
         const char* faults;
         bool recorded;
-        RepairJournalState after;
     };
     const std::vector<Case> cases = {
-        {"written", "", true, RepairJournalState::InstallComplete},
-        {"line refused, journal removed", "write:1:ENOSPC:repair.journal", true,
-         RepairJournalState::None},
-        {"line refused, not removable, emptied",
-         "write:1:ENOSPC:repair.journal,unlink:1:EACCES:repair.journal", true,
-         RepairJournalState::None},
-        // A read-only journal can be neither appended to, nor removed, nor emptied.
-        {"nothing works", "", false, RepairJournalState::RemovalBegun},
+        {"written", "", true},
+        // Where the volume cannot be flushed the folders go file by file.
+        {"no volume", "syncfs:1:EIO", true},
+        {"nothing can be flushed", "syncfs:1:EIO,fsync:1:EIO", false},
+        {"the line refused", "write:1:ENOSPC:repair.journal", false},
+        {"the line not flushed", "fsync:1:EIO:repair.journal", false},
     };
     for (const Case& item : cases) {
         SCOPED_TRACE(item.name);
         WriteJournal(kRemovalBegun);
-        qx::ClearFaults();
         ASSERT_TRUE(qx::InjectFaults(item.faults));
-        if (!item.recorded) {
-            chmod(client_.host("TmpPatch/repair.journal").c_str(), 0444);
-        }
-        const bool recorded = MarkInstallComplete();
+        EXPECT_EQ(MarkInstallComplete(), item.recorded);
         qx::ClearFaults();
-        chmod(client_.host("TmpPatch/repair.journal").c_str(), 0644);
-        EXPECT_EQ(recorded, item.recorded);
-        EXPECT_EQ(ReadRepairJournal(), item.after);
         EXPECT_EQ(RestorePending(), !item.recorded);
     }
 }
 
-// A journal that is there but cannot be read may belong to a restore still to do: it counts as
-// pending, so that its backup is kept (and never put back blindly).
+// A journal that is there but cannot be read to its end may belong to a restore still to do: it
+// counts as pending, never as the shorter journal its first part would be.
 TEST_F(JournalTest, AJournalThatCannotBeReadCountsAsPending) {
-    WriteJournal(std::string(kRemovalBegun) + "install complete\n");
-    qx::InjectFault(qx::Sys::Open, 1, EACCES, "repair.journal");
-    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::Unreadable);
-    qx::InjectFault(qx::Sys::Open, 1, EACCES, "repair.journal");
-    EXPECT_TRUE(RestorePending());
-    EXPECT_FALSE(RestorePending());
+    std::string longJournal = "backup begun\n";
+    for (int i = 0; i < 100; ++i) {
+        longJournal += "moving pkres\n";
+    }
+    longJournal += "backup complete\nremoval begun\ninstall complete\n";
+    const std::vector<std::pair<const char*, RepairJournalState>> cases = {
+        {"open:1:EACCES:repair.journal", RepairJournalState::Unreadable},
+        {"read:1:EIO:repair.journal", RepairJournalState::Unreadable},
+        {"read:2:EIO:repair.journal", RepairJournalState::Unreadable},
+        {"read:9:EIO:repair.journal", RepairJournalState::InstallComplete},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.first);
+        WriteJournal(longJournal);
+        ASSERT_TRUE(qx::InjectFaults(item.first));
+        FileFailure failure;
+        EXPECT_EQ(ReadRepairJournalWithMarks(&failure).state, item.second);
+        EXPECT_EQ(failure.Recorded(), item.second == RepairJournalState::Unreadable);
+        qx::ClearFaults();
+    }
+    EXPECT_TRUE(AsksForRestore(RepairJournalState::Unreadable));
 }
 
 // Where the original of a folder is, after a crash at any point: a move is atomic, so the journal's

@@ -242,22 +242,70 @@ TEST_F(RestoreTest, ANewBackupCompletesAPendingOneInsteadOfTakingDocumentsAsItIs
 }
 
 // TmpPatch is the tool's own: read-only copies a backup carried over from Documents are no
-// obstacle to emptying it, while the client's read-only files in Documents stay protected.
+// obstacle to emptying it once the journal says the backup is obsolete, while the client's
+// read-only files in Documents stay protected.
 TEST_F(RestoreTest, EmptyingTmpPatchRemovesReadOnlyLeftovers) {
     MakeReadOnly("Documents/subver/ver.txt");
     Write("TmpPatch/OrgPatch/subver/ver.txt", "1.0.0");
     MakeReadOnly("TmpPatch/OrgPatch/subver/ver.txt");
+    Write("TmpPatch/OrgPatch.stale1/pkres/a.pk", "old a");
+    MakeReadOnly("TmpPatch/OrgPatch.stale1/pkres/a.pk");
+    Write("TmpPatch/repair.journal",
+          "backup begun\nbackup complete\nremoval begun\ninstall complete\n");
 
     ASSERT_NE(PrepareTmpPatchFolder(), 0);
     EXPECT_EQ(Snapshot("TmpPatch"), (Tree{{"All/", ""}}));
     EXPECT_EQ(Snapshot("Documents"), before_);
+    chmod(client_.host("Documents/subver/ver.txt").c_str(), 0644);
+}
 
-    // A backup starts from an empty OrgPatch, whatever was left there.
-    Write("TmpPatch/OrgPatch/pkres/stale.pk", "stale");
-    MakeReadOnly("TmpPatch/OrgPatch/pkres/stale.pk");
-    ASSERT_TRUE(BackupOriginalPatches());
-    EXPECT_FALSE(Exists("TmpPatch/OrgPatch/pkres/stale.pk"));
-    chmod(client_.host("TmpPatch/OrgPatch/subver/ver.txt").c_str(), 0644);
+// A backup no journal accounts for (none, an empty one, one cut short in its first record, one
+// that cannot be read) may be the client's only copy: the start puts back what Documents lacks of
+// it, never replaces or removes anything, and keeps the rest of it; a new repair sets it aside.
+TEST_F(RestoreTest, ABackupNoJournalAccountsForOnlyAddsWhatDocumentsLacksAndIsNeverRemoved) {
+    struct Case {
+        const char* name;
+        const char* journal;  // null: none; "/": a folder in its place, which cannot be read
+    };
+    const Case cases[] = {
+        {"no journal", nullptr}, {"empty", ""}, {"cut short", "backup beg"}, {"unreadable", "/"}};
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        std::filesystem::remove_all(client_.host("TmpPatch"));
+        std::filesystem::remove_all(client_.host("Documents"));
+        Write("Documents/pkres/a.pk", "new a");
+        Write("Documents/subver/ver.txt", "1.0.0");
+        Write("TmpPatch/OrgPatch/pkres/a.pk", "old a");
+        Write("TmpPatch/OrgPatch/pkres/sub/b.pk", "old b");
+        Write("TmpPatch/OrgPatch/subver/ver.txt", "1.0.0");
+        Write("TmpPatch/OrgPatch/qatools/q.txt", "old q");
+        const bool unreadable = item.journal != nullptr && std::string(item.journal) == "/";
+        if (unreadable) {
+            MakeFolder("TmpPatch/repair.journal");
+        } else if (item.journal != nullptr) {
+            Write("TmpPatch/repair.journal", item.journal);
+        }
+
+        FileFailure failure;
+        EXPECT_EQ(RecoverInterruptedRepair(&failure), !unreadable);
+        ASSERT_NE(PrepareTmpPatchFolder(), 0);
+        EXPECT_EQ(Snapshot("Documents"), (Tree{{"pkres/", ""},
+                                               {"pkres/a.pk", "new a"},
+                                               {"pkres/sub/", ""},
+                                               {"pkres/sub/b.pk", "old b"},
+                                               {"qatools/", ""},
+                                               {"qatools/q.txt", "old q"},
+                                               {"subver/", ""},
+                                               {"subver/ver.txt", "1.0.0"}}));
+        const Tree kept = {{"pkres/", ""},     {"pkres/a.pk", "old a"},
+                           {"pkres/sub/", ""}, {"pkres/sub/b.pk", "old b"},
+                           {"subver/", ""},    {"subver/ver.txt", "1.0.0"}};
+        EXPECT_EQ(Snapshot("TmpPatch/OrgPatch"), kept);
+        if (!unreadable) {
+            ASSERT_TRUE(BackupOriginalPatches());
+            EXPECT_EQ(Snapshot("TmpPatch/OrgPatch.stale1"), kept);
+        }
+    }
 }
 
 }  // namespace
