@@ -13,6 +13,7 @@
 #include "repair/copy_tree.h"
 #include "repair/journal.h"
 #include "repair/tmp_patch.h"
+#include "state/log.h"
 
 namespace {
 
@@ -70,14 +71,16 @@ bool MergeTempPatches(const RepairPlan& plan, FileFailure* failure) {
 }
 
 bool BackupOriginalPatches(FileFailure* failure) {
-    RepairJournal journal = ReadRepairJournalWithMarks(failure);
-    if (journal.state == RepairJournalState::Unreadable) {
-        NoteRefusal(failure, L"a readable repair journal", RepairJournalPath(), ERROR_READ_FAULT);
-        return false;
-    }
+    FileFailure unread;
+    RepairJournal journal = ReadRepairJournalWithMarks(&unread);
     // A backup still waiting to go back is the client's last whole state: what it holds stays
-    // and only what is (again) in Documents joins it. Otherwise the backup starts afresh.
-    if (!AsksForRestore(journal.state)) {
+    // and only what is (again) in Documents joins it. Otherwise the backup starts afresh. A journal
+    // that cannot be read accounts for nothing: its backup gives back what Documents lacks and is
+    // set aside, never removed, and a new journal takes its place, so that it locks out no repair.
+    if (!AsksForRestore(journal.state) || journal.state == RepairJournalState::Unreadable) {
+        if (journal.state == RepairJournalState::Unreadable) {
+            LogFailure(L"reading the repair journal before a new backup", unread);
+        }
         if (!BeginBackup(failure)) {
             return false;
         }

@@ -213,6 +213,21 @@ TEST_F(InstallStagesTest, AStaleBackupThatCannotBeRemovedIsSetAsideForTheNewOne)
     EXPECT_EQ(ReadRepairJournal(), RepairJournalState::BackupComplete);
 }
 
+// A journal that cannot be read accounts for nothing, but locks out no repair either: its backup
+// gives back what Documents lacks and is set aside, and a new journal takes its place.
+TEST_F(InstallStagesTest, AnUnreadableJournalGivesWayToANewBackup) {
+    Write("TmpPatch/OrgPatch/qatools/old.txt", "the client's own");
+    Write("TmpPatch/repair.journal", "backup begun\nmoving qatools\n");
+    MakeClientDocuments();
+    qx::InjectFault(qx::Sys::Read, 1, EIO, "repair.journal");
+
+    EXPECT_TRUE(BackupOriginalPatches());
+    // Documents lacked qatools: it came back, and went into the new backup with the others.
+    EXPECT_EQ(Below(Snapshot("TmpPatch/OrgPatch"), "qatools"),
+              (Tree{{"old.txt", "the client's own"}}));
+    EXPECT_EQ(ReadRepairJournal(), RepairJournalState::BackupComplete);
+}
+
 // A stale backup that can neither be removed nor set aside stops the backup: a new one taken over
 // it would mix the two, and the client's folders stay where they are.
 TEST_F(InstallStagesTest, AStaleBackupThatCannotGoStopsTheBackup) {
