@@ -16,7 +16,8 @@
 #define WM_EXTRACT_COUNT (WM_USER + 3)
 #define WM_DOWNLOAD_COUNT (WM_USER + 4)
 #define WM_DOWNLOAD_STARTED (WM_USER + 5)
-// A step of the repair beyond the per-file progress (wParam: a RepairStep).
+// A step of the repair beyond the per-file progress (wParam: a RepairStep; lParam: an event the
+// dialog sets once it has handled the step, or 0).
 #define WM_REPAIR_STEP (WM_USER + 6)
 // A box the repair asks for, shown by the dialog in its turn (lParam: the request).
 #define WM_REPAIR_BOX (WM_USER + 7)

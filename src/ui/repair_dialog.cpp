@@ -220,6 +220,7 @@ INT_PTR CALLBACK RepairDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
             return 0;
         case WM_REPAIR_STEP:
             OnRepairStep(hwnd, wParam);
+            AcknowledgeStep(lParam);
             return 0;
         case WM_REPAIR_BOX:
             ShowRequestedBox(lParam);

@@ -52,6 +52,18 @@ void Post(UINT message, WPARAM wParam, LPARAM lParam) {
     PostMessageW(g_hMainDlg, message, wParam, lParam);
 }
 
+// Posts a step and waits until the dialog has handled it, after every report before it: what the
+// dialog shows of a step is on the screen before the repair does that step's work. The event
+// travels in lParam.
+void PostAndWait(UINT message, WPARAM wParam) {
+    const UniqueHandle handled(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!handled ||
+        !PostMessageW(g_hMainDlg, message, wParam, reinterpret_cast<LPARAM>(handled.get()))) {
+        return;
+    }
+    WaitForSingleObject(handled.get(), INFINITE);
+}
+
 // Shows the box in the dialog's turn and waits until it is closed; where no dialog takes the
 // request, right here.
 void ShowInTurn(std::function<void()> show) {
@@ -94,7 +106,7 @@ class DialogObserver : public RepairObserver {
         Post(WM_EXTRACT_PROGRESS, static_cast<WPARAM>(percent), 0);
     }
     void StepReached(RepairStep step) override {
-        Post(WM_REPAIR_STEP, static_cast<WPARAM>(step), 0);
+        PostAndWait(WM_REPAIR_STEP, static_cast<WPARAM>(step));
     }
     void DownloadFailed(const TransferOutcome& outcome) override {
         ShowInTurn([outcome] { ShowTransferFailure(TransferKind::Patch, outcome); });
@@ -116,6 +128,12 @@ class DialogObserver : public RepairObserver {
 RepairObserver& DialogRepairObserver() {
     static DialogObserver observer;
     return observer;
+}
+
+void AcknowledgeStep(LPARAM lParam) {
+    if (lParam != 0) {
+        SetEvent(reinterpret_cast<HANDLE>(lParam));
+    }
 }
 
 void ShowRequestedBox(LPARAM lParam) {
