@@ -92,21 +92,38 @@ TEST_F(RestoreTest, WhereARenameIsRefusedAnUnwritableFileEqualToItsBackupCountsA
 
 // A file that differs from its backup and cannot be replaced stays as it is (it is never deleted
 // first); everything else comes back, and the failure names the file.
-TEST_F(RestoreTest, AFileThatCannotBePutBackIsNamedAndNothingElseIsLost) {
-    BackUpAndRemove();
-    PartialInstall();
-    MakeReadOnly("Documents/pkres/a.pk");
-    qx::InjectFault(qx::Sys::Rename, 1, EXDEV, "Documents/pkres");
+// The same for a file the install added that cannot be removed: a folder that mixes old and new
+// files is no restore, so the journal keeps asking for one.
+TEST_F(RestoreTest, AFileThatCannotBePutBackOrRemovedIsNamedAndNothingElseIsLost) {
+    const struct {
+        const char* stuck;  // the install's file that cannot be written or removed
+        const wchar_t* call;
+        const char* content;
+    } cases[] = {{"pkres/a.pk", L"CopyFileW", "new a"}, {"pkres/n.pk", L"DeleteFileW", "new n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stuck);
+        std::filesystem::remove_all(client_.host("TmpPatch"));
+        std::filesystem::remove_all(client_.host("Documents"));
+        SetUp();
+        BackUpAndRemove();
+        PartialInstall();
+        MakeReadOnly(std::string("Documents/") + c.stuck);
+        qx::InjectFault(qx::Sys::Rename, 1, EXDEV, "Documents/pkres");
 
-    FileFailure failure;
-    EXPECT_FALSE(RestoreOriginalPatches(&failure));
-    EXPECT_EQ(failure.call, L"CopyFileW");
-    EXPECT_EQ(failure.target, client_.win("Documents/pkres/a.pk"));
-    EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    Tree expected = before_;
-    expected["pkres/a.pk"] = "new a";
-    EXPECT_EQ(Snapshot("Documents"), expected);
-    EXPECT_EQ(Snapshot("TmpPatch/OrgPatch/pkres").at("a.pk"), "old a");
+        FileFailure failure;
+        EXPECT_FALSE(PutBackupBack(&failure));
+        EXPECT_EQ(failure.call, c.call);
+        EXPECT_EQ(failure.target.empty() ? failure.path : failure.target,
+                  client_.win(std::string("Documents/") + c.stuck));
+        EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        Tree expected = before_;
+        expected[c.stuck] = c.content;
+        EXPECT_EQ(Snapshot("Documents"), expected);
+        EXPECT_EQ(Snapshot("TmpPatch/OrgPatch/pkres").at("a.pk"), "old a");
+        EXPECT_TRUE(AsksForRestore(ReadRepairJournal()));
+        chmod(client_.host(std::string("Documents/") + c.stuck).c_str(), 0644);
+        qx::ClearFaults();
+    }
 }
 
 // A link in a patch folder moves with its folder, into the backup and back: it is still the same
