@@ -157,8 +157,8 @@ Parsed ReadParsed(FileFailure* failure = nullptr) {
 
 // A journal that does not read as the records written say.
 bool NoteUnexpected(FileFailure* failure) {
-    SetLastError(ERROR_INVALID_DATA);
-    NoteFailure(failure, L"ReadFile", RepairJournalPath());
+    NoteRefusal(failure, L"a journal that reads back as written", RepairJournalPath(),
+                ERROR_INVALID_DATA);
     return false;
 }
 

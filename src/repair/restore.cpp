@@ -92,11 +92,7 @@ bool EnsureRealFolder(const std::wstring& target, FileFailure* failure) {
     if (attributes != INVALID_FILE_ATTRIBUTES && !DeleteItem(target, attributes, failure)) {
         return false;
     }
-    if (!MakeDirTree(target.c_str())) {
-        NoteCrtFailure(failure, L"_wmkdir", target, errno);
-        return false;
-    }
-    return true;
+    return MakeDirTree(target.c_str(), failure);
 }
 
 bool MirrorFolder(const std::wstring& saved, const std::wstring& target, FileFailure* failure);

@@ -73,8 +73,8 @@ bool PutFolderBack(const std::wstring& sub, int& added, FileFailure* failure) {
     }
     if (!IsRealFolder(there)) {
         // A file or a link in the folder's place is the client's; nothing can be merged into it.
-        SetLastError(ERROR_ALREADY_EXISTS);
-        NoteFailure(failure, L"MoveFileExW", saved, target);
+        NoteRefusal(failure, L"a folder of its own (a file or a link stands there)", target,
+                    ERROR_ALREADY_EXISTS);
         return false;
     }
     return FillMissing(saved, target, added, failure);
