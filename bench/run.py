@@ -38,6 +38,8 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(os.path.dirname(HERE), "tools")
+sys.path.insert(0, TOOLS)
+from one_entry_zip import write_one_entry_zip  # noqa: E402  (a large entry in a second)
 MIB = 1024 * 1024
 
 
@@ -187,35 +189,6 @@ def write_zip64(path, rng):
             z.writestr(name, data, compress_type=method)
             sizes[name] = len(data)
     return sizes
-
-
-def write_one_entry_zip(path, size):
-    """A ZIP archive of one deflated entry of `size` bytes (a whole number of MiB): each MiB is the
-    same, compressed once and flushed whole, so its compressed form repeats and a 2 GiB entry is
-    written in a second."""
-    lines = b"".join(b"%08d benchmark entry\n" % i for i in range(1000))
-    data = lines[:16384] * 64
-    compressor = zlib.compressobj(1, zlib.DEFLATED, -15)
-    first = compressor.compress(data) + compressor.flush(zlib.Z_FULL_FLUSH)
-    repeated = compressor.compress(data) + compressor.flush(zlib.Z_FULL_FLUSH)
-    end = compressor.flush()
-    count = size // len(data)
-    crc = 0
-    for _ in range(count):
-        crc = zlib.crc32(data, crc)
-    compressed = len(first) + len(repeated) * (count - 1) + len(end)
-    name = b"entry.bin"
-    with open(path, "wb") as f:
-        f.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 8, 0, 0, crc, compressed, size,
-                            len(name), 0) + name + first)
-        for _ in range(count - 1):
-            f.write(repeated)
-        f.write(end)
-        directory = f.tell()
-        record = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 8, 0, 0, crc,
-                             compressed, size, len(name), 0, 0, 0, 0, 0, 0) + name
-        f.write(record)
-        f.write(struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(record), directory, 0))
 
 
 def bench_entry_memory(args, work):

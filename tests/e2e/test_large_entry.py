@@ -5,7 +5,7 @@ however large the entry is, and the file arrives whole. The entry is 256 MiB in 
 over 4 GiB). Skipped in the sanitizer build, whose shadow memory hides the program's own."""
 
 import os
-import struct
+import sys
 import time
 import unittest
 import zlib
@@ -13,6 +13,9 @@ import zlib
 import qxweb
 from qxweb import ClientFolder, PatchServer, patch_line, patch_list
 from repair_case import OLD_DOCUMENTS, REPAIRED_HINT
+
+sys.path.insert(0, qxweb.TOOLS_DIR)
+from one_entry_zip import write_one_entry_zip  # noqa: E402  (the tools' archive writer)
 
 IDC_HINT = 1005
 MIB = 1024 * 1024
@@ -23,42 +26,9 @@ ENTRY_NAME = "patch_cache/large.bin"
 BOUND = 64 * MIB + 32 * MIB
 
 
-def piece():
-    """1 MiB of the entry; every piece is the same."""
-    lines = b"".join(b"%08d patch data of the large entry\n" % i for i in range(500))
-    return lines[:16384] * 64
-
-
 def write_large_zip(path):
-    """A ZIP archive with ENTRY_NAME deflated: each piece is compressed once and flushed whole,
-    so its compressed form repeats and the archive takes a second to write, not a minute. Its
-    CRC-32 is computed as a reader would."""
-    data = piece()
-    compressor = zlib.compressobj(1, zlib.DEFLATED, -15)
-    first = compressor.compress(data) + compressor.flush(zlib.Z_FULL_FLUSH)
-    repeated = compressor.compress(data) + compressor.flush(zlib.Z_FULL_FLUSH)
-    end = compressor.flush()
-    count = ENTRY_SIZE // len(data)
-    assert count * len(data) == ENTRY_SIZE
-    crc = 0
-    for _ in range(count):
-        crc = zlib.crc32(data, crc)
-    compressed = len(first) + len(repeated) * (count - 1) + len(end)
-    name = ENTRY_NAME.encode()
-    header = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 8, 0, 0, crc, compressed,
-                         ENTRY_SIZE, len(name), 0)
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(header + name + first)
-        for _ in range(count - 1):
-            f.write(repeated)
-        f.write(end)
-        directory = f.tell()
-        record = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 8, 0, 0, crc,
-                             compressed, ENTRY_SIZE, len(name), 0, 0, 0, 0, 0, 0) + name
-        f.write(record)
-        f.write(struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(record), directory, 0))
-    return crc
+    """The patch archive holding ENTRY_NAME; its CRC-32."""
+    return write_one_entry_zip(path, ENTRY_SIZE, ENTRY_NAME)
 
 
 def peak_memory(pid):
