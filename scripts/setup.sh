@@ -19,11 +19,10 @@ packages=(
   libgtest-dev libgmock-dev googletest
   python3 curl unzip
   openssl nginx-light
-  # The release gate checks signed patch lists with it.
-  minisign
   # Tools that make the archive corpus of the end-to-end tests and the fuzz seeds.
   zip p7zip-full libarchive-tools
-  # The publishers' signing tool: the demo signs its patch list with it.
+  # The publishers' signing tool: the demo signs its patch list with it, the release gate checks
+  # signed lists with it.
   minisign
 )
 "$root/scripts/install_packages.sh" "${packages[@]}"

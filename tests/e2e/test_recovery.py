@@ -240,7 +240,9 @@ class CrashRecovery(RecoveryCase):
         game = client.file("vazazu.exe")
         os.replace(game, game + ".script")
         shutil.copy2(shutil.which("flock"), game)
-        proc = subprocess.Popen([game, "-o", held, "sleep", "60"], stdin=subprocess.DEVNULL)
+        # Its sleep outlives it once ended: no output pipe may keep the test runner waiting.
+        proc = subprocess.Popen([game, "-o", held, "sleep", "60"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         client.processes.append(proc)
         qxweb.wait_until(lambda: is_held(held), what="the game holding " + held)
 
