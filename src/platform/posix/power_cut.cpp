@@ -110,18 +110,11 @@ bool Armed() {
     return g_armed;
 }
 
-ChangeScope::ChangeScope(int fd) {
-    struct stat info {};
-    if (!g_armed || !RegularFile(fd, &info)) {
-        return;
-    }
-    Files& files = State();
-    files.lock.lock();
-    held_ = true;
-    RememberLocked(files, fd, info, WriteOffset(fd, info));
-}
+ChangeScope::ChangeScope(int fd) : ChangeScope(fd, std::nullopt) {}
 
-ChangeScope::ChangeScope(int fd, off_t end) {
+ChangeScope::ChangeScope(int fd, off_t end) : ChangeScope(fd, std::optional<off_t>(end)) {}
+
+ChangeScope::ChangeScope(int fd, std::optional<off_t> end) {
     struct stat info {};
     if (!g_armed || !RegularFile(fd, &info)) {
         return;
@@ -129,7 +122,7 @@ ChangeScope::ChangeScope(int fd, off_t end) {
     Files& files = State();
     files.lock.lock();
     held_ = true;
-    RememberLocked(files, fd, info, end);
+    RememberLocked(files, fd, info, end ? *end : WriteOffset(fd, info));
 }
 
 ChangeScope::~ChangeScope() {

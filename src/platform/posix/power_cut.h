@@ -10,6 +10,8 @@
 // stands for the shortest once the data is flushed, and a cut at a rename for the ones between.
 #pragma once
 
+#include <optional>
+
 #include <sys/types.h>
 
 namespace qx {
@@ -36,6 +38,8 @@ class ChangeScope {
     ChangeScope& operator=(const ChangeScope&) = delete;
 
   private:
+    ChangeScope(int fd, std::optional<off_t> end);  // no end: the write offset
+
     bool held_ = false;
 };
 
