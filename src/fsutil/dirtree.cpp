@@ -124,7 +124,7 @@ bool DeleteTree(const wchar_t* path, const DeleteOptions& options) {
         return false;
     }
     const DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (IsLink(attributes)) {
         // A linked folder: remove the link only. A link to a file is not a folder: false.
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveFolder(path, options);
     }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/win32.h"
+
 std::wstring NormalizeSlashes(const std::wstring& path);
 std::wstring JoinPath(const std::wstring& base, const std::wstring& name);
 bool PathExists(const std::wstring& path);
@@ -11,5 +13,11 @@ bool PathExists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
 // True for a directory of any kind: also a hidden, read-only or linked one.
 bool IsAnyDirectory(const std::wstring& path);
+// Attributes (from GetFileAttributesW or a folder search) of a link: a symbolic link or a
+// junction. False for INVALID_FILE_ATTRIBUTES.
+bool IsLink(DWORD attributes);
+// Attributes of a folder of its own: a directory that is not a link, since what a link leads to
+// is not the tool's to change.
+bool IsRealFolder(DWORD attributes);
 // The folder part of a path up to and including its last "\"; empty when it has none.
 std::wstring FolderOf(const std::wstring& path);

@@ -24,7 +24,7 @@ constexpr std::size_t kSourcePathBufferSize = 520;
 // link itself could not be undone, so the walk stops there and the link's target stays as it is.
 bool IsLinkInTheWay(const std::wstring& path, FileFailure* failure) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    if (!IsLink(attributes)) {
         return false;
     }
     NoteRefusal(failure, L"a file or folder of its own (it is a link)", path, ERROR_ACCESS_DENIED);

@@ -17,11 +17,6 @@
 
 namespace {
 
-bool IsLink(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 // "\\.\C:" for a path on drive C: (also behind "\\?\"); empty for a path without a drive.
 std::wstring VolumeOf(const std::wstring& path) {
     const std::wstring plain = path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;

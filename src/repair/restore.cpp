@@ -25,15 +25,6 @@ namespace {
 
 const size_t kCompareChunk = 64 * 1024;
 
-bool IsLink(DWORD attributes) {
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// A folder of its own; a link to one is not, since what it leads to is not the client's to change.
-bool IsRealFolder(DWORD attributes) {
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsLink(attributes);
-}
-
 uint64_t SizeOf(const WIN32_FIND_DATAW& data) {
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
@@ -86,7 +77,7 @@ bool PutFileBack(const std::wstring& saved, uint64_t savedSize, const std::wstri
 // Makes target a folder of its own, removing a file or a link that stands in its place.
 bool EnsureRealFolder(const std::wstring& target, FileFailure* failure) {
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && IsRealFolder(attributes)) {
+    if (IsRealFolder(attributes)) {
         return true;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && !DeleteItem(target, attributes, failure)) {

@@ -17,15 +17,6 @@
 
 namespace {
 
-bool IsLink(DWORD attributes) {
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-bool IsRealFolder(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           !IsLink(attributes);
-}
-
 // Copies into target what it lacks of saved, at every depth; counts what it added.
 bool FillMissing(const std::wstring& saved, const std::wstring& target, int& added,
                  FileFailure* failure) {
