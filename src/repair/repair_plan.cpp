@@ -119,7 +119,5 @@ PlannedArchive PlanCumulativePatch(const PatchEntry& newest, const ArchiveHashes
     PlannedArchive archive = ArchiveOf(BeforeLast(newest.url, L'/') + L"/" + name, name,
                                        CumulativeFolderName(newest.version), hashes);
     archive.cumulative = true;
-    archive.path = TmpPatchPath(archive.fileName);
-    archive.extractionFolder = TmpPatchPath(archive.folderName);
     return archive;
 }

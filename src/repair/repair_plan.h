@@ -57,5 +57,6 @@ void AppendToPlan(RepairPlan& plan, PlannedArchive archive);
 RepairPlan PlanDownloads(std::vector<PatchEntry> downloads, const ArchiveHashes& hashes);
 
 // The cumulative patch of the newest entry's release line, in the newest entry's folder on the
-// server: "patch" + its version up to the last "." + ".1" + ".qx.all.win32".
+// server: "patch" + its version up to the last "." + ".1" + ".qx.all.win32". Its paths in TmpPatch
+// are set when it is appended to the plan (AppendToPlan), once the server was found to have it.
 PlannedArchive PlanCumulativePatch(const PatchEntry& newest, const ArchiveHashes& hashes);
