@@ -125,9 +125,7 @@ bool HttpClient::ProbeRemoteFile(const std::string& url, const std::wstring& pat
         curl_easy_setopt(curlHandle, CURLOPT_WRITEDATA, &state);
         result = OutcomeOf(curlHandle, curl_easy_perform(curlHandle));
         result.writeRefused = state.writeRefused;
-        curl_easy_setopt(curlHandle, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curlHandle, CURLOPT_NOBODY, 0L);
-        curl_easy_setopt(curlHandle, CURLOPT_HEADER, 0L);
+        // The options it changed need no undoing: every transfer of a body sets them again.
     }
     const bool present = result.Succeeded() && result.status == 200;
     if (outcome != nullptr) {
