@@ -3,8 +3,6 @@
 // libcurl's default connection time-out of several minutes.
 #include "net/connection_options.h"
 
-#include <cstdlib>
-
 #include "platform/test_setting.h"
 
 namespace {
@@ -15,21 +13,15 @@ const long kMaxRedirects = 5;
 // Neither an address in the patch list nor a redirect may reach a local file or another protocol.
 const char kWebSchemes[] = "http,https";
 
-// A test-only setting holding a positive number, else `fallback`.
-long TestNumber(const char* value, long fallback) {
-    const long number = value != nullptr ? std::strtol(value, nullptr, 10) : 0;
-    return number > 0 ? number : fallback;
-}
-
 }  // namespace
 
 long LowSpeedSeconds() {
-    return TestNumber(TestSetting("QXWEB_LOW_SPEED_TIME"), kLowSpeedSeconds);
+    return TestSettingNumber("QXWEB_LOW_SPEED_TIME", kLowSpeedSeconds);
 }
 
 void SetConnectionOptions(CURL* handle) {
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
-                     TestNumber(TestSetting("QXWEB_CONNECT_TIMEOUT_MS"), kConnectTimeoutMs));
+                     TestSettingNumber("QXWEB_CONNECT_TIMEOUT_MS", kConnectTimeoutMs));
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, kWebSchemes);

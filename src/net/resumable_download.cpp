@@ -286,8 +286,8 @@ AttemptVerdict JudgeAttempt(CURLcode result, long status, bool connected) {
 }
 
 unsigned RetryPauseMilliseconds(int retry) {
-    if (const char* configured = TestSetting("QXWEB_RETRY_PAUSE_MS")) {
-        return static_cast<unsigned>(std::strtoul(configured, nullptr, 10));
+    if (const long configured = TestSettingNumber("QXWEB_RETRY_PAUSE_MS", 0)) {
+        return static_cast<unsigned>(configured);
     }
     const int doublings = std::min(std::max(retry, 1) - 1, 3);
     return std::min(kFirstPauseMs << doublings, kLongestPauseMs);

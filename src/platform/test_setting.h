@@ -18,3 +18,10 @@ inline const char* TestSetting(const char*) {
     return nullptr;
 }
 #endif
+
+// The test-only setting `name` when it holds a positive number, else `fallback`.
+inline long TestSettingNumber(const char* name, long fallback) {
+    const char* value = TestSetting(name);
+    const long number = value != nullptr ? std::strtol(value, nullptr, 10) : 0;
+    return number > 0 ? number : fallback;
+}
