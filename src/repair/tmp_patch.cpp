@@ -21,11 +21,14 @@ namespace {
 
 // How many backups that could not be removed may wait beside the backup folder.
 const int kMaxStaleBackups = 100;
+// What names a backup set aside: OrgPatch.stale1, OrgPatch.stale2...
+const std::wstring kStaleSuffix = L".stale";
 
 // TmpPatch\OrgPatch, or one of the earlier backups set aside beside it (OrgPatch.stale<n>).
 bool IsBackup(const std::wstring& path) {
     const std::wstring backup = OrgPatchFolder();
-    return path == backup || path.compare(0, backup.size() + 6, backup + L".stale") == 0;
+    const std::wstring stale = backup + kStaleSuffix;
+    return path == backup || path.compare(0, stale.size(), stale) == 0;
 }
 
 // The items directly in TmpPatch; with `filesOnly`, only those that are no folder.
@@ -116,7 +119,7 @@ bool MakeWayForNewBackup(FileFailure* failure) {
     // journal says a later backup is obsolete.
     std::wstring aside;
     for (int n = 1; n <= kMaxStaleBackups; ++n) {
-        aside = backup + L".stale" + std::to_wstring(n);
+        aside = backup + kStaleSuffix + std::to_wstring(n);
         if (!PathExists(aside) && MoveFileExW(backup.c_str(), aside.c_str(), 0) != FALSE) {
             return true;
         }
