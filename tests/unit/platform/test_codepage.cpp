@@ -1,13 +1,12 @@
 // MultiByteToWideChar / WideCharToMultiByte: UTF-8 as the system code page unless
 // QXWEB_ANSI_CODEPAGE sets another, with the Win32 buffer rules callers rely on (size query,
-// terminator with -1, too-small buffers), and narrow paths read in that code page.
+// terminator with -1, too-small buffers).
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/win32.h"
 #include "support/scoped_env.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -117,23 +116,6 @@ TEST(CodePage, BytesThatAreNoCharacterOfTheSetCodePage) {
     EXPECT_EQ(ToWide("a\xD6"), L"a?");
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, "\x81\x20", 2, nullptr, 0), 0);
     EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
-}
-
-// What Windows does to a program that hands a narrow path to the C runtime: the character the
-// code page lacks became "?", and the path names a file that is not there.
-TEST(CodePage, ANarrowPathOutsideTheCodePageMissesItsFile) {
-    qxtest::TempDir dir;
-    qxtest::WriteHostFile(dir.host("한글.txt"), "x");
-    const qxtest::ScopedEnv codePage("QXWEB_ANSI_CODEPAGE", "936");
-    std::string narrow = ToNarrow(dir.win("한글.txt"));
-    FILE* file = fopen(narrow.c_str(), "rb");
-    EXPECT_EQ(file, nullptr);
-    if (file != nullptr) {
-        fclose(file);
-    }
-    file = _wfopen(dir.win("한글.txt").c_str(), L"rb");
-    ASSERT_NE(file, nullptr);
-    fclose(file);
 }
 
 }  // namespace

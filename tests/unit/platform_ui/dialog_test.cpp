@@ -1,7 +1,6 @@
 // The modal dialog run in-process with a test procedure: its messages, the transcript of its
-// controls, changes made from a worker thread, the order of posted messages (a sent one overtakes
-// them: tests/unit/winapi), and the scripted actions of QXWEB_DIALOG (press, close, closing itself
-// when idle).
+// controls, changes made from a worker thread, and the scripted actions of QXWEB_DIALOG (press,
+// close, closing itself when idle). The order of posted and sent messages: tests/unit/winapi.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -191,27 +190,6 @@ TEST_F(ModalDialog, AWorkerChangesControlsThroughTheDialogThread) {
         R"({"event":"dialog","action":"close","caption":"测试 \"对话框\""})",
     };
     EXPECT_EQ(expected, transcript_.Lines());
-}
-
-TEST_F(ModalDialog, PostedMessagesKeepTheirOrder) {
-    qxtest::ScopedEnv script("QXWEB_DIALOG", "");
-    g_handler = [&](HWND hwnd, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
-        if (msg == WM_INITDIALOG) {
-            StartWorker([hwnd] {
-                for (int i = 1; i <= 5; ++i) {
-                    EXPECT_TRUE(PostMessageW(hwnd, WM_USER + 1, i, 0));
-                }
-            });
-        } else if (msg == WM_USER + 1) {
-            Log(std::to_string(wParam));
-        } else if (msg == WM_CLOSE) {
-            EndDialog(hwnd, 0);
-            return TRUE;
-        }
-        return FALSE;
-    };
-    Run();
-    EXPECT_EQ((std::vector<std::string>{"1", "2", "3", "4", "5"}), LogSoFar());
 }
 
 TEST_F(ModalDialog, PostingToNoWindowOrAPointerMessageFails) {

@@ -1,7 +1,8 @@
 // Reading and writing through a file handle as real Win32 answers it: WriteFile, ReadFile,
 // SetFilePointerEx and SetEndOfFile, and what a handle opened for the other access refuses;
-// folders made with CreateDirectoryW and the room on a volume. The same expectations hold for our
-// Linux layer and for Windows (run under Wine).
+// folders made with CreateDirectoryW and _wmkdir, and the room on a volume. The same expectations
+// hold for our Linux layer and for Windows (run under Wine).
+#include <cerrno>
 #include <string>
 
 #include "winapi_fixture.h"
@@ -70,22 +71,29 @@ TEST_F(FileIoCalls, AFileIsWrittenReadAndCutThroughItsHandle) {
     EXPECT_EQ(Read("file.txt"), "first line\n2nd\n");
 }
 
-TEST_F(FileIoCalls, CreateDirectoryMakesOneFolderOfAnyName) {
+// CreateDirectoryW and _wmkdir make one folder of any name; what is there already or has no
+// parent is refused, with a Win32 error and an errno.
+TEST_F(FileIoCalls, AFolderIsMadeOneLevelAtATime) {
     EXPECT_TRUE(CreateDirectoryW(Win("客户端 한글").c_str(), nullptr));
     EXPECT_TRUE(CreateDirectoryW(Win("客户端 한글/下一层\\").c_str(), nullptr));
-    EXPECT_EQ(GetFileAttributesW(Win("客户端 한글/下一层").c_str()),
+    EXPECT_EQ(_wmkdir(Win("客户端 한글/下一层/三").c_str()), 0);
+    EXPECT_EQ(GetFileAttributesW(Win("客户端 한글/下一层/三").c_str()),
               static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 
     Write("file", "x");
     const struct {
         const char* path;
         DWORD error;
-    } refusals[] = {{"客户端 한글", ERROR_ALREADY_EXISTS},
-                    {"file", ERROR_ALREADY_EXISTS},
-                    {"missing/child", ERROR_PATH_NOT_FOUND}};
+        int errnoValue;
+    } refusals[] = {{"客户端 한글", ERROR_ALREADY_EXISTS, EEXIST},
+                    {"file", ERROR_ALREADY_EXISTS, EEXIST},
+                    {"missing/child", ERROR_PATH_NOT_FOUND, ENOENT}};
     for (const auto& refusal : refusals) {
         EXPECT_FALSE(CreateDirectoryW(Win(refusal.path).c_str(), nullptr)) << refusal.path;
         EXPECT_EQ(GetLastError(), refusal.error) << refusal.path;
+        errno = 0;
+        EXPECT_EQ(_wmkdir(Win(refusal.path).c_str()), -1) << refusal.path;
+        EXPECT_EQ(errno, refusal.errnoValue) << refusal.path;
     }
 }
 

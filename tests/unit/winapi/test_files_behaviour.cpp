@@ -1,7 +1,6 @@
 // The file calls the program relies on, as real Win32 answers them: attributes, copying,
-// deleting, removing folders, files in use, _wmkdir. The same expectations hold for our Linux
+// deleting, removing folders, files in use. The same expectations hold for our Linux
 // layer and for Windows (run under Wine), so the two cannot drift apart unnoticed.
-#include <cerrno>
 #include <map>
 #include <string>
 
@@ -232,22 +231,6 @@ TEST_F(FileCalls, CreateFileDispositionsAndRefusals) {
     EXPECT_TRUE(truncated.Valid());
     truncated.Close();
     EXPECT_EQ(Read("existing.txt"), "");
-}
-
-TEST_F(FileCalls, MkdirReportsExistingAndMissingParentsThroughErrno) {
-    Write("file", "f");
-    EXPECT_EQ(_wmkdir(Win("new").c_str()), 0);
-    EXPECT_EQ(Attributes("new"), FILE_ATTRIBUTE_DIRECTORY);
-
-    errno = 0;
-    EXPECT_EQ(_wmkdir(Win("new").c_str()), -1);
-    EXPECT_EQ(errno, EEXIST);
-    errno = 0;
-    EXPECT_EQ(_wmkdir(Win("file").c_str()), -1);
-    EXPECT_EQ(errno, EEXIST);
-    errno = 0;
-    EXPECT_EQ(_wmkdir(Win("missing/child").c_str()), -1);
-    EXPECT_EQ(errno, ENOENT);
 }
 
 }  // namespace

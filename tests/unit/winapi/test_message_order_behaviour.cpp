@@ -1,7 +1,8 @@
 // The order in which a dialog's thread receives messages: one sent from another thread
 // (SendMessageW, which waits for the answer) is delivered before every message still posted,
-// however long those have waited. The program's worker both posts and sends to the dialog, so
-// the layer must interleave them as Windows does.
+// however long those have waited, and the posted ones follow in the order they were posted. The
+// program's worker both posts and sends to the dialog, so the layer must interleave them as
+// Windows does.
 #include <vector>
 
 #include "resources/message_order_dialog.h"
@@ -12,11 +13,8 @@ namespace {
 const UINT kOrderMessage = WM_USER + 20;
 const WPARAM kSent = 100;
 
-struct OrderRun {
-    HANDLE worker = nullptr;
-    std::vector<WPARAM> received;
-};
-OrderRun* g_run = nullptr;
+HANDLE g_worker = nullptr;
+std::vector<WPARAM> g_received;
 
 // Posts three messages, then sends one and waits for it to be handled.
 DWORD WINAPI PostThenSend(LPVOID parameter) {
@@ -28,23 +26,20 @@ DWORD WINAPI PostThenSend(LPVOID parameter) {
     return 0;
 }
 
-bool SentMessageWaiting() {
-    return (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
-}
-
 // Holds the dialog thread in WM_INITDIALOG until the worker's posted messages are queued and its
 // sent one waits behind them; only then does the dialog's loop retrieve anything.
 INT_PTR CALLBACK OrderDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     if (msg == WM_INITDIALOG) {
-        g_run->worker = CreateThread(nullptr, 0, PostThenSend, dialog, 0, nullptr);
-        while (g_run->worker != nullptr && !SentMessageWaiting()) {
+        g_worker = CreateThread(nullptr, 0, PostThenSend, dialog, 0, nullptr);
+        while (g_worker != nullptr &&
+               (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) == 0) {
             Sleep(1);
         }
         return TRUE;
     }
     if (msg == kOrderMessage) {
-        g_run->received.push_back(wParam);
-        if (g_run->received.size() == 4) {
+        g_received.push_back(wParam);
+        if (g_received.size() == 4) {
             EndDialog(dialog, 1);
         }
         return TRUE;
@@ -57,16 +52,14 @@ INT_PTR CALLBACK OrderDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
 }
 
 TEST(MessageOrder, AMessageSentFromAnotherThreadOvertakesThePostedOnes) {
-    OrderRun run;
-    g_run = &run;
+    g_received.clear();
     const INT_PTR result =
         DialogBoxParamW(nullptr, MAKEINTRESOURCEW(QX_ORDER_DIALOG), nullptr, OrderDialogProc, 0);
-    ASSERT_NE(nullptr, run.worker);
-    WaitForSingleObject(run.worker, INFINITE);
-    CloseHandle(run.worker);
-    g_run = nullptr;
+    ASSERT_NE(nullptr, g_worker);
+    WaitForSingleObject(g_worker, INFINITE);
+    CloseHandle(g_worker);
     EXPECT_EQ(1, result);
-    EXPECT_EQ((std::vector<WPARAM>{kSent, 1, 2, 3}), run.received);
+    EXPECT_EQ((std::vector<WPARAM>{kSent, 1, 2, 3}), g_received);
 }
 
 }  // namespace

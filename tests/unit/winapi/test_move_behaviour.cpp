@@ -1,6 +1,6 @@
 // MoveFileExW as real Win32 answers it: files and whole folders renamed in one step, existing
-// targets kept or replaced, read-only files and files in use, missing names. The same
-// expectations hold for our Linux layer and for Windows (run under Wine).
+// targets kept or replaced (with or without write-through), read-only files and files in use,
+// missing names. The same expectations hold for our Linux layer and for Windows (run under Wine).
 #include <map>
 #include <string>
 
@@ -31,7 +31,8 @@ TEST_F(MoveCalls, RenamesFilesAndFoldersAndReplacesOnlyFilesWhenAsked) {
     MakeFolder("folder");
     MakeFolder("other");
 
-    EXPECT_TRUE(Move("patch", "folder/patch", 0));
+    // Write-through moves like any other move (it only flushes besides).
+    EXPECT_TRUE(Move("patch", "folder/patch", MOVEFILE_WRITE_THROUGH));
     EXPECT_TRUE(Move("old.txt", "old.txt", 0));  // onto its own name: nothing changes
     for (const char* target : {"old.txt", "other"}) {
         EXPECT_FALSE(Move("file.txt", target, 0)) << target;
@@ -44,7 +45,7 @@ TEST_F(MoveCalls, RenamesFilesAndFoldersAndReplacesOnlyFilesWhenAsked) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_FALSE(Move("folder/patch/sub", "folder/patch/empty", MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(Move("file.txt", "old.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(Move("file.txt", "old.txt", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 
     EXPECT_EQ(Tree(), (std::map<std::string, std::string>{{"folder/", ""},
                                                           {"folder/patch/", ""},
